@@ -1,0 +1,49 @@
+#include "print/output_printed_page.h"
+
+#include "app/shell_state.h"
+#include "print/placement_math.h"
+#include "render/draw_test_page.h"
+
+namespace
+{
+// The renderer's off-screen page; both are 0 whenever no page is being output.
+HDC PageMemDC;
+HBITMAP PageBitmap;
+}
+
+int OutputPrintedPage(HDC& PrinterDC, int& PrintMode, std::string& PageText, PAGESETUPDLGA& PageSetup)
+{
+    PlacementInput In = {};
+    In.Flags = PageSetup.Flags;
+    In.MarginLeft = PageSetup.rtMargin.left;
+    In.MarginTop = PageSetup.rtMargin.top;
+    In.MarginRight = PageSetup.rtMargin.right;
+    In.MarginBottom = PageSetup.rtMargin.bottom;
+    In.DpiX = GetDeviceCaps(PrinterDC, LOGPIXELSX);
+    In.DpiY = GetDeviceCaps(PrinterDC, LOGPIXELSY);
+    In.PhysicalOffsetX = GetDeviceCaps(PrinterDC, PHYSICALOFFSETX);
+    In.PhysicalWidth = GetDeviceCaps(PrinterDC, PHYSICALWIDTH);
+    In.PhysicalOffsetY = GetDeviceCaps(PrinterDC, PHYSICALOFFSETY);
+    In.PhysicalHeight = GetDeviceCaps(PrinterDC, PHYSICALHEIGHT);
+
+    MarginBox Box = ComputeMarginBox(In);
+    PixelRect Rect = ComputeDrawRect(Box, PrintMode);
+    RECT DrawRect = {Rect.left, Rect.top, Rect.right, Rect.bottom};
+
+    DrawTestPage(PrinterDC, PageMemDC, PageBitmap, DrawRect, PageText, PrintMode);
+    if (PrintMode == PRINT_MODE_BITMAP)
+        BitBlt(PrinterDC, Box.Left, Box.Top, Box.Width, Box.Height, PageMemDC, 0, 0, SRCCOPY);
+
+    // The bitmap is still selected in the memory DC: the DC goes first.
+    if (PageMemDC)
+    {
+        DeleteDC(PageMemDC);
+        PageMemDC = nullptr;
+    }
+    if (PageBitmap)
+    {
+        DeleteObject(PageBitmap);
+        PageBitmap = nullptr;
+    }
+    return 0;
+}

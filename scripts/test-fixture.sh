@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Starts and stops what the Windows tests run against: an X display (Xvfb), the project's Wine
+# prefix with a persistent wineserver, and two private CUPS schedulers, one with file-backed
+# PostScript queues and one with no queue at all. Nothing of the system's CUPS or the user's
+# ~/.wine is touched: everything lives under the build folder given.
+#
+#   test-fixture.sh start BUILD_DIR     test-fixture.sh stop BUILD_DIR
+set -euo pipefail
+trap 'echo "$0: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
+
+action=$1
+build=$(mkdir -p "$2" && cd "$2" && pwd)
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=scripts/test-names.sh
+. "$here/test-names.sh"
+. "$here/cups-private.sh"
+
+export WINEPREFIX=$build/wineprefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export DISPLAY=$PRINTTEST_DISPLAY
+
+start_display() {
+    if xdpyinfo >/dev/null 2>&1; then return; fi
+    setsid Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >"$build/xvfb.log" 2>&1 &
+    echo $! >"$build/xvfb.pid"
+    for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && return; sleep 0.1; done
+    echo "Xvfb did not start on $DISPLAY" >&2; exit 1
+}
+
+# The wineserver lives on after this script: it must not hold the caller's output open.
+start_wine() {
+    if [ ! -f "$WINEPREFIX/.ready" ]; then
+        rm -rf "$WINEPREFIX"
+        wineboot -i
+        # A crash must fail its test, not wait for someone to close a dialog.
+        wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
+        wineserver -w
+        touch "$WINEPREFIX/.ready"
+    fi
+    # Kept running between the tests, so each Wine process starts quickly; fails harmlessly
+    # when one already runs.
+    wineserver -p || true
+}
+
+case $action in
+start)
+    start_display
+    cups_start "$build/cups"
+    cups_add_queue "$build/cups" "$QUEUE_SHORT" 300 default
+    cups_add_queue "$build/cups" "$QUEUE_LONG" 300
+    cups_add_queue "$build/cups" "$QUEUE_600" 600
+    cups_start "$build/cups-empty"
+    CUPS_SERVER=$build/cups/cups.sock start_wine >>"$build/wine.log" 2>&1 </dev/null
+    ;;
+stop)
+    WINEPREFIX=$build/wineprefix wineserver -k 2>/dev/null || true
+    cups_stop "$build/cups"
+    cups_stop "$build/cups-empty"
+    if [ -f "$build/xvfb.pid" ]; then kill "$(cat "$build/xvfb.pid")" 2>/dev/null || true; rm -f "$build/xvfb.pid"; fi
+    ;;
+*)
+    echo "usage: $0 start|stop BUILD_DIR" >&2; exit 2
+    ;;
+esac

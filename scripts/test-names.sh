@@ -1,0 +1,6 @@
+# Names the tests and the fixture agree on.
+QUEUE_SHORT=PTQUEUE
+# Longer than the 31 characters a DEVMODE's device name keeps.
+QUEUE_LONG=PRINT_TEST_QUEUE_WITH_A_NAME_OF_45_CHARACTERS
+QUEUE_600=PTQUEUE600
+PRINTTEST_DISPLAY=${PRINTTEST_DISPLAY:-:91}

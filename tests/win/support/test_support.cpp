@@ -1,0 +1,198 @@
+#include "test_support.h"
+
+#include <chrono>
+#include <cstdlib>
+
+#include "app/shell_state.h"
+
+const char QueueShort[] = "PTQUEUE";
+const char QueueLong[] = "PRINT_TEST_QUEUE_WITH_A_NAME_OF_45_CHARACTERS";
+const char Queue600[] = "PTQUEUE600";
+
+namespace
+{
+bool Dark(uint32_t Colour)
+{
+    int R = (Colour >> 16) & 0xFF, G = (Colour >> 8) & 0xFF, B = Colour & 0xFF;
+    return R + G + B < 3 * 128;
+}
+}
+
+DibCanvas::DibCanvas(int W, int H, uint32_t Fill) : Width(W), Height(H)
+{
+    BITMAPINFO Info = {};
+    Info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    Info.bmiHeader.biWidth = W;
+    Info.bmiHeader.biHeight = -H;
+    Info.bmiHeader.biPlanes = 1;
+    Info.bmiHeader.biBitCount = 32;
+    Info.bmiHeader.biCompression = BI_RGB;
+    void* Memory = nullptr;
+    Bitmap = CreateDIBSection(nullptr, &Info, DIB_RGB_COLORS, &Memory, nullptr, 0);
+    Bits = static_cast<uint32_t*>(Memory);
+    Dc = CreateCompatibleDC(nullptr);
+    OldBitmap = SelectObject(Dc, Bitmap);
+    for (int I = 0; I < W * H; ++I)
+        Bits[I] = Fill;
+}
+
+DibCanvas::~DibCanvas()
+{
+    SelectObject(Dc, OldBitmap);
+    DeleteDC(Dc);
+    DeleteObject(Bitmap);
+}
+
+bool DibCanvas::IsInk(int X, int Y) const { return Dark(At(X, Y)); }
+bool Pixels::IsInk(int X, int Y) const { return Dark(At(X, Y)); }
+
+Pixels ReadBitmap(HDC AnyDc, HBITMAP Bitmap)
+{
+    BITMAP Info = {};
+    GetObjectA(Bitmap, sizeof(Info), &Info);
+    Pixels Result;
+    Result.Width = Info.bmWidth;
+    Result.Height = Info.bmHeight;
+    Result.Bits.resize(static_cast<size_t>(Info.bmWidth) * Info.bmHeight);
+    BITMAPINFO Header = {};
+    Header.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    Header.bmiHeader.biWidth = Info.bmWidth;
+    Header.bmiHeader.biHeight = -Info.bmHeight;
+    Header.bmiHeader.biPlanes = 1;
+    Header.bmiHeader.biBitCount = 32;
+    Header.bmiHeader.biCompression = BI_RGB;
+    GetDIBits(AnyDc, Bitmap, 0, Info.bmHeight, Result.Bits.data(), &Header, DIB_RGB_COLORS);
+    return Result;
+}
+
+Pixels ReadWindowClient(HWND Window)
+{
+    RECT Client;
+    GetClientRect(Window, &Client);
+    HDC WindowDc = GetDC(Window);
+    HDC Copy = CreateCompatibleDC(WindowDc);
+    HBITMAP Bitmap = CreateCompatibleBitmap(WindowDc, Client.right, Client.bottom);
+    HGDIOBJ Old = SelectObject(Copy, Bitmap);
+    BitBlt(Copy, 0, 0, Client.right, Client.bottom, WindowDc, 0, 0, SRCCOPY);
+    SelectObject(Copy, Old);
+    Pixels Result = ReadBitmap(Copy, Bitmap);
+    DeleteDC(Copy);
+    DeleteObject(Bitmap);
+    ReleaseDC(Window, WindowDc);
+    return Result;
+}
+
+void ResetProgram()
+{
+    ClearProgramData();
+    FontFace = "Arial";
+}
+
+HWND OpenMainWindow(int ShowCommand)
+{
+    HINSTANCE Instance = GetModuleHandleA(nullptr);
+    RegisterMainWindowClass(Instance);
+    HWND Window = CreateMainWindow(Instance);
+    ShowWindow(Window, ShowCommand);
+    UpdateWindow(Window);
+    PumpMessages();
+    return Window;
+}
+
+void PumpMessages(int Milliseconds)
+{
+    DWORD End = GetTickCount() + Milliseconds;
+    do
+    {
+        MSG Message;
+        while (PeekMessageA(&Message, nullptr, 0, 0, PM_REMOVE))
+        {
+            TranslateMessage(&Message);
+            DispatchMessageA(&Message);
+        }
+        Sleep(5);
+    } while (static_cast<int>(End - GetTickCount()) > 0);
+}
+
+bool PumpUntil(const std::function<bool()>& Done, int Milliseconds)
+{
+    DWORD End = GetTickCount() + Milliseconds;
+    while (!Done())
+    {
+        if (static_cast<int>(End - GetTickCount()) <= 0)
+            return Done();
+        PumpMessages(10);
+    }
+    return true;
+}
+
+namespace
+{
+struct FindRequest
+{
+    const char* ClassName;
+    DWORD ProcessId;
+    HWND Found;
+};
+
+BOOL CALLBACK FindWindowOfProcess(HWND Window, LPARAM Param)
+{
+    FindRequest* Request = reinterpret_cast<FindRequest*>(Param);
+    DWORD Process = 0;
+    GetWindowThreadProcessId(Window, &Process);
+    char ClassName[64] = {};
+    GetClassNameA(Window, ClassName, sizeof(ClassName));
+    if (Process == Request->ProcessId && IsWindowVisible(Window) && lstrcmpA(ClassName, Request->ClassName) == 0)
+    {
+        Request->Found = Window;
+        return FALSE;
+    }
+    return TRUE;
+}
+}  // namespace
+
+HWND FindOwnWindow(const char* ClassName, DWORD ProcessId)
+{
+    FindRequest Request = {ClassName, ProcessId, nullptr};
+    EnumWindows(FindWindowOfProcess, reinterpret_cast<LPARAM>(&Request));
+    return Request.Found;
+}
+
+DialogDriver::DialogDriver(std::function<void(HWND)> Act, DWORD ProcessId)
+{
+    Worker = std::thread([this, Act, ProcessId] {
+        for (int Try = 0; Try < 3000 && !Stop; ++Try)
+        {
+            HWND Dialog = FindOwnWindow("#32770", ProcessId);
+            if (Dialog)
+            {
+                // Let the dialog finish its initialisation before it is answered.
+                Sleep(300);
+                char Caption[256] = {};
+                GetWindowTextA(Dialog, Caption, sizeof(Caption));
+                Title = Caption;
+                Act(Dialog);
+                Done = true;
+                return;
+            }
+            Sleep(10);
+        }
+    });
+}
+
+DialogDriver::~DialogDriver()
+{
+    Stop = true;
+    Worker.join();
+}
+
+void PressButton(HWND Dialog, int ButtonId)
+{
+    SendMessageA(GetDlgItem(Dialog, ButtonId), BM_CLICK, 0, 0);
+}
+
+std::string FixturePath(const char* Variable)
+{
+    const char* Value = std::getenv(Variable);
+    return Value ? Value : "";
+}
