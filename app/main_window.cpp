@@ -76,14 +76,14 @@ LRESULT OnCreate(HWND Window)
     Shell.PrintMode = PRINT_MODE_DIRECT;
     Shell.ModeCaption = DirectModeCaption;
 
-    // Fetch the default printer's settings without showing a dialog; from then on every Page
-    // Setup dialog opens with the margins last chosen.
+    // Fetch the default printer's settings without showing a dialog, nor a warning when there
+    // is no printer; from then on every Page Setup dialog opens with the margins last chosen.
     PAGESETUPDLGA& PageSetup = Shell.PageSetup;
     PageSetup.lStructSize = sizeof(PAGESETUPDLGA);
     PageSetup.hwndOwner = Window;
-    PageSetup.Flags = PSD_RETURNDEFAULT;
+    PageSetup.Flags = PSD_RETURNDEFAULT | PSD_NOWARNING;
     PageSetupDlgA(&PageSetup);
-    PageSetup.Flags = (PageSetup.Flags ^ PSD_RETURNDEFAULT) | PSD_MARGINS;
+    PageSetup.Flags = ((PageSetup.Flags ^ PSD_RETURNDEFAULT) & ~PSD_NOWARNING) | PSD_MARGINS;
 
     PRINTDLGA& PrintSetup = Shell.PrintSetup;
     PrintSetup.lStructSize = sizeof(PRINTDLGA);
@@ -138,7 +138,19 @@ void ToggleMode(HWND Window)
 void ShowPageSetup()
 {
     PAGESETUPDLGA& PageSetup = Shell.PageSetup;
-    if (PageSetupDlgA(&PageSetup) && PageSetup.hDevMode)
+    // The dialog may write margins and units into the record while the user edits them, also
+    // when they then cancel: a cancelled dialog must leave the last confirmed choice in force.
+    DWORD Flags = PageSetup.Flags;
+    RECT Margins = PageSetup.rtMargin;
+    POINT PaperSize = PageSetup.ptPaperSize;
+    if (!PageSetupDlgA(&PageSetup))
+    {
+        PageSetup.Flags = Flags;
+        PageSetup.rtMargin = Margins;
+        PageSetup.ptPaperSize = PaperSize;
+        return;
+    }
+    if (PageSetup.hDevMode)
         HandOverPrinter(PageSetup.hDevMode, PageSetup.hDevNames, Shell.PrintSetup.hDevMode,
                         Shell.PrintSetup.hDevNames);
 }

@@ -49,11 +49,11 @@ for _ in $(seq 600); do
 done
 [ -n "$window" ] || { echo "the window did not appear" >&2; exit 1; }
 sleep 2
-import -window root "$build/screenshot-direct.png"
+import -window "$window" "$build/screenshot-direct.png"
 # File > Mode: Print Bitmap, as the keyboard reaches it.
 xdotool key --window "$window" alt+f && sleep 0.5
 xdotool key Down Down Down Return && sleep 2
-import -window root "$build/screenshot-bitmap.png"
+import -window "$window" "$build/screenshot-bitmap.png"
 xdotool key --window "$window" alt+F4
 wait $program
 echo "Screenshots: $build/screenshot-direct.png $build/screenshot-bitmap.png"

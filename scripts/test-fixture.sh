@@ -53,9 +53,16 @@ start)
     ;;
 stop)
     WINEPREFIX=$build/wineprefix wineserver -k 2>/dev/null || true
+    WINEPREFIX=$build/wineprefix wineserver -w 2>/dev/null || true
     cups_stop "$build/cups"
     cups_stop "$build/cups-empty"
-    if [ -f "$build/xvfb.pid" ]; then kill "$(cat "$build/xvfb.pid")" 2>/dev/null || true; rm -f "$build/xvfb.pid"; fi
+    if [ -f "$build/xvfb.pid" ]; then
+        xvfb=$(cat "$build/xvfb.pid")
+        kill "$xvfb" 2>/dev/null || true
+        # The next start must not find this display still up while it goes down.
+        for _ in $(seq 100); do kill -0 "$xvfb" 2>/dev/null || break; sleep 0.1; done
+        rm -f "$build/xvfb.pid"
+    fi
     ;;
 *)
     echo "usage: $0 start|stop BUILD_DIR" >&2; exit 2

@@ -26,49 +26,6 @@ protected:
     }
 };
 
-// The geometry every page must show, measured on any picture of a W x H page at (0, 0).
-template <typename Image> void ExpectTestPage(const Image& Picture, int Dpi)
-{
-    PageMetrics Metrics = ComputePageMetrics(Dpi, Dpi);
-    int W = Picture.Width, H = Picture.Height;
-
-    // The border: a 2 * ix wide line centred on the inset, on all four sides.
-    auto Top = InkRunInColumn(Picture, W / 8);
-    EXPECT_NEAR(Top.first + Top.second / 2.0, Metrics.InsetY, 1.0);
-    EXPECT_NEAR(Top.second, 2 * Metrics.InsetY, 1);
-    auto Left = InkRunInRow(Picture, H / 8 * 7);
-    EXPECT_NEAR(Left.first + Left.second / 2.0, Metrics.InsetX, 1.0);
-    EXPECT_NEAR(Left.second, 2 * Metrics.InsetX, 1);
-    int RightEdge = W - 1;
-    while (!Picture.IsInk(RightEdge, H / 8 * 7))
-        --RightEdge;
-    EXPECT_NEAR(RightEdge, W - 1, 1);
-    int BottomEdge = H - 1;
-    while (!Picture.IsInk(W / 8, BottomEdge))
-        --BottomEdge;
-    EXPECT_NEAR(BottomEdge, H - 1, 1);
-
-    // The diagonals, corner to corner of the border, outside the ellipse.
-    for (int X : {W / 10, W - W / 10})
-    {
-        int Ix = Metrics.InsetX, Iy = Metrics.InsetY;
-        double Y1 = Iy + (X - Ix) * double(H - 2 * Iy) / (W - 2 * Ix);
-        double Y2 = Iy + ((W - Ix) - X) * double(H - 2 * Iy) / (W - 2 * Ix);
-        EXPECT_TRUE(Picture.IsInk(X, int(Y1 + 0.5))) << "first diagonal at x " << X;
-        EXPECT_TRUE(Picture.IsInk(X, int(Y2 + 0.5))) << "second diagonal at x " << X;
-    }
-
-    // The ellipse spans the middle half: its outline crosses the centre column at H/4 and
-    // 3H/4, with a pen of p - 1 device pixels.
-    auto Upper = InkRunInColumn(Picture, W / 2, Metrics.InsetY * 3);
-    EXPECT_NEAR(Upper.first + Upper.second / 2.0, H / 4.0, 2.0);
-    EXPECT_NEAR(Upper.second, Metrics.ProbeX - 1, 1);
-    auto Side = InkRunInRow(Picture, H / 2 - H / 5, W / 8);
-    EXPECT_GT(Side.first, W / 4 - 2);
-    // Its interior is filled white: the diagonals stop at its outline.
-    EXPECT_FALSE(Picture.IsInk(W / 2 - W / 16, H / 2 - H / 8 + H / 32));
-}
-
 TEST_F(DrawTestPageTest, DirectModeDrawsThePageOnAScreenCompatibleDib)
 {
     DibCanvas Canvas(800, 600);
