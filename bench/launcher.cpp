@@ -1,0 +1,223 @@
+// Starts the programs the benchmark measures from outside, as a user's shell would.
+//
+//   launcher startup EXE RUNS     starts EXE RUNS times; prints, one a line, the microseconds
+//                                 from CreateProcess to the return of its first paint, which
+//                                 the program notes itself (first_paint_probe.cpp)
+//   launcher print EXE QUEUE direct|bitmap
+//                                 starts the program, chooses the mode, picks QUEUE in the Print
+//                                 dialog and presses OK; once the job has left the program it
+//                                 prints the wall-clock time of the press (microseconds since
+//                                 1970), the microseconds the program was busy with the job and
+//                                 the process's peak working set in bytes, then closes it
+#include <windows.h>
+#include <dlgs.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <functional>
+#include <string>
+
+#include "app/menu_ids.h"
+#include "bench/first_paint.h"
+#include "bench/wall_clock.h"
+
+namespace
+{
+
+const char MainClass[] = "PRINTER_QUOMBRIX32";
+const DWORD Patience = 300000;
+
+bool WaitFor(const std::function<bool()>& Done, DWORD Milliseconds = Patience)
+{
+    DWORD Start = GetTickCount();
+    while (!Done())
+    {
+        if (GetTickCount() - Start > Milliseconds)
+            return false;
+        Sleep(2);
+    }
+    return true;
+}
+
+double Microseconds(LONGLONG Ticks)
+{
+    LARGE_INTEGER Frequency;
+    QueryPerformanceFrequency(&Frequency);
+    return Ticks * 1e6 / static_cast<double>(Frequency.QuadPart);
+}
+
+bool Start(const char* Exe, PROCESS_INFORMATION& Process)
+{
+    STARTUPINFOA Startup = {};
+    Startup.cb = sizeof(Startup);
+    std::string CommandLine = std::string("\"") + Exe + "\"";
+    return CreateProcessA(Exe, &CommandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &Startup,
+                          &Process) != 0;
+}
+
+void Release(PROCESS_INFORMATION& Process)
+{
+    CloseHandle(Process.hThread);
+    CloseHandle(Process.hProcess);
+}
+
+int Startup(const char* Exe, int Runs)
+{
+    HANDLE Mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                        sizeof(FirstPaintBlock), FirstPaintMapping);
+    auto* Block = static_cast<volatile FirstPaintBlock*>(MapViewOfFile(Mapping, FILE_MAP_WRITE, 0, 0, sizeof(FirstPaintBlock)));
+    for (int Run = 0; Run < Runs; ++Run)
+    {
+        Block->PaintedAt = 0;
+        PROCESS_INFORMATION Process;
+        LARGE_INTEGER Before;
+        QueryPerformanceCounter(&Before);
+        if (!Start(Exe, Process))
+        {
+            std::fprintf(stderr, "launcher: cannot start %s\n", Exe);
+            return 1;
+        }
+        bool Ended = WaitForSingleObject(Process.hProcess, 60000) == WAIT_OBJECT_0;
+        Release(Process);
+        if (!Ended || Block->PaintedAt == 0)
+        {
+            std::fprintf(stderr, "launcher: %s did not paint and end\n", Exe);
+            return 1;
+        }
+        std::printf("%.0f\n", Microseconds(Block->PaintedAt - Before.QuadPart));
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+struct Search
+{
+    DWORD Process;
+    const char* ClassName;
+    HWND Found;
+};
+
+BOOL CALLBACK Match(HWND Window, LPARAM Param)
+{
+    Search* Wanted = reinterpret_cast<Search*>(Param);
+    DWORD Process = 0;
+    GetWindowThreadProcessId(Window, &Process);
+    char ClassName[64] = {};
+    GetClassNameA(Window, ClassName, sizeof(ClassName));
+    if (Process == Wanted->Process && IsWindowVisible(Window) && std::strcmp(ClassName, Wanted->ClassName) == 0)
+    {
+        Wanted->Found = Window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FindOf(DWORD Process, const char* ClassName)
+{
+    Search Wanted = {Process, ClassName, nullptr};
+    EnumWindows(Match, reinterpret_cast<LPARAM>(&Wanted));
+    return Wanted.Found;
+}
+
+// Returns once the window's thread is back between messages.
+bool Synchronise(HWND Window)
+{
+    DWORD_PTR Result = 0;
+    return SendMessageTimeoutA(Window, WM_NULL, 0, 0, SMTO_NORMAL, Patience, &Result) != 0;
+}
+
+bool PickPrinter(HWND Dialog, const char* Queue)
+{
+    HWND Combo = GetDlgItem(Dialog, cmb4);
+    wchar_t Wanted[256] = {};
+    MultiByteToWideChar(CP_ACP, 0, Queue, -1, Wanted, 255);
+    LRESULT Count = SendMessageW(Combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT Index = 0; Index < Count; ++Index)
+    {
+        wchar_t Name[256] = {};
+        if (SendMessageW(Combo, CB_GETLBTEXTLEN, Index, 0) >= 255)
+            continue;
+        SendMessageW(Combo, CB_GETLBTEXT, Index, reinterpret_cast<LPARAM>(Name));
+        if (_wcsicmp(Name, Wanted) != 0)
+            continue;
+        SendMessageW(Combo, CB_SETCURSEL, Index, 0);
+        SendMessageW(Dialog, WM_COMMAND, MAKEWPARAM(cmb4, CBN_SELCHANGE), reinterpret_cast<LPARAM>(Combo));
+        return Synchronise(Dialog);
+    }
+    return false;
+}
+
+int Print(const char* Exe, const char* Queue, bool BitmapMode)
+{
+    PROCESS_INFORMATION Process;
+    if (!Start(Exe, Process))
+    {
+        std::fprintf(stderr, "launcher: cannot start %s\n", Exe);
+        return 1;
+    }
+    HWND Main = nullptr;
+    WaitFor([&] { return (Main = FindOf(Process.dwProcessId, MainClass)) != nullptr; });
+    if (!Main || !Synchronise(Main))
+    {
+        std::fprintf(stderr, "launcher: no main window\n");
+        return 1;
+    }
+    if (BitmapMode)
+    {
+        PostMessageA(Main, WM_COMMAND, MAKEWPARAM(IDM_MODE_BITMAP, 0), 0);
+        Synchronise(Main);
+    }
+    PostMessageA(Main, WM_COMMAND, MAKEWPARAM(IDM_PRINT, 0), 0);
+    HWND Dialog = nullptr;
+    WaitFor([&] { return (Dialog = FindOf(Process.dwProcessId, "#32770")) != nullptr; });
+    // The dialog fills its controls after it shows; it is ready once it takes messages.
+    if (!Dialog || !Synchronise(Dialog) || !PickPrinter(Dialog, Queue))
+    {
+        std::fprintf(stderr, "launcher: no Print dialog or no queue %s in it\n", Queue);
+        TerminateProcess(Process.hProcess, 1);
+        return 1;
+    }
+
+    LARGE_INTEGER Pressed, Done;
+    long long PressedAt = WallClockMicroseconds();
+    QueryPerformanceCounter(&Pressed);
+    PostMessageA(GetDlgItem(Dialog, IDOK), BM_CLICK, 0, 0);
+    // The job has left the program when its window is enabled again with no dialog open and its
+    // thread is back in the message loop.
+    auto Idle = [&] {
+        return !IsWindow(Dialog) && IsWindowEnabled(Main) && !FindOf(Process.dwProcessId, "#32770");
+    };
+    bool Finished = WaitFor([&] { return Idle() && Synchronise(Main) && Idle(); });
+    QueryPerformanceCounter(&Done);
+
+    PROCESS_MEMORY_COUNTERS Memory = {};
+    Memory.cb = sizeof(Memory);
+    GetProcessMemoryInfo(Process.hProcess, &Memory, sizeof(Memory));
+    PostMessageA(Main, WM_COMMAND, MAKEWPARAM(IDM_EXIT, 0), 0);
+    if (WaitForSingleObject(Process.hProcess, 30000) != WAIT_OBJECT_0)
+        TerminateProcess(Process.hProcess, 1);
+    Release(Process);
+    if (!Finished)
+    {
+        std::fprintf(stderr, "launcher: the job did not finish\n");
+        return 1;
+    }
+    std::printf("%lld %.0f %lu\n", PressedAt, Microseconds(Done.QuadPart - Pressed.QuadPart),
+                static_cast<unsigned long>(Memory.PeakWorkingSetSize));
+    return 0;
+}
+
+}  // namespace
+
+int main(int Argc, char** Argv)
+{
+    if (Argc == 4 && std::strcmp(Argv[1], "startup") == 0)
+        return Startup(Argv[2], std::atoi(Argv[3]));
+    if (Argc == 5 && std::strcmp(Argv[1], "print") == 0)
+        return Print(Argv[2], Argv[3], std::strcmp(Argv[4], "bitmap") == 0);
+    std::fprintf(stderr, "usage: launcher startup EXE RUNS | print EXE QUEUE direct|bitmap\n");
+    return 2;
+}

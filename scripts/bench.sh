@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Measures the program on this machine in one run and prints a table of every figure beside its
+# floor, measured in the same run, with their ratio; writes the growth plot with gnuplot.
+#
+#   scripts/bench.sh           the full run: starts its own Xvfb (2048x1536), private CUPS
+#                              scheduler with 300, 600, 1200 and 2400 dpi queues and Wine prefix
+#                              under build/bench, writes docs/benchmark.png
+#   scripts/bench.sh --smoke   one repetition of one small case, against the test fixture named
+#                              by DISPLAY, WINEPREFIX, CUPS_SERVER and PRINTTEST_BUILD (CTest)
+set -Eeuo pipefail
+trap 'echo "$0: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+. "$root/scripts/cups-private.sh"
+
+export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+if [ "${1:-}" = --smoke ]; then
+    build=$PRINTTEST_BUILD
+    work=$build/bench-smoke
+    cups=$(dirname "$CUPS_SERVER")
+    runs=1 paints=1 sizes="640x480" queues="300:PTQUEUE" limit_queue="" plot=$work/benchmark.png
+    rm -rf "$work"; mkdir -p "$work"
+else
+    parent=${PRINTTEST_BUILD_DIR:-$root/build}
+    build=$parent/win work=$parent/bench
+    "$root/scripts/build.sh" "$parent"
+    mkdir -p "$work"
+    cups=$work/cups
+    runs=${PRINTTEST_BENCH_RUNS:-10} paints=${PRINTTEST_BENCH_PAINTS:-100} sizes="640x480 1280x1024 1920x1080"
+    queues="300:BENCH300 600:BENCH600 1200:BENCH1200" limit_queue="2400:BENCH2400"
+    plot=$root/docs/benchmark.png
+    export DISPLAY=${PRINTTEST_BENCH_DISPLAY:-:95} WINEPREFIX=$work/wineprefix CUPS_SERVER=$cups/cups.sock
+    rm -f "$work/raw.txt"
+
+    stop_all() {
+        wineserver -k 2>/dev/null || true
+        cups_stop "$cups"
+        if [ -f "$work/xvfb.pid" ]; then kill "$(cat "$work/xvfb.pid")" 2>/dev/null || true; rm -f "$work/xvfb.pid"; fi
+    }
+    trap stop_all EXIT
+    if xdpyinfo >/dev/null 2>&1; then
+        echo "display $DISPLAY is in use; set PRINTTEST_BENCH_DISPLAY to a free one" >&2; exit 1
+    fi
+    setsid Xvfb "$DISPLAY" -screen 0 2048x1536x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    echo $! >"$work/xvfb.pid"
+    for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    cups_start "$cups"
+    for entry in $queues $limit_queue; do cups_add_queue "$cups" "${entry#*:}" "${entry%%:*}"; done
+    if [ ! -f "$WINEPREFIX/.ready" ]; then
+        rm -rf "$WINEPREFIX"
+        wineboot -i >"$work/wine.log" 2>&1 </dev/null
+        wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+        wineserver -w
+        touch "$WINEPREFIX/.ready"
+    fi
+    wineserver -p 2>/dev/null || true
+fi
+bin=$build/bench
+raw=$work/raw.txt
+: >"$raw"
+windows_path() { echo "Z:${1//\//\\}"; }
+run() { wine "$@" </dev/null | tr -d '\r'; }
+
+# Start-up: both programs started by the launcher, alternately, RUNS times each.
+for program in startup_printtest minimal_window; do
+    run "$bin/launcher.exe" startup "$(windows_path "$bin/$program.exe")" 1 >/dev/null
+done
+for _ in $(seq "$runs"); do
+    for program in startup_printtest minimal_window; do
+        run "$bin/launcher.exe" startup "$(windows_path "$bin/$program.exe")" 1 | sed "s/^/startup $program /" >>"$raw"
+    done
+done
+
+# Painting, in-process.
+# shellcheck disable=SC2086
+run "$bin/paint_bench.exe" "$paints" $sizes | sed 's/^/paint /' >>"$raw"
+
+# Printing: each job timed from its start to its completion in the spooler, polled meanwhile.
+completed() { lpstat -W completed -o "$1" 2>/dev/null | wc -l; }
+wait_completed() {
+    local queue=$1 before=$2 deadline=$((SECONDS + 600))
+    while [ "$(completed "$queue")" -le "$before" ]; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.01
+    done
+    date +%s%6N
+}
+print_job() {
+    local dpi=$1 queue=$2 kind=$3 before poller line started app peak job spooled image
+    before=$(completed "$queue")
+    wait_completed "$queue" "$before" >"$work/completed.txt" &
+    poller=$!
+    if [ "$kind" = floor ]; then
+        line=$(run "$bin/minimal_job.exe" "$queue") || line=""
+        read -r started peak _ <<<"$line" || true
+        app=-
+    else
+        line=$(run "$bin/launcher.exe" print "$(windows_path "$build/printtest.exe")" "$queue" "$kind") || line=""
+        read -r started app peak <<<"$line" || true
+    fi
+    if [ -z "$line" ]; then
+        kill "$poller" 2>/dev/null || true; wait "$poller" 2>/dev/null || true
+        echo "print $kind $dpi failed" >>"$raw"; return
+    fi
+    if ! wait "$poller"; then echo "print $kind $dpi failed" >>"$raw"; return; fi
+    job=$(lpstat -W completed -o "$queue" | awk '{print $1}' | sed 's/.*-//' | sort -n | tail -n 1)
+    spooled=$(stat -c %s "$cups/spool/d$(printf %05d "$job")-001")
+    image=$(grep -a -m 1 -A 1 '/Width' "$cups/spool/d$(printf %05d "$job")-001" | tr -dc '0-9 \n' | tr -s ' \n' ' ' |
+            awk '{print ($2 ? $1 "x" $2 : "-")}' || true)
+    echo "print $kind $dpi $(( $(cat "$work/completed.txt") - started )) $app $peak $spooled ${image:--}" >>"$raw"
+}
+for entry in $queues; do
+    for kind in floor direct bitmap; do print_job "${entry%%:*}" "${entry#*:}" "$kind"; done
+done
+if [ -n "$limit_queue" ] && ! grep -q "print bitmap ${queues##*:} failed" "$raw"; then
+    print_job "${limit_queue%%:*}" "${limit_queue#*:}" bitmap
+fi
+
+python3 "$root/bench/report.py" "$raw" "$work"
+mkdir -p "$(dirname "$plot")"
+gnuplot -e "data='$work/growth.dat'; output='$plot'" "$root/bench/growth.gp"
+echo "plot: $plot"
