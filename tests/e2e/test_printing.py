@@ -1,0 +1,234 @@
+"""End to end: the real printtest.exe under Wine prints through the fixture's CUPS queues, and
+what reaches them is rendered with Ghostscript at the queue's resolution and measured.
+
+Positions are in printer pixels on the sheet, as the page was laid out (a landscape page is
+turned back upright); a right or bottom edge is the first pixel past the border.
+"""
+import shutil
+import sys
+import unittest
+
+# The helpers are imported from the source tree, which keeps no compiled copies.
+sys.dont_write_bytecode = True
+from printtest_e2e import (BITMAP_CAPTION, DIRECT_CAPTION, Program, Spooler, fixture_names, prepare_prefix, print_page,
+                           restore_prefix, use_metric_units, work_directory)
+
+NAMES = fixture_names()
+QUEUE = NAMES['QUEUE_SHORT']
+QUEUE_600 = NAMES['QUEUE_600']
+MODES = (DIRECT_CAPTION, BITMAP_CAPTION)
+
+# Within this many printer pixels of where they belong: the border's edges, also the two modes'
+# pages against each other.
+PIXELS = 2
+# The diagonals and the ellipse: drawn into the bitmap, their wide strokes land up to a pixel
+# further off, GDI placing a pen's width around pixel centres where PostScript uses pixel edges.
+LINE_PIXELS = 3
+# The text line is centred by its advance widths, its ink is measured: the two differ by the
+# side bearings of its first and last letter, some 0.03 em, and by how the printer's fonts and
+# Ghostscript's place glyphs. A text centred between the sheet's edges instead of the margins
+# would be off by three times as much: each layout's left and right margins differ by 0.4 inch
+# or more.
+TEXT_SLACK_INCH = 1 / 16
+# Cap height of the text face, in ems: a 48-point line is about a third of an inch tall.
+CAP_HEIGHT_EM = 0.716
+
+
+class Layout:
+    """One way to lay the page out: the queue, the units the margins are typed in, the margins
+    as typed into the Page Setup dialog (left, top, right, bottom) and the orientation."""
+
+    def __init__(self, name, queue, metric, margins, landscape=False):
+        self.name = name
+        self.queue = queue
+        self.metric = metric
+        self.margins = margins
+        self.landscape = landscape
+
+
+# Each leaves the text line (7.2 inches in Bitmap mode) room to be centred whole.
+LAYOUTS = (
+    Layout('300 dpi, inches, portrait', QUEUE, False, ('0.75', '1', '0.25', '0.6')),
+    Layout('600 dpi, inches, portrait', QUEUE_600, False, ('0.3', '0.625', '0.7', '1.25')),
+    Layout('300 dpi, millimetres, landscape', QUEUE, True, ('25', '15', '10', '7.5'), landscape=True),
+)
+
+
+def setUpModule():
+    prepare_prefix()
+
+
+def tearDownModule():
+    restore_prefix()
+
+
+class PrintingTestCase(unittest.TestCase):
+    def setUp(self):
+        self.workdir = work_directory()
+        self.addCleanup(shutil.rmtree, self.workdir, True)
+        self.spooler = Spooler(self.workdir)
+
+    def assertExitsCleanly(self, program):
+        self.assertEqual(program.exit(), 0, 'File > Exit must end the program with exit code 0')
+
+
+class PrintedPageTest(unittest.TestCase):
+    """Each layout printed once in each mode, by two runs of the program: one in a locale
+    measuring in inches, one in a locale measuring in millimetres."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.workdir = work_directory()
+        cls.spooler = Spooler(cls.workdir)
+        cls.printed = {}
+        try:
+            for metric in (False, True):
+                cls.print_layouts([layout for layout in LAYOUTS if layout.metric == metric], metric)
+        finally:
+            use_metric_units(False)
+            shutil.rmtree(cls.workdir, True)
+        cls.report()
+
+    @classmethod
+    def print_layouts(cls, layouts, metric):
+        use_metric_units(metric)
+        with Program() as program:
+            mode = DIRECT_CAPTION
+            for layout in layouts:
+                program.drive('page-setup', *layout.margins, *(['landscape'] if layout.landscape else []))
+                # A landscape page keeps the printer the dialog offers: picking one anew would
+                # start from that printer's own settings.
+                printer = None if layout.landscape else layout.queue
+                for caption in (mode, DIRECT_CAPTION if mode == BITMAP_CAPTION else BITMAP_CAPTION):
+                    program.set_mode(caption)
+                    cls.printed[layout.name, caption] = print_page(
+                        program, cls.spooler, layout.queue, cls.workdir, printer, layout.margins,
+                        layout.metric, layout.landscape)
+                    mode = caption
+            cls.exit_code = program.exit()
+
+    @classmethod
+    def report(cls):
+        for (name, caption), page in sorted(cls.printed.items()):
+            m = page.measurement
+            if not m:
+                continue
+            lay = m.placement
+            print(f'\n{name}, {caption}: expected left {lay.left:.1f} top {lay.top:.1f} right {lay.right:.1f} '
+                  f'bottom {lay.bottom:.1f}; measured {m.edges()}, strokes {sorted(set(m.strokes))}; '
+                  f'diagonals off by up to {max(m.diagonal_errors):.1f}, ellipse by up to '
+                  f'{max(m.ellipse_errors):.1f}; text ink box {m.text}', file=sys.stderr)
+
+    def each_page(self):
+        return [(layout, caption, self.printed[layout.name, caption]) for layout in LAYOUTS for caption in MODES]
+
+    def test_one_page_per_job_titled_with_the_mode(self):
+        for layout, caption, page in self.each_page():
+            with self.subTest(layout=layout.name, mode=caption):
+                self.assertEqual(page.job.state, 'completed')
+                self.assertEqual(page.job.name, caption, 'the CUPS job is named after the mode')
+                self.assertEqual(page.title, caption, 'the document is titled after the mode')
+                self.assertEqual(page.pages, 1, 'the document holds exactly one page')
+                self.assertEqual(page.sheet_size, (round(8.5 * page.dpi), round(11 * page.dpi)),
+                                 'a Letter sheet at the resolution of the queue')
+        self.assertEqual(self.exit_code, 0)
+
+    def test_border_lies_at_the_margins(self):
+        for layout, caption, page in self.each_page():
+            with self.subTest(layout=layout.name, mode=caption):
+                m = page.measurement
+                expected = {'left': m.placement.left, 'top': m.placement.top, 'right': m.placement.right,
+                            'bottom': m.placement.bottom}
+                for edge, measured in m.edges().items():
+                    self.assertEqual(len(measured), 4, f'the {edge} edge is crossed four times')
+                    for position in measured:
+                        self.assertAlmostEqual(position, expected[edge], delta=PIXELS,
+                                               msg=f'{edge} edge: {measured} for {expected[edge]:.1f}')
+                pen = 2 * m.placement.inset
+                for stroke in m.strokes:
+                    self.assertAlmostEqual(stroke, pen, delta=PIXELS, msg=f'border strokes {m.strokes}, pen {pen}')
+
+    def test_diagonals_join_the_corners_of_the_border(self):
+        for layout, caption, page in self.each_page():
+            with self.subTest(layout=layout.name, mode=caption):
+                errors = page.measurement.diagonal_errors
+                self.assertLessEqual(max(errors), LINE_PIXELS, f'distances from the corner-to-corner lines {errors}')
+
+    def test_ellipse_spans_the_middle_half(self):
+        for layout, caption, page in self.each_page():
+            with self.subTest(layout=layout.name, mode=caption):
+                errors = page.measurement.ellipse_errors
+                self.assertLessEqual(max(errors), LINE_PIXELS, f'distances from the inscribed ellipse {errors}')
+
+    def test_text_line_is_centred(self):
+        for layout, caption, page in self.each_page():
+            with self.subTest(layout=layout.name, mode=caption):
+                m = page.measurement
+                self.assertIsNotNone(m.text, 'no text inside the ellipse')
+                left, top, right, bottom = m.text
+                cx, cy, a, b = m.ellipse
+                slack = TEXT_SLACK_INCH * page.dpi
+                self.assertAlmostEqual((left + right) / 2, cx, delta=slack, msg=f'text {m.text}, centre {cx:.1f}')
+                self.assertAlmostEqual((top + bottom) / 2, cy, delta=slack, msg=f'text {m.text}, centre {cy:.1f}')
+                cap_height = CAP_HEIGHT_EM * 48 / 72 * page.dpi
+                self.assertAlmostEqual(bottom - top, cap_height, delta=0.05 * cap_height,
+                                       msg='the letters are those of a 48-point line')
+                self.assertGreater(right - left, 2 * a, 'the line is wider than the ellipse')
+
+    def test_direct_and_bitmap_pages_agree(self):
+        for layout in LAYOUTS:
+            with self.subTest(layout=layout.name):
+                direct = self.printed[layout.name, DIRECT_CAPTION].measurement.edges()
+                bitmap = self.printed[layout.name, BITMAP_CAPTION].measurement.edges()
+                for edge in direct:
+                    for one, other in zip(direct[edge], bitmap[edge]):
+                        self.assertAlmostEqual(one, other, delta=PIXELS,
+                                               msg=f'{edge} edge: Direct {direct[edge]}, Bitmap {bitmap[edge]}')
+
+
+class JobTest(PrintingTestCase):
+    def test_cancelling_the_print_dialog_prints_nothing(self):
+        with Program() as program:
+            before = self.spooler.last_job(QUEUE)
+            program.drive('cancel-print')
+            # The next job shows the spooler has taken everything the program sent before it.
+            page = print_page(program, self.spooler, QUEUE, self.workdir)
+            self.assertExitsCleanly(program)
+        jobs = [job for job in self.spooler.jobs(QUEUE) if job.id > before]
+        self.assertEqual([job.id for job in jobs], [page.job.id], f'only the printed job arrives: {jobs}')
+        self.assertEqual(page.pages, 1)
+
+    def test_cancelling_a_job_prints_nothing_and_the_next_job_prints(self):
+        with Program() as program:
+            program.set_mode(BITMAP_CAPTION)
+            before = self.spooler.last_job(QUEUE_600)
+            # Cancel is pressed as the cancel dialog opens: under Wine the program takes a press
+            # only then, when the document starts, and not while the page is drawn and sent.
+            program.drive('print-cancelled', QUEUE_600)
+            # Waits until the main window is enabled again with no dialog left open.
+            program.drive('wait-window')
+            page = print_page(program, self.spooler, QUEUE_600, self.workdir, QUEUE_600)
+            self.assertExitsCleanly(program)
+        jobs = [job for job in self.spooler.jobs(QUEUE_600) if job.id > before]
+        self.assertEqual([job.id for job in jobs], [page.job.id], f'the cancelled job reached the queue: {jobs}')
+        self.assertEqual((page.job.state, page.job.name, page.pages), ('completed', BITMAP_CAPTION, 1))
+
+    def test_twenty_jobs_in_a_row_all_arrive(self):
+        count = 20
+        with Program() as program:
+            before = self.spooler.last_job(QUEUE)
+            for _ in range(count):
+                program.drive('print', QUEUE)
+            jobs = self.spooler.wait_for_jobs(QUEUE, before, count)
+            self.assertExitsCleanly(program)
+        self.assertEqual(len(jobs), count, f'jobs {jobs}')
+        for job in jobs:
+            self.assertEqual((job.state, job.name, job.sheets), ('completed', DIRECT_CAPTION, 1), f'{job}')
+
+    def test_exit_ends_the_program_with_code_zero(self):
+        with Program() as program:
+            self.assertExitsCleanly(program)
+
+
+if __name__ == '__main__':
+    unittest.main()

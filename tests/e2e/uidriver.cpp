@@ -1,0 +1,324 @@
+// Drives a running printtest.exe the way a user does: menu commands, the Page Setup and Print
+// dialogs, the cancel dialog of a job. It runs as a separate Windows process in the same Wine
+// session and returns 0 when the step it was asked for happened, 1 otherwise.
+//
+//   uidriver wait-window                 the main window is up, enabled and no dialog is open
+//   uidriver command ID                  chooses the File menu item ID
+//   uidriver page-setup L T R B [landscape]
+//                                        sets the margins (in the dialog's units) and presses OK
+//   uidriver print [PRINTER]             presses OK in the Print dialog, after picking PRINTER
+//   uidriver cancel-print                presses Cancel in the Print dialog
+//   uidriver print-cancelled [PRINTER]   prints as print does and presses Cancel in the job's
+//                                        cancel dialog the moment it opens
+//   uidriver exit                        chooses File > Exit and waits for the process to end
+#include <windows.h>
+#include <dlgs.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+
+namespace
+{
+
+const char MainClass[] = "PRINTER_QUOMBRIX32";
+const char DialogClass[] = "#32770";
+const char* const JobCaptions[] = {"Print Mode: Direct Print", "Print Mode: Bitmap Print"};
+const int IdmPageSetup = 1;
+const int IdmPrint = 2;
+const int IdmExit = 5;
+// Long enough for a Bitmap page at a high resolution; only reached when something is wrong.
+const DWORD Patience = 120000;
+const UINT ReplyTimeout = 60000;
+
+bool Fail(const char* Text)
+{
+    std::fprintf(stderr, "uidriver: %s\n", Text);
+    return false;
+}
+
+bool WaitFor(const std::function<bool()>& Done, DWORD Milliseconds = Patience)
+{
+    DWORD Start = GetTickCount();
+    while (!Done())
+    {
+        if (GetTickCount() - Start > Milliseconds)
+            return false;
+        Sleep(5);
+    }
+    return true;
+}
+
+// Returns once the window's thread has taken a message from its queue, i.e. it is between
+// messages again and not in the middle of creating a dialog.
+bool Synchronise(HWND Window)
+{
+    DWORD_PTR Result = 0;
+    return SendMessageTimeoutA(Window, WM_NULL, 0, 0, SMTO_NORMAL, ReplyTimeout, &Result) != 0;
+}
+
+HWND MainWindow() { return FindWindowA(MainClass, nullptr); }
+
+DWORD ProcessOf(HWND Window)
+{
+    DWORD Process = 0;
+    GetWindowThreadProcessId(Window, &Process);
+    return Process;
+}
+
+std::string Caption(HWND Window)
+{
+    char Text[256] = {};
+    GetWindowTextA(Window, Text, sizeof(Text));
+    return Text;
+}
+
+bool IsJobCaption(const std::string& Text)
+{
+    for (const char* Known : JobCaptions)
+        if (Text == Known)
+            return true;
+    return false;
+}
+
+struct DialogSearch
+{
+    DWORD Process;
+    std::function<bool(HWND)> Wanted;
+    HWND Found;
+};
+
+BOOL CALLBACK MatchDialog(HWND Window, LPARAM Param)
+{
+    DialogSearch* Search = reinterpret_cast<DialogSearch*>(Param);
+    char ClassName[32] = {};
+    GetClassNameA(Window, ClassName, sizeof(ClassName));
+    if (ProcessOf(Window) == Search->Process && IsWindowVisible(Window) &&
+        std::strcmp(ClassName, DialogClass) == 0 && Search->Wanted(Window))
+    {
+        Search->Found = Window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A visible top-level dialog of the program's process that Wanted accepts, 0 when none.
+HWND FindDialog(DWORD Process, const std::function<bool(HWND)>& Wanted)
+{
+    DialogSearch Search = {Process, Wanted, nullptr};
+    EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&Search));
+    return Search.Found;
+}
+
+bool AnyDialog(HWND) { return true; }
+bool IsJobDialog(HWND Dialog) { return IsJobCaption(Caption(Dialog)); }
+bool IsCommonDialog(HWND Dialog) { return !IsJobDialog(Dialog); }
+
+// The main window, once it is there and a user could use its menu: enabled, with no dialog of
+// the program open.
+HWND ReadyMainWindow()
+{
+    HWND Main = nullptr;
+    bool Ready = WaitFor([&] {
+        Main = MainWindow();
+        return Main && IsWindowVisible(Main) && IsWindowEnabled(Main) &&
+               !FindDialog(ProcessOf(Main), AnyDialog);
+    });
+    if (!Ready)
+    {
+        if (!Main)
+            Fail("no main window");
+        else if (HWND Open = FindDialog(ProcessOf(Main), AnyDialog))
+            std::fprintf(stderr, "uidriver: a dialog stays open: \"%s\"\n", Caption(Open).c_str());
+        else
+            Fail("the main window stays disabled");
+        return nullptr;
+    }
+    return Synchronise(Main) ? Main : nullptr;
+}
+
+// Chooses a menu command and returns the common dialog it opens, ready for input.
+HWND OpenDialog(int Command)
+{
+    HWND Main = ReadyMainWindow();
+    if (!Main)
+        return nullptr;
+    PostMessageA(Main, WM_COMMAND, MAKEWPARAM(Command, 0), 0);
+    HWND Dialog = nullptr;
+    if (!WaitFor([&] { return (Dialog = FindDialog(ProcessOf(Main), IsCommonDialog)) != nullptr; }))
+    {
+        Fail("the dialog did not open");
+        return nullptr;
+    }
+    return Synchronise(Dialog) ? Dialog : nullptr;
+}
+
+bool Press(HWND Dialog, int Button)
+{
+    HWND Control = GetDlgItem(Dialog, Button);
+    if (!Control)
+        return Fail("the dialog has no such button");
+    DWORD_PTR Result = 0;
+    return SendMessageTimeoutA(Control, BM_CLICK, 0, 0, SMTO_NORMAL, ReplyTimeout, &Result) != 0 ||
+           Fail("the button did not answer");
+}
+
+// Presses the button and waits until the dialog is destroyed and its owner has taken a
+// message again, i.e. the program has moved on from the dialog.
+bool PressAndWaitClosed(HWND Dialog, int Button)
+{
+    HWND Owner = GetWindow(Dialog, GW_OWNER);
+    if (!Press(Dialog, Button))
+        return false;
+    if (!WaitFor([&] { return !IsWindow(Dialog); }))
+        return Fail("the dialog stayed open");
+    return !Owner || Synchronise(Owner);
+}
+
+bool SetText(HWND Dialog, int Edit, const char* Text)
+{
+    if (!GetDlgItem(Dialog, Edit))
+        return Fail("the dialog has no such edit box");
+    return SetDlgItemTextA(Dialog, Edit, Text) || Fail("the edit box refused the text");
+}
+
+bool PageSetup(int Argc, char** Argv)
+{
+    if (Argc < 6)
+        return Fail("page-setup needs four margins");
+    bool Landscape = Argc > 6 && std::strcmp(Argv[6], "landscape") == 0;
+    HWND Dialog = OpenDialog(IdmPageSetup);
+    if (!Dialog)
+        return false;
+    // The orientation first: turning the paper turns the margins with it.
+    if (Landscape && !Press(Dialog, rad2))
+        return false;
+    const int Edits[] = {edt4, edt5, edt6, edt7};
+    for (int I = 0; I < 4; ++I)
+        if (!SetText(Dialog, Edits[I], Argv[2 + I]))
+            return false;
+    return PressAndWaitClosed(Dialog, IDOK);
+}
+
+bool PickPrinter(HWND Dialog, const char* Printer)
+{
+    HWND Combo = GetDlgItem(Dialog, cmb4);
+    if (!Combo)
+        return Fail("the Print dialog has no printer list");
+    // The list holds wide strings; the ANSI form of the message does not reach them across
+    // processes.
+    wchar_t Wanted[256] = {};
+    MultiByteToWideChar(CP_ACP, 0, Printer, -1, Wanted, 255);
+    LRESULT Count = SendMessageW(Combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT Index = 0; Index < Count; ++Index)
+    {
+        wchar_t Name[256] = {};
+        if (SendMessageW(Combo, CB_GETLBTEXTLEN, Index, 0) >= 255)
+            continue;
+        SendMessageW(Combo, CB_GETLBTEXT, Index, reinterpret_cast<LPARAM>(Name));
+        if (lstrcmpW(Name, Wanted) != 0)
+            continue;
+        SendMessageW(Combo, CB_SETCURSEL, Index, 0);
+        // What the list box tells its dialog when the user picks an entry.
+        SendMessageW(Dialog, WM_COMMAND, MAKEWPARAM(cmb4, CBN_SELCHANGE), reinterpret_cast<LPARAM>(Combo));
+        return true;
+    }
+    return Fail("the printer is not in the Print dialog's list");
+}
+
+bool Print(int Argc, char** Argv)
+{
+    HWND Dialog = OpenDialog(IdmPrint);
+    if (!Dialog)
+        return false;
+    if (Argc > 2 && !PickPrinter(Dialog, Argv[2]))
+        return false;
+    return PressAndWaitClosed(Dialog, IDOK);
+}
+
+bool CancelPrint()
+{
+    HWND Dialog = OpenDialog(IdmPrint);
+    return Dialog && PressAndWaitClosed(Dialog, IDCANCEL);
+}
+
+// The program serves its messages during a job only when the spooler calls its abort
+// procedure, which Wine does once, as the document starts, right after the cancel dialog has
+// opened. A press made from here would come too late; so a hook in the program's thread
+// (press_cancel_hook.dll, next to this program) posts it as the dialog opens.
+bool PrintCancelled(int Argc, char** Argv)
+{
+    HWND Main = ReadyMainWindow();
+    if (!Main)
+        return false;
+    char Path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, Path, sizeof(Path));
+    char* Slash = std::strrchr(Path, '\\');
+    std::strcpy(Slash ? Slash + 1 : Path, "press_cancel_hook.dll");
+    HMODULE Module = LoadLibraryA(Path);
+    HOOKPROC Hook = Module ? reinterpret_cast<HOOKPROC>(GetProcAddress(Module, "PressCancelOnOpen")) : nullptr;
+    if (!Hook)
+        return Fail("press_cancel_hook.dll is missing");
+    HHOOK Installed = SetWindowsHookExA(WH_CALLWNDPROCRET, Hook, Module, GetWindowThreadProcessId(Main, nullptr));
+    if (!Installed)
+        return Fail("the hook could not be set");
+    bool Done = Print(Argc, Argv);
+    // The job ends with its cancel dialog gone and the program back in its message loop.
+    Done = Done && ReadyMainWindow() != nullptr;
+    UnhookWindowsHookEx(Installed);
+    return Done;
+}
+
+bool Command(int Argc, char** Argv)
+{
+    if (Argc < 3)
+        return Fail("command needs a menu id");
+    HWND Main = ReadyMainWindow();
+    if (!Main)
+        return false;
+    PostMessageA(Main, WM_COMMAND, MAKEWPARAM(std::atoi(Argv[2]), 0), 0);
+    return Synchronise(Main);
+}
+
+bool Exit()
+{
+    HWND Main = ReadyMainWindow();
+    if (!Main)
+        return false;
+    HANDLE Process = OpenProcess(SYNCHRONIZE, FALSE, ProcessOf(Main));
+    PostMessageA(Main, WM_COMMAND, MAKEWPARAM(IdmExit, 0), 0);
+    bool Ended = Process ? WaitForSingleObject(Process, Patience) == WAIT_OBJECT_0
+                         : WaitFor([&] { return !IsWindow(Main); });
+    if (Process)
+        CloseHandle(Process);
+    return Ended || Fail("the program did not end");
+}
+
+}  // namespace
+
+int main(int Argc, char** Argv)
+{
+    if (Argc < 2)
+        return Fail("no sub-command"), 2;
+    std::string Verb = Argv[1];
+    bool Done = false;
+    if (Verb == "wait-window")
+        Done = ReadyMainWindow() != nullptr;
+    else if (Verb == "command")
+        Done = Command(Argc, Argv);
+    else if (Verb == "page-setup")
+        Done = PageSetup(Argc, Argv);
+    else if (Verb == "print")
+        Done = Print(Argc, Argv);
+    else if (Verb == "cancel-print")
+        Done = CancelPrint();
+    else if (Verb == "print-cancelled")
+        Done = PrintCancelled(Argc, Argv);
+    else if (Verb == "exit")
+        Done = Exit();
+    else
+        return Fail("unknown sub-command"), 2;
+    return Done ? 0 : 1;
+}
