@@ -7,12 +7,14 @@
 //                                 starts the program, chooses the mode, picks QUEUE in the Print
 //                                 dialog and presses OK; once the job has left the program it
 //                                 prints the wall-clock time of the press (microseconds since
-//                                 1970), the microseconds the program was busy with the job and
-//                                 the process's peak working set in bytes, then closes it
+//                                 1970), the microseconds the program was busy with the job, the
+//                                 process's peak working set and the largest free block of its
+//                                 address space after the job, in bytes, then closes it
 #include <windows.h>
 #include <dlgs.h>
 #include <psapi.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -150,6 +152,24 @@ bool PickPrinter(HWND Dialog, const char* Queue)
     return false;
 }
 
+// The largest run of free addresses in the process's address space.
+unsigned long long LargestFreeBlock(HANDLE Process)
+{
+    unsigned long long Largest = 0;
+    MEMORY_BASIC_INFORMATION Region;
+    for (unsigned long long Address = 0;
+         Address < 0x100000000ULL &&
+         VirtualQueryEx(Process, reinterpret_cast<void*>(static_cast<uintptr_t>(Address)), &Region, sizeof(Region));
+         Address += Region.RegionSize)
+    {
+        if (Region.State == MEM_FREE && Region.RegionSize > Largest)
+            Largest = Region.RegionSize;
+        if (Region.RegionSize == 0)
+            break;
+    }
+    return Largest;
+}
+
 int Print(const char* Exe, const char* Queue, bool BitmapMode)
 {
     PROCESS_INFORMATION Process;
@@ -196,6 +216,7 @@ int Print(const char* Exe, const char* Queue, bool BitmapMode)
     PROCESS_MEMORY_COUNTERS Memory = {};
     Memory.cb = sizeof(Memory);
     GetProcessMemoryInfo(Process.hProcess, &Memory, sizeof(Memory));
+    unsigned long long FreeBlock = LargestFreeBlock(Process.hProcess);
     PostMessageA(Main, WM_COMMAND, MAKEWPARAM(IDM_EXIT, 0), 0);
     if (WaitForSingleObject(Process.hProcess, 30000) != WAIT_OBJECT_0)
         TerminateProcess(Process.hProcess, 1);
@@ -205,8 +226,8 @@ int Print(const char* Exe, const char* Queue, bool BitmapMode)
         std::fprintf(stderr, "launcher: the job did not finish\n");
         return 1;
     }
-    std::printf("%lld %.0f %lu\n", PressedAt, Microseconds(Done.QuadPart - Pressed.QuadPart),
-                static_cast<unsigned long>(Memory.PeakWorkingSetSize));
+    std::printf("%lld %.0f %lu %llu\n", PressedAt, Microseconds(Done.QuadPart - Pressed.QuadPart),
+                static_cast<unsigned long>(Memory.PeakWorkingSetSize), FreeBlock);
     return 0;
 }
 

@@ -1,8 +1,8 @@
 // Paint costs of the main window, measured in-process: the window is made as WinMain makes it
 // and sized to each client area given, then painted many times with RedrawWindow, each paint
 // timed with QueryPerformanceCounter. Beside each figure, its floor is timed the same way:
-// the same drawing on a plain memory DC, one bare BitBlt onto the window, and a bare window
-// whose paint is that one BitBlt.
+// the same drawing on a plain memory DC, one bare BitBlt onto the window, and the same window
+// painting that one BitBlt with a bare window procedure.
 //
 //   paint_bench PAINTS WxH...
 // Prints one line per figure: "NAME WxH MEDIAN_MICROSECONDS".
@@ -29,23 +29,30 @@ double Median(std::vector<double> Values)
     return Values.size() % 2 ? Values[Half] : (Values[Half - 1] + Values[Half]) / 2;
 }
 
-// The median in microseconds of Runs timings of Act; Between runs untimed before each.
-double Time(int Runs, const std::function<void()>& Act, const std::function<void()>& Between = [] {})
+// One timing in microseconds of Act, its GDI batch flushed.
+double TimeOnce(const std::function<void()>& Act)
 {
-    LARGE_INTEGER Frequency;
+    LARGE_INTEGER Frequency, Before, After;
     QueryPerformanceFrequency(&Frequency);
-    std::vector<double> Samples;
+    QueryPerformanceCounter(&Before);
+    Act();
+    GdiFlush();
+    QueryPerformanceCounter(&After);
+    return (After.QuadPart - Before.QuadPart) * 1e6 / Frequency.QuadPart;
+}
+
+// The median timing of each act, the acts taking turns Runs times so that a change in the
+// machine's load falls on all of them alike.
+std::vector<double> Interleaved(int Runs, const std::vector<std::function<void()>>& Acts)
+{
+    std::vector<std::vector<double>> Samples(Acts.size());
     for (int Run = 0; Run < Runs; ++Run)
-    {
-        Between();
-        LARGE_INTEGER Before, After;
-        QueryPerformanceCounter(&Before);
-        Act();
-        GdiFlush();
-        QueryPerformanceCounter(&After);
-        Samples.push_back((After.QuadPart - Before.QuadPart) * 1e6 / Frequency.QuadPart);
-    }
-    return Median(Samples);
+        for (size_t Index = 0; Index < Acts.size(); ++Index)
+            Samples[Index].push_back(TimeOnce(Acts[Index]));
+    std::vector<double> Medians;
+    for (const auto& Each : Samples)
+        Medians.push_back(Median(Each));
+    return Medians;
 }
 
 void Pump()
@@ -78,25 +85,19 @@ void Report(const char* Name, int Width, int Height, double Microseconds)
     std::fflush(stdout);
 }
 
+// The bare paint: the program's Bitmap-mode paint without the program, one BitBlt from Source.
+HDC BareSource;
 LRESULT CALLBACK BareWindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam)
 {
-    static HDC Source;
-    if (Message == WM_USER)
-    {
-        Source = reinterpret_cast<HDC>(LParam);
-        return 0;
-    }
-    if (Message == WM_PAINT)
-    {
-        PAINTSTRUCT Paint;
-        HDC Dc = BeginPaint(Window, &Paint);
-        RECT Client;
-        GetClientRect(Window, &Client);
-        BitBlt(Dc, 0, 0, Client.right, Client.bottom, Source, 0, 0, SRCCOPY);
-        EndPaint(Window, &Paint);
-        return 0;
-    }
-    return DefWindowProcA(Window, Message, WParam, LParam);
+    if (Message != WM_PAINT)
+        return MAINWNDPROC(Window, Message, WParam, LParam);
+    PAINTSTRUCT Paint;
+    HDC Dc = BeginPaint(Window, &Paint);
+    RECT Client;
+    GetClientRect(Window, &Client);
+    BitBlt(Dc, 0, 0, Client.right, Client.bottom, BareSource, 0, 0, SRCCOPY);
+    EndPaint(Window, &Paint);
+    return 0;
 }
 
 // A memory DC holding a bitmap compatible with the screen, white, as the window's page is.
@@ -122,66 +123,79 @@ struct ScreenPage
     HGDIOBJ Old;
 };
 
-void Measure(HWND Main, HWND Bare, int Paints, int Width, int Height)
+void Measure(HWND Main, int Paints, int Width, int Height)
 {
     const UINT Repaint = RDW_INVALIDATE | RDW_UPDATENOW;
+    auto RepaintMain = [&] { RedrawWindow(Main, nullptr, nullptr, Repaint); };
     RECT Page = {0, 0, Width, Height};
     std::string Caption = DirectModeCaption;
     int DirectMode = PRINT_MODE_DIRECT, BitmapMode = PRINT_MODE_BITMAP;
 
-    // Direct mode, then its floor: the same drawing on a plain memory DC.
+    // Direct mode against the same drawing on a plain memory DC.
     SendMessageA(Main, WM_EXITSIZEMOVE, 0, 0);
     UpdateWindow(Main);
-    Report("direct_paint", Width, Height, Time(Paints, [&] { RedrawWindow(Main, nullptr, nullptr, Repaint); }));
     {
         ScreenPage Plain(Width, Height);
         HDC Target = Plain.Dc, Unused = nullptr;
         HBITMAP UnusedBitmap = nullptr;
-        Report("draw_floor", Width, Height, Time(Paints, [&] {
-                   DrawTestPage(Target, Unused, UnusedBitmap, Page, Caption, DirectMode);
-               }));
+        auto Medians = Interleaved(Paints, {RepaintMain, [&] {
+                                                DrawTestPage(Target, Unused, UnusedBitmap, Page, Caption, DirectMode);
+                                            }});
+        Report("direct_paint", Width, Height, Medians[0]);
+        Report("draw_floor", Width, Height, Medians[1]);
     }
 
-    // Bitmap mode: the repaint, the cache rebuilt when sizing ends, and their floors.
+    // Bitmap mode: the repaint against one bare BitBlt onto the window, and against the same
+    // window painting that BitBlt with a bare window procedure.
     SendMessageA(Main, WM_COMMAND, MAKEWPARAM(IDM_MODE_BITMAP, 0), 0);
     UpdateWindow(Main);
-    Report("bitmap_paint", Width, Height, Time(Paints, [&] { RedrawWindow(Main, nullptr, nullptr, Repaint); }));
-    Report("cache_rebuild", Width, Height,
-           Time(Paints, [&] { SendMessageA(Main, WM_EXITSIZEMOVE, 0, 0); }, [&] { UpdateWindow(Main); }));
-    UpdateWindow(Main);
+    {
+        ScreenPage Source(Width, Height);
+        BareSource = Source.Dc;
+        auto Program = reinterpret_cast<LONG_PTR>(MAINWNDPROC);
+        auto Bare = reinterpret_cast<LONG_PTR>(BareWindowProc);
+        auto Medians = Interleaved(Paints, {RepaintMain,
+                                            [&] {
+                                                HDC Dc = GetDC(Main);
+                                                BitBlt(Dc, 0, 0, Width, Height, Source.Dc, 0, 0, SRCCOPY);
+                                                ReleaseDC(Main, Dc);
+                                            },
+                                            [&] {
+                                                SetWindowLongPtrA(Main, GWLP_WNDPROC, Bare);
+                                                RepaintMain();
+                                                SetWindowLongPtrA(Main, GWLP_WNDPROC, Program);
+                                            }});
+        Report("bitmap_paint", Width, Height, Medians[0]);
+        Report("blit_floor", Width, Height, Medians[1]);
+        Report("bare_paint", Width, Height, Medians[2]);
+    }
+
+    // The page cache rebuilt when sizing ends, against the renderer making a new page alone.
     {
         std::string BitmapCaption = BitmapModeCaption;
         HDC PageDc = nullptr;
         HBITMAP PageBitmap = nullptr;
-        Report("rebuild_floor", Width, Height, Time(Paints, [&] {
-                   if (PageDc)
-                   {
-                       DeleteDC(PageDc);
-                       DeleteObject(PageBitmap);
-                   }
-                   HDC Screen = nullptr;
-                   DrawTestPage(Screen, PageDc, PageBitmap, Page, BitmapCaption, BitmapMode);
-               }));
+        auto Medians = Interleaved(Paints, {[&] {
+                                                SendMessageA(Main, WM_EXITSIZEMOVE, 0, 0);
+                                                ValidateRect(Main, nullptr);
+                                            },
+                                            [&] {
+                                                if (PageDc)
+                                                {
+                                                    DeleteDC(PageDc);
+                                                    DeleteObject(PageBitmap);
+                                                }
+                                                HDC Screen = nullptr;
+                                                DrawTestPage(Screen, PageDc, PageBitmap, Page, BitmapCaption,
+                                                             BitmapMode);
+                                            }});
         DeleteDC(PageDc);
         DeleteObject(PageBitmap);
+        Report("cache_rebuild", Width, Height, Medians[0]);
+        Report("rebuild_floor", Width, Height, Medians[1]);
     }
     SendMessageA(Main, WM_COMMAND, MAKEWPARAM(IDM_MODE_DIRECT, 0), 0);
     UpdateWindow(Main);
-
-    ScreenPage Source(Width, Height);
-    Report("blit_floor", Width, Height, Time(Paints, [&] {
-               HDC Dc = GetDC(Main);
-               BitBlt(Dc, 0, 0, Width, Height, Source.Dc, 0, 0, SRCCOPY);
-               ReleaseDC(Main, Dc);
-           }));
-    SendMessageA(Bare, WM_USER, 0, reinterpret_cast<LPARAM>(Source.Dc));
-    SizeClient(Bare, Width, Height);
-    ShowWindow(Bare, SW_SHOWNORMAL);
-    UpdateWindow(Bare);
-    Report("bare_paint", Width, Height, Time(Paints, [&] { RedrawWindow(Bare, nullptr, nullptr, Repaint); }));
-    ShowWindow(Bare, SW_HIDE);
-    SendMessageA(Bare, WM_USER, 0, 0);
-    Pump();
 }
 
 }  // namespace
@@ -202,14 +216,6 @@ int main(int Argc, char** Argv)
     ShowWindow(Main, SW_SHOWNORMAL);
     UpdateWindow(Main);
 
-    WNDCLASSA BareClass = {};
-    BareClass.lpfnWndProc = BareWindowProc;
-    BareClass.hInstance = Instance;
-    BareClass.lpszClassName = "BarePaintWindow";
-    RegisterClassA(&BareClass);
-    HWND Bare = CreateWindowA("BarePaintWindow", "Bare", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
-                              Instance, nullptr);
-
     int Status = 0;
     for (int Index = 2; Index < Argc; ++Index)
     {
@@ -221,9 +227,8 @@ int main(int Argc, char** Argv)
             continue;
         }
         ShowWindow(Main, SW_SHOWNORMAL);
-        Measure(Main, Bare, Paints, Width, Height);
+        Measure(Main, Paints, Width, Height);
     }
-    DestroyWindow(Bare);
     DestroyWindow(Main);
     return Status;
 }

@@ -25,7 +25,7 @@ def ms(us):
 
 
 def mb(size):
-    return f"{size / 2**20:.1f} MB"
+    return f"{size / 2**20:.1f} MB" if size >= 2**20 else f"{size / 2**10:.1f} kB"
 
 
 def ratio(value, floor):
@@ -54,6 +54,7 @@ for size in sizes:
 job_rows = ["| Job | dpi | Time | Floor job | Ratio | Peak working set | Floor | Ratio | Spooled | Floor | Ratio | "
             "Bitmap (w×h×4) |", "|---|---|---|---|---|---|---|---|---|---|---|---|"]
 growth = []
+made, missing = [], []
 for dpi in sorted({dpi for _, dpi in prints}):
     floor = prints.get(("floor", dpi))
     floor_ok = floor and floor[0] != "failed"
@@ -69,6 +70,12 @@ for dpi in sorted({dpi for _, dpi in prints}):
         if image != "-":
             width, height = (int(n) for n in image.split("x"))
             bitmap = f"{width}×{height}: {mb(width * height * 4)}"
+            if width < dpi:
+                bitmap = f"none made: {width}×{height} sent"
+            else:
+                made.append((dpi, width, height, job))
+            if width < dpi:
+                missing.append((dpi, job))
         if floor_ok:
             f_total, f_peak, f_spooled = float(floor[0]), int(floor[2]), int(floor[3])
             job_rows.append(f"| {kind.capitalize()} | {dpi} | {ms(total)} | {ms(f_total)} | {ratio(total, f_total)} | "
@@ -80,11 +87,19 @@ for dpi in sorted({dpi for _, dpi in prints}):
     row = [str(dpi)]
     for kind in ["floor", "direct", "bitmap"]:
         job = prints.get((kind, dpi))
-        ok = job and job[0] != "failed"
+        ok = job and job[0] != "failed" and (dpi, job) not in missing
         row += [f"{float(job[0]) / 1000:.1f}" if ok else "NaN", f"{int(job[2]) / 2**20:.1f}" if ok else "NaN"]
     growth.append(" ".join(row))
 
 text = "\n".join(rows) + "\n\n" + "\n".join(job_rows) + "\n"
+if made and missing:
+    top, width, height, _ = max(made)
+    dpi, job = min(missing)
+    scale = dpi / top
+    wanted = int(width * scale) * int(height * scale) * 4
+    text += (f"\nBitmap limit: Bitmap pages print up to {top} dpi. At {dpi} dpi the page bitmap would be "
+             f"{int(width * scale)}×{int(height * scale)}×4 = {mb(wanted)}; the largest free block of the "
+             f"process's address space was {mb(int(job[5]))}, so no page bitmap was made.\n")
 open(f"{folder}/table.md", "w").write(text)
 open(f"{folder}/growth.dat", "w").write("# dpi floor_ms floor_mb direct_ms direct_mb bitmap_ms bitmap_mb\n"
                                         + "\n".join(growth) + "\n")

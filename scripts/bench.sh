@@ -53,13 +53,18 @@ else
         wineserver -w
         touch "$WINEPREFIX/.ready"
     fi
+    # Without a window manager on the display, Wine waits 2 s for one each time a dialog is
+    # hidden; an unmanaged window is hidden at once, as a window manager would have it.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     wineserver -p 2>/dev/null || true
 fi
 bin=$build/bench
 raw=$work/raw.txt
 : >"$raw"
 windows_path() { echo "Z:${1//\//\\}"; }
-run() { wine "$@" </dev/null | tr -d '\r'; }
+# Wine's own messages go to a log: the helper processes it starts live on and would hold the
+# caller's error output open.
+run() { wine "$@" </dev/null 2>>"$work/wine.log" | tr -d '\r'; }
 
 # Start-up: both programs started by the launcher, alternately, RUNS times each.
 for program in startup_printtest minimal_window; do
@@ -86,17 +91,17 @@ wait_completed() {
     date +%s%6N
 }
 print_job() {
-    local dpi=$1 queue=$2 kind=$3 before poller line started app peak job spooled image
+    local dpi=$1 queue=$2 kind=$3 before poller line started app peak free job spooled image
     before=$(completed "$queue")
     wait_completed "$queue" "$before" >"$work/completed.txt" &
     poller=$!
     if [ "$kind" = floor ]; then
         line=$(run "$bin/minimal_job.exe" "$queue") || line=""
         read -r started peak _ <<<"$line" || true
-        app=-
+        app=- free=-
     else
         line=$(run "$bin/launcher.exe" print "$(windows_path "$build/printtest.exe")" "$queue" "$kind") || line=""
-        read -r started app peak <<<"$line" || true
+        read -r started app peak free <<<"$line" || true
     fi
     if [ -z "$line" ]; then
         kill "$poller" 2>/dev/null || true; wait "$poller" 2>/dev/null || true
@@ -107,7 +112,7 @@ print_job() {
     spooled=$(stat -c %s "$cups/spool/d$(printf %05d "$job")-001")
     image=$(grep -a -m 1 -A 1 '/Width' "$cups/spool/d$(printf %05d "$job")-001" | tr -dc '0-9 \n' | tr -s ' \n' ' ' |
             awk '{print ($2 ? $1 "x" $2 : "-")}' || true)
-    echo "print $kind $dpi $(( $(cat "$work/completed.txt") - started )) $app $peak $spooled ${image:--}" >>"$raw"
+    echo "print $kind $dpi $(( $(cat "$work/completed.txt") - started )) $app $peak $spooled ${image:--} $free" >>"$raw"
 }
 for entry in $queues; do
     for kind in floor direct bitmap; do print_job "${entry%%:*}" "${entry#*:}" "$kind"; done
