@@ -1,7 +1,9 @@
 #include "test_support.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "app/shell_state.h"
 
@@ -196,3 +198,58 @@ std::string FixturePath(const char* Variable)
     const char* Value = std::getenv(Variable);
     return Value ? Value : "";
 }
+
+namespace
+{
+
+bool PrinterListed(const std::vector<std::string>& Names, const char* Name)
+{
+    for (const std::string& Listed : Names)
+        if (Listed == Name)
+            return true;
+    return false;
+}
+
+std::vector<std::string> InstalledPrinters()
+{
+    DWORD Needed = 0, Returned = 0;
+    EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 4, nullptr, 0, &Needed, &Returned);
+    std::vector<BYTE> Block(Needed + sizeof(PRINTER_INFO_4A));
+    std::vector<std::string> Names;
+    if (!EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 4, Block.data(), static_cast<DWORD>(Block.size()), &Needed,
+                       &Returned))
+        return Names;
+    const PRINTER_INFO_4A* Info = reinterpret_cast<const PRINTER_INFO_4A*>(Block.data());
+    for (DWORD Index = 0; Index < Returned; ++Index)
+        Names.push_back(Info[Index].pPrinterName ? Info[Index].pPrinterName : "");
+    return Names;
+}
+
+// Wine brings its printer list in line with the scheduler while a process starts, and not at
+// once: every test program first waits until it sees the fixture's queues, or none of them when
+// it runs against the empty scheduler.
+class SpoolerReady : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        bool Empty = FixturePath("CUPS_SERVER").find("cups-empty") != std::string::npos;
+        for (int Try = 0; Try < 600; ++Try)
+        {
+            std::vector<std::string> Names = InstalledPrinters();
+            bool Ready = Empty ? Names.empty()
+                               : PrinterListed(Names, QueueShort) && PrinterListed(Names, QueueLong) &&
+                                     PrinterListed(Names, Queue600);
+            if (Ready)
+                return;
+            Sleep(50);
+        }
+    }
+};
+
+const ::testing::Environment* const Spooler = ::testing::AddGlobalTestEnvironment(new SpoolerReady);
+
+// Unbuffered, so that a test killed for hanging still shows how far it got.
+const int OutputUnbuffered = std::setvbuf(stdout, nullptr, _IONBF, 0);
+
+}  // namespace

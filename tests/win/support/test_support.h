@@ -1,11 +1,13 @@
 #pragma once
 
 #include <windows.h>
+#include <winspool.h>
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
