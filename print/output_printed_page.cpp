@@ -1,6 +1,6 @@
 #include "print/output_printed_page.h"
 
-#include "app/shell_state.h"
+#include "common/program_names.h"
 #include "print/placement_math.h"
 #include "render/draw_test_page.h"
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/shell_state.h"
+#include "common/program_names.h"
 #include "render/page_geometry.h"
 
 namespace
