@@ -11,38 +11,24 @@
 //                                 process's peak working set and the largest free block of its
 //                                 address space after the job, in bytes, then closes it
 #include <windows.h>
-#include <dlgs.h>
 #include <psapi.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cwchar>
-#include <functional>
 #include <string>
 
 #include "app/menu_ids.h"
 #include "bench/first_paint.h"
 #include "bench/wall_clock.h"
+#include "tools/winauto/winauto.h"
 
 namespace
 {
 
 const char MainClass[] = "PRINTER_QUOMBRIX32";
 const DWORD Patience = 300000;
-
-bool WaitFor(const std::function<bool()>& Done, DWORD Milliseconds = Patience)
-{
-    DWORD Start = GetTickCount();
-    while (!Done())
-    {
-        if (GetTickCount() - Start > Milliseconds)
-            return false;
-        Sleep(2);
-    }
-    return true;
-}
 
 double Microseconds(LONGLONG Ticks)
 {
@@ -95,63 +81,6 @@ int Startup(const char* Exe, int Runs)
     return 0;
 }
 
-struct Search
-{
-    DWORD Process;
-    const char* ClassName;
-    HWND Found;
-};
-
-BOOL CALLBACK Match(HWND Window, LPARAM Param)
-{
-    Search* Wanted = reinterpret_cast<Search*>(Param);
-    DWORD Process = 0;
-    GetWindowThreadProcessId(Window, &Process);
-    char ClassName[64] = {};
-    GetClassNameA(Window, ClassName, sizeof(ClassName));
-    if (Process == Wanted->Process && IsWindowVisible(Window) && std::strcmp(ClassName, Wanted->ClassName) == 0)
-    {
-        Wanted->Found = Window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND FindOf(DWORD Process, const char* ClassName)
-{
-    Search Wanted = {Process, ClassName, nullptr};
-    EnumWindows(Match, reinterpret_cast<LPARAM>(&Wanted));
-    return Wanted.Found;
-}
-
-// Returns once the window's thread is back between messages.
-bool Synchronise(HWND Window)
-{
-    DWORD_PTR Result = 0;
-    return SendMessageTimeoutA(Window, WM_NULL, 0, 0, SMTO_NORMAL, Patience, &Result) != 0;
-}
-
-bool PickPrinter(HWND Dialog, const char* Queue)
-{
-    HWND Combo = GetDlgItem(Dialog, cmb4);
-    wchar_t Wanted[256] = {};
-    MultiByteToWideChar(CP_ACP, 0, Queue, -1, Wanted, 255);
-    LRESULT Count = SendMessageW(Combo, CB_GETCOUNT, 0, 0);
-    for (LRESULT Index = 0; Index < Count; ++Index)
-    {
-        wchar_t Name[256] = {};
-        if (SendMessageW(Combo, CB_GETLBTEXTLEN, Index, 0) >= 255)
-            continue;
-        SendMessageW(Combo, CB_GETLBTEXT, Index, reinterpret_cast<LPARAM>(Name));
-        if (_wcsicmp(Name, Wanted) != 0)
-            continue;
-        SendMessageW(Combo, CB_SETCURSEL, Index, 0);
-        SendMessageW(Dialog, WM_COMMAND, MAKEWPARAM(cmb4, CBN_SELCHANGE), reinterpret_cast<LPARAM>(Combo));
-        return Synchronise(Dialog);
-    }
-    return false;
-}
-
 // The largest run of free addresses in the process's address space.
 unsigned long long LargestFreeBlock(HANDLE Process)
 {
@@ -179,8 +108,8 @@ int Print(const char* Exe, const char* Queue, bool BitmapMode)
         return 1;
     }
     HWND Main = nullptr;
-    WaitFor([&] { return (Main = FindOf(Process.dwProcessId, MainClass)) != nullptr; });
-    if (!Main || !Synchronise(Main))
+    WaitFor([&] { return (Main = FindProcessWindow(Process.dwProcessId, MainClass)) != nullptr; }, Patience);
+    if (!Main || !Synchronise(Main, Patience))
     {
         std::fprintf(stderr, "launcher: no main window\n");
         return 1;
@@ -188,13 +117,13 @@ int Print(const char* Exe, const char* Queue, bool BitmapMode)
     if (BitmapMode)
     {
         PostMessageA(Main, WM_COMMAND, MAKEWPARAM(IDM_MODE_BITMAP, 0), 0);
-        Synchronise(Main);
+        Synchronise(Main, Patience);
     }
     PostMessageA(Main, WM_COMMAND, MAKEWPARAM(IDM_PRINT, 0), 0);
     HWND Dialog = nullptr;
-    WaitFor([&] { return (Dialog = FindOf(Process.dwProcessId, "#32770")) != nullptr; });
+    WaitFor([&] { return (Dialog = FindProcessWindow(Process.dwProcessId, "#32770")) != nullptr; }, Patience);
     // The dialog fills its controls after it shows; it is ready once it takes messages.
-    if (!Dialog || !Synchronise(Dialog) || !PickPrinter(Dialog, Queue))
+    if (!Dialog || !Synchronise(Dialog, Patience) || !PickPrinter(Dialog, Queue))
     {
         std::fprintf(stderr, "launcher: no Print dialog or no queue %s in it\n", Queue);
         TerminateProcess(Process.hProcess, 1);
@@ -208,9 +137,9 @@ int Print(const char* Exe, const char* Queue, bool BitmapMode)
     // The job has left the program when its window is enabled again with no dialog open and its
     // thread is back in the message loop.
     auto Idle = [&] {
-        return !IsWindow(Dialog) && IsWindowEnabled(Main) && !FindOf(Process.dwProcessId, "#32770");
+        return !IsWindow(Dialog) && IsWindowEnabled(Main) && !FindProcessWindow(Process.dwProcessId, "#32770");
     };
-    bool Finished = WaitFor([&] { return Idle() && Synchronise(Main) && Idle(); });
+    bool Finished = WaitFor([&] { return Idle() && Synchronise(Main, Patience) && Idle(); }, Patience);
     QueryPerformanceCounter(&Done);
 
     PROCESS_MEMORY_COUNTERS Memory = {};

@@ -24,8 +24,8 @@ trap 'rm -rf "$work"; "$root/scripts/test-fixture.sh" stop "$build"' EXIT
 "$root/scripts/test-fixture.sh" start "$build"
 
 export DISPLAY=$PRINTTEST_DISPLAY WINEPREFIX=$build/wineprefix CUPS_SERVER=$build/cups/cups.sock
-export PRINTTEST_BUILD=$build PRINTTEST_EXE=$build/printtest.exe PRINTTEST_UIDRIVER=$build/e2e/uidriver.exe
-/usr/bin/python3 "$root/tests/e2e/printtest_e2e.py" print-page "$work/page.ps" $mode
+export PRINTTEST_BUILD=$build PRINTTEST_EXE=$build/printtest.exe PRINTTEST_UIDRIVER=$build/tools/uidriver.exe
+PYTHONPATH=$root/tools /usr/bin/python3 -B -m pagecheck.fixture print-page "$work/page.ps" $mode
 
 # 600 pixels across the 8.5 inches of a Letter sheet, edges smoothed.
 mkdir -p "$root/docs"

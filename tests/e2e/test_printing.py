@@ -8,10 +8,9 @@ import shutil
 import sys
 import unittest
 
-# The helpers are imported from the source tree, which keeps no compiled copies.
-sys.dont_write_bytecode = True
-from printtest_e2e import (BITMAP_CAPTION, DIRECT_CAPTION, Program, Spooler, fixture_names, prepare_prefix, print_page,
-                           restore_prefix, use_metric_units, work_directory)
+from pagecheck.fixture import fixture_names, fixture_program, fixture_spooler, work_directory
+from pagecheck.printing import print_page
+from pagecheck.wine import BITMAP_CAPTION, DIRECT_CAPTION, prepare_prefix, restore_prefix, use_metric_units
 
 NAMES = fixture_names()
 QUEUE = NAMES['QUEUE_SHORT']
@@ -66,7 +65,7 @@ class PrintingTestCase(unittest.TestCase):
     def setUp(self):
         self.workdir = work_directory()
         self.addCleanup(shutil.rmtree, self.workdir, True)
-        self.spooler = Spooler(self.workdir)
+        self.spooler = fixture_spooler(self.workdir)
 
     def assertExitsCleanly(self, program):
         self.assertEqual(program.exit(), 0, 'File > Exit must end the program with exit code 0')
@@ -79,7 +78,7 @@ class PrintedPageTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.workdir = work_directory()
-        cls.spooler = Spooler(cls.workdir)
+        cls.spooler = fixture_spooler(cls.workdir)
         cls.printed = {}
         try:
             for metric in (False, True):
@@ -92,7 +91,7 @@ class PrintedPageTest(unittest.TestCase):
     @classmethod
     def print_layouts(cls, layouts, metric):
         use_metric_units(metric)
-        with Program() as program:
+        with fixture_program() as program:
             mode = DIRECT_CAPTION
             for layout in layouts:
                 program.drive('page-setup', *layout.margins, *(['landscape'] if layout.landscape else []))
@@ -115,7 +114,7 @@ class PrintedPageTest(unittest.TestCase):
                 continue
             lay = m.placement
             print(f'\n{name}, {caption}: expected left {lay.left:.1f} top {lay.top:.1f} right {lay.right:.1f} '
-                  f'bottom {lay.bottom:.1f}; measured {m.edges()}, strokes {sorted(set(m.strokes))}; '
+                  f'bottom {lay.bottom:.1f}; measured {m.edges()}, strokes {sorted(set(m.strokes_x + m.strokes_y))}; '
                   f'diagonals off by up to {max(m.diagonal_errors):.1f}, ellipse by up to '
                   f'{max(m.ellipse_errors):.1f}; text ink box {m.text}', file=sys.stderr)
 
@@ -129,7 +128,7 @@ class PrintedPageTest(unittest.TestCase):
                 self.assertEqual(page.job.name, caption, 'the CUPS job is named after the mode')
                 self.assertEqual(page.title, caption, 'the document is titled after the mode')
                 self.assertEqual(page.pages, 1, 'the document holds exactly one page')
-                self.assertEqual(page.sheet_size, (round(8.5 * page.dpi), round(11 * page.dpi)),
+                self.assertEqual(page.sheet_size, (round(8.5 * page.dpi[0]), round(11 * page.dpi[1])),
                                  'a Letter sheet at the resolution of the queue')
         self.assertEqual(self.exit_code, 0)
 
@@ -144,9 +143,9 @@ class PrintedPageTest(unittest.TestCase):
                     for position in measured:
                         self.assertAlmostEqual(position, expected[edge], delta=PIXELS,
                                                msg=f'{edge} edge: {measured} for {expected[edge]:.1f}')
-                pen = 2 * m.placement.inset
-                for stroke in m.strokes:
-                    self.assertAlmostEqual(stroke, pen, delta=PIXELS, msg=f'border strokes {m.strokes}, pen {pen}')
+                for strokes, pen in ((m.strokes_x, 2 * m.placement.inset_x), (m.strokes_y, 2 * m.placement.inset_y)):
+                    for stroke in strokes:
+                        self.assertAlmostEqual(stroke, pen, delta=PIXELS, msg=f'border strokes {strokes}, pen {pen}')
 
     def test_diagonals_join_the_corners_of_the_border(self):
         for layout, caption, page in self.each_page():
@@ -167,10 +166,12 @@ class PrintedPageTest(unittest.TestCase):
                 self.assertIsNotNone(m.text, 'no text inside the ellipse')
                 left, top, right, bottom = m.text
                 cx, cy, a, b = m.ellipse
-                slack = TEXT_SLACK_INCH * page.dpi
-                self.assertAlmostEqual((left + right) / 2, cx, delta=slack, msg=f'text {m.text}, centre {cx:.1f}')
-                self.assertAlmostEqual((top + bottom) / 2, cy, delta=slack, msg=f'text {m.text}, centre {cy:.1f}')
-                cap_height = CAP_HEIGHT_EM * 48 / 72 * page.dpi
+                dpi_x, dpi_y = page.dpi
+                self.assertAlmostEqual((left + right) / 2, cx, delta=TEXT_SLACK_INCH * dpi_x,
+                                       msg=f'text {m.text}, centre {cx:.1f}')
+                self.assertAlmostEqual((top + bottom) / 2, cy, delta=TEXT_SLACK_INCH * dpi_y,
+                                       msg=f'text {m.text}, centre {cy:.1f}')
+                cap_height = CAP_HEIGHT_EM * 48 / 72 * dpi_y
                 self.assertAlmostEqual(bottom - top, cap_height, delta=0.05 * cap_height,
                                        msg='the letters are those of a 48-point line')
                 self.assertGreater(right - left, 2 * a, 'the line is wider than the ellipse')
@@ -188,7 +189,7 @@ class PrintedPageTest(unittest.TestCase):
 
 class JobTest(PrintingTestCase):
     def test_cancelling_the_print_dialog_prints_nothing(self):
-        with Program() as program:
+        with fixture_program() as program:
             before = self.spooler.last_job(QUEUE)
             program.drive('cancel-print')
             # The next job shows the spooler has taken everything the program sent before it.
@@ -199,7 +200,7 @@ class JobTest(PrintingTestCase):
         self.assertEqual(page.pages, 1)
 
     def test_cancelling_a_job_prints_nothing_and_the_next_job_prints(self):
-        with Program() as program:
+        with fixture_program() as program:
             program.set_mode(BITMAP_CAPTION)
             before = self.spooler.last_job(QUEUE_600)
             # Cancel is pressed as the cancel dialog opens: under Wine the program takes a press
@@ -215,7 +216,7 @@ class JobTest(PrintingTestCase):
 
     def test_twenty_jobs_in_a_row_all_arrive(self):
         count = 20
-        with Program() as program:
+        with fixture_program() as program:
             before = self.spooler.last_job(QUEUE)
             for _ in range(count):
                 program.drive('print', QUEUE)
@@ -226,7 +227,7 @@ class JobTest(PrintingTestCase):
             self.assertEqual((job.state, job.name, job.sheets), ('completed', DIRECT_CAPTION, 1), f'{job}')
 
     def test_exit_ends_the_program_with_code_zero(self):
-        with Program() as program:
+        with fixture_program() as program:
             self.assertExitsCleanly(program)
 
 

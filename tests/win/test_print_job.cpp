@@ -331,7 +331,7 @@ protected:
     void ExpectNothingLeft()
     {
         EXPECT_TRUE(IsWindowEnabled(Main)) << "the main window was left disabled";
-        EXPECT_EQ(FindOwnWindow("#32770"), nullptr) << "a dialog was left open";
+        EXPECT_EQ(FindProcessWindow(GetCurrentProcessId(), "#32770"), nullptr) << "a dialog was left open";
         EXPECT_TRUE(PrintJob.CancelDialog == nullptr || !IsWindow(PrintJob.CancelDialog));
         EXPECT_FALSE(IsLiveObject(PrintJob.PrinterDC)) << "the printer DC was left alive";
         EXPECT_TRUE(PrinterHandleIsClosed(PrintJob.PrinterHandle)) << "the printer was left open";

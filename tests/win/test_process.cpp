@@ -46,7 +46,7 @@ Program Start(const std::string& Arguments, bool UseShowWindow = false, WORD Sho
     WaitForInputIdle(Started.Process.hProcess, 10000);
     for (int Try = 0; Try < 1000 && !Started.Window; ++Try)
     {
-        Started.Window = FindOwnWindow("PRINTER_QUOMBRIX32", Started.Process.dwProcessId);
+        Started.Window = FindProcessWindow(Started.Process.dwProcessId, "PRINTER_QUOMBRIX32");
         if (!Started.Window)
             Sleep(10);
     }

@@ -128,57 +128,20 @@ bool PumpUntil(const std::function<bool()>& Done, int Milliseconds)
     return true;
 }
 
-namespace
-{
-struct FindRequest
-{
-    const char* ClassName;
-    DWORD ProcessId;
-    HWND Found;
-};
-
-BOOL CALLBACK FindWindowOfProcess(HWND Window, LPARAM Param)
-{
-    FindRequest* Request = reinterpret_cast<FindRequest*>(Param);
-    DWORD Process = 0;
-    GetWindowThreadProcessId(Window, &Process);
-    char ClassName[64] = {};
-    GetClassNameA(Window, ClassName, sizeof(ClassName));
-    if (Process == Request->ProcessId && IsWindowVisible(Window) && lstrcmpA(ClassName, Request->ClassName) == 0)
-    {
-        Request->Found = Window;
-        return FALSE;
-    }
-    return TRUE;
-}
-}  // namespace
-
-HWND FindOwnWindow(const char* ClassName, DWORD ProcessId)
-{
-    FindRequest Request = {ClassName, ProcessId, nullptr};
-    EnumWindows(FindWindowOfProcess, reinterpret_cast<LPARAM>(&Request));
-    return Request.Found;
-}
-
 DialogDriver::DialogDriver(std::function<void(HWND)> Act, DWORD ProcessId)
 {
     Worker = std::thread([this, Act, ProcessId] {
-        for (int Try = 0; Try < 3000 && !Stop; ++Try)
-        {
-            HWND Dialog = FindOwnWindow("#32770", ProcessId);
-            if (Dialog)
-            {
-                // Let the dialog finish its initialisation before it is answered.
-                Sleep(300);
-                char Caption[256] = {};
-                GetWindowTextA(Dialog, Caption, sizeof(Caption));
-                Title = Caption;
-                Act(Dialog);
-                Done = true;
-                return;
-            }
-            Sleep(10);
-        }
+        HWND Dialog = nullptr;
+        WaitFor([&] { return Stop || (Dialog = FindProcessWindow(ProcessId, "#32770")) != nullptr; }, 30000);
+        if (!Dialog)
+            return;
+        // Let the dialog finish its initialisation before it is answered.
+        Sleep(300);
+        char Caption[256] = {};
+        GetWindowTextA(Dialog, Caption, sizeof(Caption));
+        Title = Caption;
+        Act(Dialog);
+        Done = true;
     });
 }
 

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "render/page_geometry.h"
+#include "tools/winauto/winauto.h"
 
 // A 32-bit top-down DIB section selected into a memory DC: drawing lands in Bits.
 struct DibCanvas
@@ -82,9 +83,6 @@ void PumpMessages(int Milliseconds = 50);
 
 // Waits, pumping messages, until Done returns true or Milliseconds pass; returns Done().
 bool PumpUntil(const std::function<bool()>& Done, int Milliseconds = 5000);
-
-// Finds a visible top-level window of this process with the given class, 0 when none.
-HWND FindOwnWindow(const char* ClassName, DWORD ProcessId = GetCurrentProcessId());
 
 // Runs Act on the first dialog ("#32770") of ProcessId that appears, from a second thread, the
 // way a user would answer a modal dialog that the test thread is blocked in.

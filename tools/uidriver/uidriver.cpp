@@ -20,15 +20,15 @@
 #include <functional>
 #include <string>
 
+#include "app/menu_ids.h"
+#include "tools/winauto/winauto.h"
+
 namespace
 {
 
 const char MainClass[] = "PRINTER_QUOMBRIX32";
 const char DialogClass[] = "#32770";
 const char* const JobCaptions[] = {"Print Mode: Direct Print", "Print Mode: Bitmap Print"};
-const int IdmPageSetup = 1;
-const int IdmPrint = 2;
-const int IdmExit = 5;
 // Long enough for a Bitmap page at a high resolution; only reached when something is wrong.
 const DWORD Patience = 120000;
 const UINT ReplyTimeout = 60000;
@@ -39,34 +39,9 @@ bool Fail(const char* Text)
     return false;
 }
 
-bool WaitFor(const std::function<bool()>& Done, DWORD Milliseconds = Patience)
-{
-    DWORD Start = GetTickCount();
-    while (!Done())
-    {
-        if (GetTickCount() - Start > Milliseconds)
-            return false;
-        Sleep(5);
-    }
-    return true;
-}
-
-// Returns once the window's thread has taken a message from its queue, i.e. it is between
-// messages again and not in the middle of creating a dialog.
-bool Synchronise(HWND Window)
-{
-    DWORD_PTR Result = 0;
-    return SendMessageTimeoutA(Window, WM_NULL, 0, 0, SMTO_NORMAL, ReplyTimeout, &Result) != 0;
-}
+bool Wait(const std::function<bool()>& Done) { return WaitFor(Done, Patience); }
 
 HWND MainWindow() { return FindWindowA(MainClass, nullptr); }
-
-DWORD ProcessOf(HWND Window)
-{
-    DWORD Process = 0;
-    GetWindowThreadProcessId(Window, &Process);
-    return Process;
-}
 
 std::string Caption(HWND Window)
 {
@@ -83,33 +58,10 @@ bool IsJobCaption(const std::string& Text)
     return false;
 }
 
-struct DialogSearch
-{
-    DWORD Process;
-    std::function<bool(HWND)> Wanted;
-    HWND Found;
-};
-
-BOOL CALLBACK MatchDialog(HWND Window, LPARAM Param)
-{
-    DialogSearch* Search = reinterpret_cast<DialogSearch*>(Param);
-    char ClassName[32] = {};
-    GetClassNameA(Window, ClassName, sizeof(ClassName));
-    if (ProcessOf(Window) == Search->Process && IsWindowVisible(Window) &&
-        std::strcmp(ClassName, DialogClass) == 0 && Search->Wanted(Window))
-    {
-        Search->Found = Window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // A visible top-level dialog of the program's process that Wanted accepts, 0 when none.
 HWND FindDialog(DWORD Process, const std::function<bool(HWND)>& Wanted)
 {
-    DialogSearch Search = {Process, Wanted, nullptr};
-    EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&Search));
-    return Search.Found;
+    return FindProcessWindow(Process, DialogClass, Wanted);
 }
 
 bool AnyDialog(HWND) { return true; }
@@ -121,7 +73,7 @@ bool IsCommonDialog(HWND Dialog) { return !IsJobDialog(Dialog); }
 HWND ReadyMainWindow()
 {
     HWND Main = nullptr;
-    bool Ready = WaitFor([&] {
+    bool Ready = Wait([&] {
         Main = MainWindow();
         return Main && IsWindowVisible(Main) && IsWindowEnabled(Main) &&
                !FindDialog(ProcessOf(Main), AnyDialog);
@@ -136,7 +88,7 @@ HWND ReadyMainWindow()
             Fail("the main window stays disabled");
         return nullptr;
     }
-    return Synchronise(Main) ? Main : nullptr;
+    return Synchronise(Main, ReplyTimeout) ? Main : nullptr;
 }
 
 // Chooses a menu command and returns the common dialog it opens, ready for input.
@@ -147,12 +99,12 @@ HWND OpenDialog(int Command)
         return nullptr;
     PostMessageA(Main, WM_COMMAND, MAKEWPARAM(Command, 0), 0);
     HWND Dialog = nullptr;
-    if (!WaitFor([&] { return (Dialog = FindDialog(ProcessOf(Main), IsCommonDialog)) != nullptr; }))
+    if (!Wait([&] { return (Dialog = FindDialog(ProcessOf(Main), IsCommonDialog)) != nullptr; }))
     {
         Fail("the dialog did not open");
         return nullptr;
     }
-    return Synchronise(Dialog) ? Dialog : nullptr;
+    return Synchronise(Dialog, ReplyTimeout) ? Dialog : nullptr;
 }
 
 bool Press(HWND Dialog, int Button)
@@ -172,9 +124,9 @@ bool PressAndWaitClosed(HWND Dialog, int Button)
     HWND Owner = GetWindow(Dialog, GW_OWNER);
     if (!Press(Dialog, Button))
         return false;
-    if (!WaitFor([&] { return !IsWindow(Dialog); }))
+    if (!Wait([&] { return !IsWindow(Dialog); }))
         return Fail("the dialog stayed open");
-    return !Owner || Synchronise(Owner);
+    return !Owner || Synchronise(Owner, ReplyTimeout);
 }
 
 bool SetText(HWND Dialog, int Edit, const char* Text)
@@ -189,7 +141,7 @@ bool PageSetup(int Argc, char** Argv)
     if (Argc < 6)
         return Fail("page-setup needs four margins");
     bool Landscape = Argc > 6 && std::strcmp(Argv[6], "landscape") == 0;
-    HWND Dialog = OpenDialog(IdmPageSetup);
+    HWND Dialog = OpenDialog(IDM_PAGESETUP);
     if (!Dialog)
         return false;
     // The orientation first: turning the paper turns the margins with it.
@@ -202,45 +154,19 @@ bool PageSetup(int Argc, char** Argv)
     return PressAndWaitClosed(Dialog, IDOK);
 }
 
-bool PickPrinter(HWND Dialog, const char* Printer)
-{
-    HWND Combo = GetDlgItem(Dialog, cmb4);
-    if (!Combo)
-        return Fail("the Print dialog has no printer list");
-    // The list holds wide strings; the ANSI form of the message does not reach them across
-    // processes.
-    wchar_t Wanted[256] = {};
-    MultiByteToWideChar(CP_ACP, 0, Printer, -1, Wanted, 255);
-    LRESULT Count = SendMessageW(Combo, CB_GETCOUNT, 0, 0);
-    for (LRESULT Index = 0; Index < Count; ++Index)
-    {
-        wchar_t Name[256] = {};
-        if (SendMessageW(Combo, CB_GETLBTEXTLEN, Index, 0) >= 255)
-            continue;
-        SendMessageW(Combo, CB_GETLBTEXT, Index, reinterpret_cast<LPARAM>(Name));
-        if (lstrcmpW(Name, Wanted) != 0)
-            continue;
-        SendMessageW(Combo, CB_SETCURSEL, Index, 0);
-        // What the list box tells its dialog when the user picks an entry.
-        SendMessageW(Dialog, WM_COMMAND, MAKEWPARAM(cmb4, CBN_SELCHANGE), reinterpret_cast<LPARAM>(Combo));
-        return true;
-    }
-    return Fail("the printer is not in the Print dialog's list");
-}
-
 bool Print(int Argc, char** Argv)
 {
-    HWND Dialog = OpenDialog(IdmPrint);
+    HWND Dialog = OpenDialog(IDM_PRINT);
     if (!Dialog)
         return false;
     if (Argc > 2 && !PickPrinter(Dialog, Argv[2]))
-        return false;
+        return Fail("the printer is not in the Print dialog's list");
     return PressAndWaitClosed(Dialog, IDOK);
 }
 
 bool CancelPrint()
 {
-    HWND Dialog = OpenDialog(IdmPrint);
+    HWND Dialog = OpenDialog(IDM_PRINT);
     return Dialog && PressAndWaitClosed(Dialog, IDCANCEL);
 }
 
@@ -279,7 +205,7 @@ bool Command(int Argc, char** Argv)
     if (!Main)
         return false;
     PostMessageA(Main, WM_COMMAND, MAKEWPARAM(std::atoi(Argv[2]), 0), 0);
-    return Synchronise(Main);
+    return Synchronise(Main, ReplyTimeout);
 }
 
 bool Exit()
@@ -288,9 +214,9 @@ bool Exit()
     if (!Main)
         return false;
     HANDLE Process = OpenProcess(SYNCHRONIZE, FALSE, ProcessOf(Main));
-    PostMessageA(Main, WM_COMMAND, MAKEWPARAM(IdmExit, 0), 0);
+    PostMessageA(Main, WM_COMMAND, MAKEWPARAM(IDM_EXIT, 0), 0);
     bool Ended = Process ? WaitForSingleObject(Process, Patience) == WAIT_OBJECT_0
-                         : WaitFor([&] { return !IsWindow(Main); });
+                         : Wait([&] { return !IsWindow(Main); });
     if (Process)
         CloseHandle(Process);
     return Ended || Fail("the program did not end");

@@ -1,0 +1,104 @@
+"""A private CUPS scheduler seen from outside: its jobs, its queues' PPDs and the files its
+file-backed queues write (scripts/cups-private.sh makes them)."""
+import csv
+import io
+import os
+import re
+import subprocess
+import time
+import urllib.parse
+
+from .wine import STEP_TIMEOUT
+
+JOB_TIMEOUT = 180
+
+GET_JOBS = """{
+    OPERATION Get-Jobs
+    GROUP operation-attributes-tag
+    ATTR charset attributes-charset utf-8
+    ATTR naturalLanguage attributes-natural-language en
+    ATTR uri printer-uri $uri
+    ATTR name requesting-user-name $user
+    ATTR keyword which-jobs all
+    ATTR keyword requested-attributes job-id,job-name,job-state,job-media-sheets-completed
+    DISPLAY job-id
+    DISPLAY job-name
+    DISPLAY job-state
+    DISPLAY job-media-sheets-completed
+}
+"""
+FINISHED_STATES = ('completed', 'canceled', 'aborted')
+
+
+class Job:
+    def __init__(self, row):
+        self.id = int(row['job-id'])
+        self.name = row.get('job-name', '')
+        self.state = row.get('job-state', '')
+        self.sheets = int(row.get('job-media-sheets-completed') or 0)
+
+    def __repr__(self):
+        return f'job {self.id} "{self.name}" {self.state}, {self.sheets} sheet(s)'
+
+
+def ppd_value(path, keyword):
+    """The value of the PPD's first *keyword line, None when it has none."""
+    with open(path, errors='replace') as ppd:
+        for line in ppd:
+            if line.startswith(f'*{keyword}:'):
+                return line.split(':', 1)[1].strip()
+    return None
+
+
+def resolution(text):
+    """The (x, y) dots per inch of a PPD resolution such as 600dpi or 1200x600dpi; 300 dpi, the
+    driver's own assumption, when there is none."""
+    match = re.match(r'(\d+)(?:x(\d+))?dpi', text or '300dpi')
+    return int(match.group(1)), int(match.group(2) or match.group(1))
+
+
+class Spooler:
+    """The scheduler whose socket, PPDs and output live in the folder cups."""
+
+    def __init__(self, cups, workdir):
+        self.cups = cups
+        self.socket = os.path.join(cups, 'cups.sock')
+        self.request = os.path.join(workdir, 'get-jobs.test')
+        with open(self.request, 'w') as request:
+            request.write(GET_JOBS)
+
+    def ppd(self, queue):
+        return os.path.join(self.cups, 'ppd', queue + '.ppd')
+
+    def resolution(self, queue):
+        return resolution(ppd_value(self.ppd(queue), 'DefaultResolution'))
+
+    def landscape_turn(self, queue):
+        return ppd_value(self.ppd(queue), 'LandscapeOrientation') or 'Plus90'
+
+    def output(self, queue):
+        return os.path.join(self.cups, 'out', queue + '.ps')
+
+    def jobs(self, queue):
+        uri = f'ipp://{urllib.parse.quote(self.socket, safe="")}/printers/{queue}'
+        result = subprocess.run(['ipptool', '-c', uri, self.request], capture_output=True, text=True,
+                                timeout=STEP_TIMEOUT)
+        if result.returncode != 0:
+            raise RuntimeError(f'ipptool failed: {result.stdout}{result.stderr}')
+        return sorted((Job(row) for row in csv.DictReader(io.StringIO(result.stdout)) if row.get('job-id')),
+                      key=lambda job: job.id)
+
+    def last_job(self, queue):
+        jobs = self.jobs(queue)
+        return jobs[-1].id if jobs else 0
+
+    def wait_for_jobs(self, queue, after, count):
+        """Waits until count jobs newer than job after have finished; returns all newer jobs."""
+        deadline = time.monotonic() + JOB_TIMEOUT
+        while True:
+            newer = [job for job in self.jobs(queue) if job.id > after]
+            if len(newer) >= count and all(job.state in FINISHED_STATES for job in newer):
+                return newer
+            if time.monotonic() > deadline:
+                raise AssertionError(f'{queue}: waited for {count} job(s) after job {after}, have {newer}')
+            time.sleep(0.1)

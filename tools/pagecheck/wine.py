@@ -1,0 +1,108 @@
+"""printtest.exe under Wine, used through uidriver.exe as a user would, and the settings of the
+Wine prefix it runs in."""
+import os
+import subprocess
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+WINE_RUN = os.path.join(ROOT, 'scripts', 'wine-run.sh')
+
+DIRECT_CAPTION = 'Print Mode: Direct Print'
+BITMAP_CAPTION = 'Print Mode: Bitmap Print'
+IDM_MODE_DIRECT = 3
+IDM_MODE_BITMAP = 4
+
+# Only reached when something hangs.
+STEP_TIMEOUT = 180
+
+
+def wine(*args):
+    """Runs a Windows program to its end; returns its exit code and what it wrote. The output goes
+    through a file: the first Wine program of a session starts Wine's services, which would hold a
+    pipe open long after it ends."""
+    with tempfile.TemporaryFile() as output:
+        result = subprocess.run([WINE_RUN, *map(str, args)], stdin=subprocess.DEVNULL, stdout=output,
+                                stderr=subprocess.STDOUT, timeout=STEP_TIMEOUT)
+        output.seek(0)
+        return result.returncode, output.read().decode(errors='replace').strip()
+
+
+def set_registry_value(key, name, value):
+    code, output = wine('reg', 'add', key, '/v', name, '/t', 'REG_SZ', '/d', value, '/f')
+    if code != 0:
+        raise RuntimeError(f'reg add {key} {name} failed: {output}')
+
+
+def delete_registry_key(key):
+    wine('reg', 'delete', key, '/f')
+
+
+INTERNATIONAL = r'HKCU\Control Panel\International'
+# Without a window manager, Wine waits two seconds for every closing dialog to be withdrawn
+# by one; windows it leaves unmanaged close at once, as they do on a desktop.
+UNMANAGED = r'HKCU\Software\Wine\AppDefaults\printtest.exe\X11 Driver'
+
+
+def use_metric_units(metric):
+    """Sets the locale's measurement system for the programs started from now on."""
+    set_registry_value(INTERNATIONAL, 'iMeasure', '0' if metric else '1')
+
+
+def prepare_prefix(metric=False):
+    """Settings of the Wine prefix for the runs of the program to come: the units of the Page
+    Setup dialog, and windows that close without waiting for a window manager."""
+    set_registry_value(UNMANAGED, 'Managed', 'N')
+    use_metric_units(metric)
+
+
+def restore_prefix():
+    use_metric_units(False)
+    delete_registry_key(UNMANAGED)
+
+
+class DriverError(AssertionError):
+    pass
+
+
+class Program:
+    """printtest.exe running under Wine, used through uidriver.exe as a user would."""
+
+    def __init__(self, exe, uidriver):
+        self.uidriver = uidriver
+        self.process = subprocess.Popen([WINE_RUN, exe], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+        self.mode = DIRECT_CAPTION
+        try:
+            self.drive('wait-window')
+        except BaseException:
+            self.close()
+            raise
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def drive(self, *args):
+        """Runs one uidriver step, which must succeed."""
+        code, output = wine(self.uidriver, *args)
+        if code != 0:
+            raise DriverError(f'uidriver {" ".join(map(str, args))} returned {code}: {output}')
+
+    def set_mode(self, caption):
+        """Chooses the mode item of the File menu when the program is in the other mode: either
+        item switches to the other mode."""
+        if caption != self.mode:
+            self.drive('command', IDM_MODE_BITMAP if caption == BITMAP_CAPTION else IDM_MODE_DIRECT)
+            self.mode = caption
+
+    def exit(self):
+        """File > Exit; returns the process's exit code."""
+        self.drive('exit')
+        return self.process.wait(timeout=STEP_TIMEOUT)
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait(timeout=STEP_TIMEOUT)

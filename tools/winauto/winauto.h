@@ -1,0 +1,23 @@
+#pragma once
+// Helpers for a program that drives another one's windows from outside its thread, as a user
+// would: waiting, finding a process's windows, and choosing a printer in a Print dialog.
+#include <windows.h>
+
+#include <functional>
+
+// Calls Done every few milliseconds until it returns true; false when Milliseconds pass first.
+bool WaitFor(const std::function<bool()>& Done, DWORD Milliseconds);
+
+// Returns once the window's thread has taken a message from its queue, i.e. it is between
+// messages again and not in the middle of creating a dialog.
+bool Synchronise(HWND Window, UINT Milliseconds);
+
+DWORD ProcessOf(HWND Window);
+
+// A visible top-level window of Process whose class is ClassName and which Wanted accepts (any
+// such window when Wanted is empty); 0 when there is none.
+HWND FindProcessWindow(DWORD Process, const char* ClassName, const std::function<bool(HWND)>& Wanted = nullptr);
+
+// Chooses Printer (compared without regard to case, as the spooler names queues) in the printer
+// list of a Print dialog, telling the dialog as a user's choice would; false when it is not there.
+bool PickPrinter(HWND PrintDialog, const char* Printer);
