@@ -12,7 +12,8 @@ packages=(
   cups cups-client cups-bsd
   ghostscript fonts-liberation
   googletest
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev lld llvm
+  zip unzip
   gnuplot-nox
 )
 

@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test: the pure computations natively
-# under ASan/UBSan with a bounded fuzz run, then the Windows tests under Wine against a private
-# display and print spooler. Exits non-zero when any test fails.
+# Installs what is missing, builds everything (the program also with Clang) and runs every test:
+# the pure computations natively under ASan/UBSan with a bounded fuzz run, then the Windows tests
+# under Wine against a private display and print spooler. Exits non-zero when any test fails.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${PRINTTEST_BUILD_DIR:-$root/build}
 
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" "$build"
+# The program alone, built again with the second compiler: it must build there too, warning-free.
+cmake -S "$root" -B "$build/clang" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/clang-mingw-i686.cmake" \
+      -DCMAKE_BUILD_TYPE=Release -DPRINTTEST_TESTS=OFF >/dev/null
+cmake --build "$build/clang" -j2
 cmake -S "$root/tests/native" -B "$build/native" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build "$build/native" -j2
 
