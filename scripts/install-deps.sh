@@ -13,7 +13,7 @@ packages=(
   ghostscript fonts-liberation
   googletest
   clang libclang-rt-14-dev lld llvm
-  zip unzip
+  zip
   gnuplot-nox
 )
 

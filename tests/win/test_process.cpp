@@ -106,11 +106,6 @@ TEST(Process, TheStartersShowCommandIsObeyed)
     EXPECT_EQ(WaitForExit(Started), 0u);
 }
 
-}  // namespace
-
-namespace
-{
-
 // Gives the processes started from now on a screen of Dpi dots per inch, as the display settings
 // do; puts the setting back as it was when it goes, also when the test fails, because every
 // test after this one shares the prefix.
