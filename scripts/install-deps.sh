@@ -15,6 +15,7 @@ packages=(
   clang libclang-rt-14-dev lld llvm
   zip
   gnuplot-nox
+  openprinting-ppds python3-pil
 )
 
 missing=()

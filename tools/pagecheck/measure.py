@@ -94,7 +94,9 @@ class Measurement:
     def measure_text(self):
         """The ink box of the text line. Its rows are found inside the ellipse, where nothing
         else is drawn; across them, the ink between the border's strokes is the text's, apart
-        from the ellipse's stroke where the text's white background leaves it."""
+        from the ellipse's stroke where the text's white background leaves it. A line wider than
+        the page is cut at its right edge, where its white background covers the border's stroke
+        in part or its ink runs into it: then text_cut is true."""
         lay = self.placement
         cx, cy, a, b = self.ellipse
         x0, x1 = int(cx - a / 2), int(cx + a / 2)
@@ -107,9 +109,14 @@ class Measurement:
         inner_right = lay.right - 2 * lay.inset_x - 2
         pen = lay.dpi_x / 16
         left, right = None, None
+        covered = 0
         for y in range(top, bottom):
             spread = max(0.0, 1 - ((y + 0.5 - cy) / b) ** 2) ** 0.5 * a
-            for start, end in runs(self.view.row(y)):
+            found = runs(self.view.row(y))
+            last = found[-1]
+            if last[1] - last[0] < 1.5 * lay.inset_x or last[0] < inner_right - 2:
+                covered += 1
+            for start, end in found:
                 if start < inner_left or end > inner_right:
                     continue
                 if any(abs(centre((start, end)) - (cx + side * spread)) < pen for side in (-1, 1)):
@@ -117,6 +124,7 @@ class Measurement:
                 left = start if left is None else min(left, start)
                 right = end if right is None else max(right, end)
         self.text = (left, top, right, bottom)
+        self.text_cut = covered > (bottom - top) / 2
 
     def edges(self):
         return {'left': self.left, 'top': self.top, 'right': self.right, 'bottom': self.bottom}

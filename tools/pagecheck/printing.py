@@ -3,47 +3,75 @@ import os
 import shutil
 
 from .measure import Measurement, Placement
-from .sheet import Sheet, View, document_title, render
+from .document import Document
+from .sheet import Sheet, View, render
+from .spooler import ARRIVAL_TIMEOUT, NotPrinted
 
 
 class PrintedPage:
-    """One job as it reached the queue: the CUPS job, its document's title and page count, and
-    the figures of its first page when the margins it was laid out with are given. dpi is the
-    printer's (x, y) resolution across the sheet; turn the PPD's LandscapeOrientation for a
-    landscape page."""
+    """One job as it reached the queue: the CUPS job, its document's kind, title and page count,
+    and the figures of its first page when the margins it was laid out with are given. dpi is
+    the printer's (x, y) resolution across the sheet, sheet_points the sheet's size when the
+    page may not say it; turn is the PPD's LandscapeOrientation for a landscape page."""
 
-    def __init__(self, job, postscript, dpi, turn, workdir, margins=None, metric=False):
+    def __init__(self, job, path, dpi, turn, workdir, margins=None, metric=False, sheet_points=None):
         self.job = job
-        self.document = postscript
-        self.title = document_title(postscript)
-        files = render(postscript, dpi, workdir)
-        self.pages = len(files)
-        self.sheet_size = None
+        self.document = path
+        document = Document(path)
+        self.kind = document.kind
+        self.title = document.title
         # Along a landscape page, x runs down the sheet.
         self.dpi = dpi[::-1] if turn else dpi
+        self.pages = None
+        self.sheet_size = None
+        self.view = None
         self.measurement = None
+        if not document.kind:
+            return
+        readable = os.path.join(workdir, 'readable')
+        document.save(readable)
+        files = render(readable, dpi, workdir, sheet_points)
+        self.pages = len(files)
         if files:
             sheet = Sheet(files[0])
             self.sheet_size = (sheet.width, sheet.height)
-            view = View(sheet, turn)
+            self.view = View(sheet, turn)
+            width, height = self.view.width, self.view.height
+            if sheet_points:
+                # The sheet's own size: A4 is no whole number of pixels.
+                width, height = (points * dots / 72 for points, dots in zip(sheet_points, dpi))
+                if turn:
+                    width, height = height, width
             if margins:
-                self.measurement = Measurement(view, Placement(self.dpi, margins, metric, view.width, view.height))
+                self.measurement = Measurement(self.view, Placement(self.dpi, margins, metric, width, height))
+            for file in files:
+                os.remove(file)
 
 
-def print_page(program, spooler, queue, workdir, printer=None, margins=None, metric=False, landscape=False):
-    """Prints the page the program shows and waits for its job on queue; returns it rendered.
-    printer is the name to pick in the Print dialog; without one the dialog's choice stands."""
+def print_page(program, spooler, queue, workdir, printer=None, margins=None, metric=False, landscape=False,
+               sheet_points=None):
+    """Prints the page the program shows and waits for its job on queue; returns it rendered, or
+    raises NotPrinted. printer is the name to pick in the Print dialog; without one the dialog's
+    choice stands."""
     before = spooler.last_job(queue)
     # The queue writes each job over the last; no file afterwards means no output at all.
     if os.path.exists(spooler.output(queue)):
         os.remove(spooler.output(queue))
     program.drive('print', *([printer] if printer else []))
-    jobs = spooler.wait_for_jobs(queue, before, 1)
+    message = program.answer_message()
+    try:
+        # The program sends its job before it is idle again: one that has not arrived soon after
+        # never will.
+        jobs = spooler.wait_for_jobs(queue, before, 1, arrival=0 if message else ARRIVAL_TIMEOUT)
+    except NotPrinted:
+        raise NotPrinted('no job reached the queue', message) from None
     if len(jobs) != 1:
         raise AssertionError(f'one print gave the jobs {jobs}')
+    if jobs[0].state != 'completed':
+        raise NotPrinted(f'the job was {jobs[0].state}', message)
     if not os.path.exists(spooler.output(queue)):
-        raise AssertionError(f'{jobs[0]} wrote nothing to {spooler.output(queue)}')
-    kept = os.path.join(workdir, f'{queue}-{jobs[0].id}.ps')
+        raise NotPrinted(f'{jobs[0]} wrote nothing to {spooler.output(queue)}', message)
+    kept = os.path.join(workdir, f'{queue}-{jobs[0].id}.out')
     shutil.copyfile(spooler.output(queue), kept)
     turn = spooler.landscape_turn(queue) if landscape else None
-    return PrintedPage(jobs[0], kept, spooler.resolution(queue), turn, workdir, margins, metric)
+    return PrintedPage(jobs[0], kept, spooler.resolution(queue), turn, workdir, margins, metric, sheet_points)

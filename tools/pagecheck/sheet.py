@@ -7,24 +7,16 @@ import subprocess
 from .wine import STEP_TIMEOUT
 
 
-def document_title(postscript):
-    with open(postscript, 'rb') as document:
-        for line in document:
-            if line.startswith(b'%%Title:'):
-                return line[8:].strip().decode('latin-1')
-            if line.startswith(b'%%EndComments'):
-                break
-    return None
-
-
-def render(postscript, dpi, workdir):
+def render(document, dpi, workdir, sheet_points=None):
     """Renders the document with Ghostscript at the (x, y) resolution as 8-bit grey, one file per
-    page; returns the files in page order."""
+    page, on sheets of sheet_points (width, height) unless its pages ask for a size; returns the
+    files in page order."""
     for old in glob.glob(os.path.join(workdir, 'page-*.pgm')):
         os.remove(old)
-    subprocess.run(['gs', '-q', '-dSAFER', '-dBATCH', '-dNOPAUSE', '-sDEVICE=pgmraw', f'-r{dpi[0]}x{dpi[1]}',
-                    f'-sOutputFile={os.path.join(workdir, "page-%03d.pgm")}', postscript],
-                   check=True, timeout=STEP_TIMEOUT, stdin=subprocess.DEVNULL)
+    size = [f'-dDEVICEWIDTHPOINTS={sheet_points[0]}', f'-dDEVICEHEIGHTPOINTS={sheet_points[1]}'] if sheet_points else []
+    subprocess.run(['gs', '-q', '-dSAFER', '-dBATCH', '-dNOPAUSE', '-sDEVICE=pgmraw', f'-r{dpi[0]}x{dpi[1]}', *size,
+                    f'-sOutputFile={os.path.join(workdir, "page-%03d.pgm")}', document],
+                   check=True, timeout=STEP_TIMEOUT, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
     return sorted(glob.glob(os.path.join(workdir, 'page-*.pgm')))
 
 

@@ -11,6 +11,8 @@ import urllib.parse
 from .wine import STEP_TIMEOUT
 
 JOB_TIMEOUT = 180
+# How long a job may take to reach the scheduler once the program has sent it.
+ARRIVAL_TIMEOUT = 20
 
 GET_JOBS = """{
     OPERATION Get-Jobs
@@ -28,6 +30,16 @@ GET_JOBS = """{
 }
 """
 FINISHED_STATES = ('completed', 'canceled', 'aborted')
+
+
+class NotPrinted(AssertionError):
+    """A page that never reached the queue's output; message is the text of the message box the
+    program showed instead, if any."""
+
+    def __init__(self, reason, message=None):
+        super().__init__(reason + (f': the program said "{message}"' if message else ''))
+        self.reason = reason
+        self.message = message
 
 
 class Job:
@@ -92,13 +104,15 @@ class Spooler:
         jobs = self.jobs(queue)
         return jobs[-1].id if jobs else 0
 
-    def wait_for_jobs(self, queue, after, count):
-        """Waits until count jobs newer than job after have finished; returns all newer jobs."""
-        deadline = time.monotonic() + JOB_TIMEOUT
+    def wait_for_jobs(self, queue, after, count, arrival=JOB_TIMEOUT):
+        """Waits until count jobs newer than job after have finished; returns all newer jobs.
+        Fails when the first has not arrived within arrival seconds."""
+        start = time.monotonic()
         while True:
             newer = [job for job in self.jobs(queue) if job.id > after]
             if len(newer) >= count and all(job.state in FINISHED_STATES for job in newer):
                 return newer
-            if time.monotonic() > deadline:
-                raise AssertionError(f'{queue}: waited for {count} job(s) after job {after}, have {newer}')
+            waited = time.monotonic() - start
+            if waited > JOB_TIMEOUT or (not newer and waited > arrival):
+                raise NotPrinted(f'{queue}: waited for {count} job(s) after job {after}, have {newer}')
             time.sleep(0.1)

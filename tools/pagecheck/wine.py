@@ -85,10 +85,16 @@ class Program:
         self.close()
 
     def drive(self, *args):
-        """Runs one uidriver step, which must succeed."""
+        """Runs one uidriver step, which must succeed; returns what it wrote."""
         code, output = wine(self.uidriver, *args)
         if code != 0:
             raise DriverError(f'uidriver {" ".join(map(str, args))} returned {code}: {output}')
+        return output
+
+    def answer_message(self):
+        """Waits until the program has done what it was asked; returns the text of the message
+        box it showed instead, which is answered with OK, or None."""
+        return self.drive('message') or None
 
     def set_mode(self, caption):
         """Chooses the mode item of the File menu when the program is in the other mode: either

@@ -4,12 +4,16 @@
 //
 //   uidriver wait-window                 the main window is up, enabled and no dialog is open
 //   uidriver command ID                  chooses the File menu item ID
-//   uidriver page-setup L T R B [landscape]
-//                                        sets the margins (in the dialog's units) and presses OK
+//   uidriver page-setup L T R B [portrait|landscape]
+//                                        sets the orientation and the margins (in the dialog's
+//                                        units) and presses OK
 //   uidriver print [PRINTER]             presses OK in the Print dialog, after picking PRINTER
 //   uidriver cancel-print                presses Cancel in the Print dialog
 //   uidriver print-cancelled [PRINTER]   prints as print does and presses Cancel in the job's
 //                                        cancel dialog the moment it opens
+//   uidriver message                     waits until the program has done what it was asked; when
+//                                        it shows a message box, prints the box's text and
+//                                        presses OK
 //   uidriver exit                        chooses File > Exit and waits for the process to end
 #include <windows.h>
 #include <dlgs.h>
@@ -28,6 +32,7 @@ namespace
 
 const char MainClass[] = "PRINTER_QUOMBRIX32";
 const char DialogClass[] = "#32770";
+const char MessageCaption[] = "Print Test Program";
 const char* const JobCaptions[] = {"Print Mode: Direct Print", "Print Mode: Bitmap Print"};
 // Long enough for a Bitmap page at a high resolution; only reached when something is wrong.
 const DWORD Patience = 120000;
@@ -66,7 +71,8 @@ HWND FindDialog(DWORD Process, const std::function<bool(HWND)>& Wanted)
 
 bool AnyDialog(HWND) { return true; }
 bool IsJobDialog(HWND Dialog) { return IsJobCaption(Caption(Dialog)); }
-bool IsCommonDialog(HWND Dialog) { return !IsJobDialog(Dialog); }
+bool IsMessageBox(HWND Dialog) { return Caption(Dialog) == MessageCaption; }
+bool IsCommonDialog(HWND Dialog) { return !IsJobDialog(Dialog) && !IsMessageBox(Dialog); }
 
 // The main window, once it is there and a user could use its menu: enabled, with no dialog of
 // the program open.
@@ -140,12 +146,11 @@ bool PageSetup(int Argc, char** Argv)
 {
     if (Argc < 6)
         return Fail("page-setup needs four margins");
-    bool Landscape = Argc > 6 && std::strcmp(Argv[6], "landscape") == 0;
     HWND Dialog = OpenDialog(IDM_PAGESETUP);
     if (!Dialog)
         return false;
     // The orientation first: turning the paper turns the margins with it.
-    if (Landscape && !Press(Dialog, rad2))
+    if (Argc > 6 && !Press(Dialog, std::strcmp(Argv[6], "landscape") == 0 ? rad2 : rad1))
         return false;
     const int Edits[] = {edt4, edt5, edt6, edt7};
     for (int I = 0; I < 4; ++I)
@@ -197,6 +202,43 @@ bool PrintCancelled(int Argc, char** Argv)
     return Done;
 }
 
+BOOL CALLBACK KeepStaticText(HWND Control, LPARAM Param)
+{
+    char ClassName[16] = {};
+    GetClassNameA(Control, ClassName, sizeof(ClassName));
+    std::string Text = Caption(Control);
+    if (lstrcmpiA(ClassName, "Static") == 0 && !Text.empty())
+        *reinterpret_cast<std::string*>(Param) = Text;
+    return TRUE;
+}
+
+bool AnswerMessage()
+{
+    HWND Main = MainWindow();
+    if (!Main)
+        return Fail("no main window");
+    DWORD Process = ProcessOf(Main);
+    HWND Box = nullptr;
+    auto Idle = [&] { return IsWindowEnabled(Main) && !FindDialog(Process, AnyDialog); };
+    // Idle before and after the program's thread has taken a message: not merely between the
+    // closing of the Print dialog and the start of the job.
+    bool Settled = Wait([&] {
+        return (Box = FindDialog(Process, IsMessageBox)) != nullptr ||
+               (Idle() && Synchronise(Main, ReplyTimeout) && Idle());
+    });
+    if (!Settled)
+        return Fail("the program stays busy");
+    if (Box)
+    {
+        std::string Text;
+        EnumChildWindows(Box, KeepStaticText, reinterpret_cast<LPARAM>(&Text));
+        std::printf("%s\n", Text.c_str());
+        if (!Synchronise(Box, ReplyTimeout) || !PressAndWaitClosed(Box, IDOK))
+            return false;
+    }
+    return ReadyMainWindow() != nullptr;
+}
+
 bool Command(int Argc, char** Argv)
 {
     if (Argc < 3)
@@ -242,6 +284,8 @@ int main(int Argc, char** Argv)
         Done = CancelPrint();
     else if (Verb == "print-cancelled")
         Done = PrintCancelled(Argc, Argv);
+    else if (Verb == "message")
+        Done = AnswerMessage();
     else if (Verb == "exit")
         Done = Exit();
     else

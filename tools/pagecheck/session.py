@@ -1,0 +1,82 @@
+"""What a check runs in, started for it and stopped after it: an X display of its own (Xvfb
+picks a free one), a private CUPS scheduler in a temporary folder with a file-backed queue per
+printer and paper, and a Wine prefix kept under the build folder, so later runs start at once."""
+import os
+import shutil
+import subprocess
+import tempfile
+
+from .spooler import Spooler
+from .wine import ROOT, prepare_prefix, wine
+
+CUPS_SCRIPT = os.path.join(ROOT, 'scripts', 'cups-private.sh')
+
+
+def cups(function, folder):
+    subprocess.run(['bash', '-c', '. "$0" && "$1" "$2"', CUPS_SCRIPT, function, folder], check=True,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+
+
+class Session:
+    def __init__(self, build, metric):
+        self.build = build
+        self.metric = metric
+        self.prefix = None
+        self.temp = tempfile.mkdtemp(prefix='printtest-check-')
+        # The scheduler's filters run as another user, inside this folder.
+        os.chmod(self.temp, 0o755)
+        self.cups = os.path.join(self.temp, 'cups')
+        self.xvfb = None
+        self.spooler = None
+
+    def __enter__(self):
+        try:
+            self.start()
+        except BaseException:
+            self.stop()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def start(self):
+        # Xvfb writes the number of the free display it took once it is ready.
+        self.xvfb = subprocess.Popen(['Xvfb', '-displayfd', '1', '-screen', '0', '1280x1024x24', '-nolisten', 'tcp'],
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                     start_new_session=True)
+        display = self.xvfb.stdout.readline().decode().strip()
+        if not display:
+            raise RuntimeError('Xvfb did not start')
+        cups('cups_start', self.cups)
+        os.environ.update({'DISPLAY': ':' + display, 'CUPS_SERVER': os.path.join(self.cups, 'cups.sock'),
+                           'WINEPREFIX': os.path.join(self.build, 'check-prefix'), 'WINEARCH': 'win32',
+                           'WINEDEBUG': '-all', 'WINEDLLOVERRIDES': 'mscoree,mshtml='})
+        self.spooler = Spooler(self.cups, self.temp)
+        self.prefix = os.environ['WINEPREFIX']
+        if not os.path.exists(os.path.join(self.prefix, '.ready')):
+            shutil.rmtree(self.prefix, True)
+            quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run(['wineboot', '-i'], check=True, **quiet)
+            # A crash must fail its check, not wait for someone to close a dialog.
+            wine('reg', 'add', r'HKCU\Software\Wine\WineDbg', '/v', 'ShowCrashDialog', '/t', 'REG_DWORD', '/d', '0', '/f')
+            subprocess.run(['wineserver', '-w'], check=True, **quiet)
+            open(os.path.join(self.prefix, '.ready'), 'w').close()
+        prepare_prefix(self.metric)
+
+    def add_queue(self, name, ppd, paper):
+        """A queue writing to a file, with the printer's PPD and paper as its default, made the
+        default printer."""
+        subprocess.run(['lpadmin', '-p', name, '-E', '-v', f'file://{self.spooler.output(name)}', '-P', ppd,
+                        '-o', f'PageSize={paper}', '-o', 'printer-error-policy=abort-job'],
+                       check=True, capture_output=True)
+        subprocess.run(['lpadmin', '-d', name], check=True, capture_output=True)
+
+    def stop(self):
+        if self.prefix:
+            subprocess.run(['wineserver', '-k'], stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        cups('cups_stop', self.cups)
+        if self.xvfb:
+            self.xvfb.terminate()
+            self.xvfb.wait()
+        shutil.rmtree(self.temp, True)

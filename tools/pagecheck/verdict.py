@@ -1,0 +1,157 @@
+"""The checks of a printed page, each with the figure it measured and a verdict."""
+from .document import POSTSCRIPT, PDF
+from .spooler import NotPrinted
+
+MM_PER_INCH = 25.4
+# The least tolerance: a pixel each way for where an edge's pixel falls, on either side.
+MIN_PIXELS = 2
+# The diagonals and the ellipse: drawn into the bitmap, their wide strokes land up to a pixel
+# further off, GDI placing a pen's width around pixel centres where PostScript uses pixel edges.
+LINE_EXTRA_PIXELS = 1
+# The text line is centred by its advance widths, its ink is measured: the two differ by the
+# side bearings of its first and last letter, some 0.03 em, and by how the printer's fonts and
+# Ghostscript's place glyphs. A text centred between the sheet's edges instead of the margins
+# is off by far more whenever the left and right margins differ.
+TEXT_SLACK_INCH = 1 / 16
+# Cap height of the text face, in ems: a 48-point line is about a third of an inch tall.
+CAP_HEIGHT_EM = 0.716
+TEXT_POINTS = 48
+TEXT_HEIGHT_SLACK = 0.05
+
+ONE_PAGE = 'exactly one page'
+TITLED = 'titled with the mode'
+EDGES = 'border at the margins'
+STROKES = 'border 1/16 inch wide'
+DIAGONALS = 'diagonals join the corners'
+ELLIPSE = 'ellipse spans the middle half'
+TEXT = 'text line 48 pt, centred'
+AGREE = 'Direct and Bitmap agree'
+PAGE_CHECKS = (ONE_PAGE, TITLED, EDGES, STROKES, DIAGONALS, ELLIPSE, TEXT)
+
+
+class Check:
+    """passed is True, False, or None for a page that could not be measured (never a pass)."""
+
+    def __init__(self, name, passed, figure):
+        self.name = name
+        self.passed = passed
+        self.figure = figure
+
+
+class Tolerance:
+    """The tolerance in printer pixels along x and y: the millimetres asked for, never less than
+    MIN_PIXELS."""
+
+    def __init__(self, mm, dpi):
+        self.x, self.y = (max(mm / MM_PER_INCH * dots, MIN_PIXELS) for dots in dpi)
+        self.dpi = dpi
+
+
+def mm(pixels, dots):
+    return pixels / dots * MM_PER_INCH
+
+
+def signed(pixels, dots):
+    return f'{pixels:+.1f} px ({mm(pixels, dots):+.2f} mm)'
+
+
+def judge_edges(m, tolerance):
+    """Each edge by its crossing furthest from where it belongs."""
+    lay = m.placement
+    expected = {'left': lay.left, 'top': lay.top, 'right': lay.right, 'bottom': lay.bottom}
+    figures, moved = [], []
+    for edge, measured in m.edges().items():
+        across = edge in ('left', 'right')
+        dots, allowed = (lay.dpi_x, tolerance.x) if across else (lay.dpi_y, tolerance.y)
+        if len(measured) != len(m.FRACTIONS):
+            figures.append(f'{edge} not found')
+            moved.append(edge)
+            continue
+        error = max((position - expected[edge] for position in measured), key=abs)
+        figures.append(f'{edge} {signed(error, dots)}')
+        if abs(error) > allowed:
+            moved.append(edge)
+    figure = '; '.join(figures)
+    if moved:
+        figure = f'moved: {", ".join(moved)}; {figure}'
+    return Check(EDGES, not moved, figure)
+
+
+def judge_strokes(m, tolerance):
+    lay = m.placement
+    widths = [mm(w, lay.dpi_x) for w in m.strokes_x] + [mm(w, lay.dpi_y) for w in m.strokes_y]
+    good = bool(m.strokes_x and m.strokes_y) and \
+        all(abs(w - 2 * lay.inset_x) <= tolerance.x for w in m.strokes_x) and \
+        all(abs(w - 2 * lay.inset_y) <= tolerance.y for w in m.strokes_y)
+    figure = f'{min(widths):.2f} to {max(widths):.2f} mm' if widths else 'no border'
+    return Check(STROKES, good, f'{figure} (1/16 inch is {MM_PER_INCH / 16:.2f} mm)')
+
+
+def judge_line(name, errors, tolerance, dots):
+    allowed = max(tolerance.x, tolerance.y) + LINE_EXTRA_PIXELS
+    worst = max(errors)
+    if worst == float('inf'):
+        return Check(name, False, 'not found')
+    return Check(name, worst <= allowed, f'off by up to {worst:.1f} px ({mm(worst, dots):.2f} mm)')
+
+
+def judge_text(m):
+    lay = m.placement
+    if not m.text:
+        return Check(TEXT, False, 'no text inside the ellipse')
+    left, top, right, bottom = m.text
+    cx, cy, a, _ = m.ellipse
+    points = (bottom - top) / lay.dpi_y * 72 / CAP_HEIGHT_EM
+    off_x, off_y = (left + right) / 2 - cx, (top + bottom) / 2 - cy
+    good = abs(points - TEXT_POINTS) <= TEXT_HEIGHT_SLACK * TEXT_POINTS and \
+        abs(off_y) <= TEXT_SLACK_INCH * lay.dpi_y and right - left > 2 * a
+    # A line wider than the page starts at its left edge and is cut at its right one: only its
+    # height and its place down the page tell.
+    if m.text_cut:
+        across = 'wider than the page, cut at its right edge'
+    else:
+        across = f'{mm(off_x, lay.dpi_x):+.2f} mm across'
+        good = good and abs(off_x) <= TEXT_SLACK_INCH * lay.dpi_x
+    return Check(TEXT, good, f'{points:.1f} pt; centre off by {mm(off_y, lay.dpi_y):+.2f} mm down; {across}')
+
+
+def judge_page(page, caption, tolerance_mm):
+    """The checks of one print: a PrintedPage, or the NotPrinted that stood in its place."""
+    if isinstance(page, NotPrinted):
+        return [Check(ONE_PAGE, False, f'never printed: {page}')] + \
+            [Check(name, None, 'not measured') for name in PAGE_CHECKS[1:]]
+    titled = Check(TITLED, page.title == caption and page.job.name == caption,
+                   f'title "{page.title}", job "{page.job.name}"')
+    if page.kind not in (POSTSCRIPT, PDF):
+        return [Check(ONE_PAGE, None, 'printed in a language Ghostscript cannot read: not measurable'), titled] + \
+            [Check(name, None, 'not measured') for name in PAGE_CHECKS[2:]]
+    checks = [Check(ONE_PAGE, page.pages == 1, f'{page.pages} page(s) of {page.kind}'), titled]
+    m = page.measurement
+    if not m:
+        return checks + [Check(name, False, 'no page') for name in PAGE_CHECKS[2:]]
+    tolerance = Tolerance(tolerance_mm, page.dpi)
+    return checks + [judge_edges(m, tolerance), judge_strokes(m, tolerance),
+                     judge_line(DIAGONALS, m.diagonal_errors, tolerance, page.dpi[0]),
+                     judge_line(ELLIPSE, m.ellipse_errors, tolerance, page.dpi[0]), judge_text(m)]
+
+
+def judge_agreement(direct, bitmap, tolerance_mm, differing=None):
+    """Whether the two modes' borders lie in the same place; differing is the share of the
+    sheet's pixels inked in one page only."""
+    if not all(getattr(page, 'measurement', None) for page in (direct, bitmap)):
+        return Check(AGREE, None, 'not both measured')
+    tolerance = Tolerance(tolerance_mm, direct.dpi)
+    worst, apart = 0.0, []
+    one, other = direct.measurement.edges(), bitmap.measurement.edges()
+    for edge in one:
+        allowed = tolerance.x if edge in ('left', 'right') else tolerance.y
+        gaps = [b - a for a, b in zip(one[edge], other[edge])]
+        if len(gaps) != len(direct.measurement.FRACTIONS) or max(map(abs, gaps)) > allowed:
+            apart.append(edge)
+        worst = max([worst] + [abs(gap) for gap in gaps])
+    figure = f'edges at most {worst:.1f} px apart'
+    if apart:
+        figure = f'apart: {", ".join(apart)}; {figure}'
+    if differing is not None:
+        figure += f'; {100 * differing:.2f} % of the pixels differ'
+    return Check(AGREE, not apart, figure)
