@@ -3,6 +3,7 @@ paper and orientation asked for, and judges every page; see --help."""
 import argparse
 import os
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -147,6 +148,8 @@ def check(options, build):
 
 
 def main(arguments):
+    # Stopped from outside, it still stops what it started.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
     try:
         options = parse(arguments)
     except UsageError as problem:

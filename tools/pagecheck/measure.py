@@ -113,8 +113,7 @@ class Measurement:
         for y in range(top, bottom):
             spread = max(0.0, 1 - ((y + 0.5 - cy) / b) ** 2) ** 0.5 * a
             found = runs(self.view.row(y))
-            last = found[-1]
-            if last[1] - last[0] < 1.5 * lay.inset_x or last[0] < inner_right - 2:
+            if not found or found[-1][1] - found[-1][0] < 1.5 * lay.inset_x or found[-1][0] < inner_right - 2:
                 covered += 1
             for start, end in found:
                 if start < inner_left or end > inner_right:

@@ -68,7 +68,7 @@ def print_page(program, spooler, queue, workdir, printer=None, margins=None, met
     if len(jobs) != 1:
         raise AssertionError(f'one print gave the jobs {jobs}')
     if jobs[0].state != 'completed':
-        raise NotPrinted(f'the job was {jobs[0].state}', message)
+        raise NotPrinted(f'the queue did not complete the job: {jobs[0].state}', message)
     if not os.path.exists(spooler.output(queue)):
         raise NotPrinted(f'{jobs[0]} wrote nothing to {spooler.output(queue)}', message)
     kept = os.path.join(workdir, f'{queue}-{jobs[0].id}.out')

@@ -29,7 +29,8 @@ GET_JOBS = """{
     DISPLAY job-media-sheets-completed
 }
 """
-FINISHED_STATES = ('completed', 'canceled', 'aborted')
+# States a job leaves no more by itself: a job stopped by a failing filter waits for someone.
+FINISHED_STATES = ('completed', 'canceled', 'aborted', 'processing-stopped')
 
 
 class NotPrinted(AssertionError):

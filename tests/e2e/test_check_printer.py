@@ -1,0 +1,123 @@
+"""scripts/check-printer.sh as a user runs it: on a real printer's PPD and a queue of the
+scheduler it is pointed at every check passes; a driver that moves the page and one that refuses
+the job fail, and the report says how; bad arguments exit with 2 and leave nothing behind."""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+import xml.etree.ElementTree as ElementTree
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+COMMAND = os.path.join(ROOT, 'scripts', 'check-printer.sh')
+# A4, 600 dpi, hardware margins of 12, 12.24, 11.92 and 12.08 points, a PJL wrapper.
+REAL_PPD = 'openprinting-ppds:0/ppd/openprinting/Brother/BR2600CN_GPL.ppd'
+QUEUE = 'PTQUEUE600'
+# What the shifting filter does, in printer pixels at 600 dpi: 36 points right, 18 points up.
+SHIFT_RIGHT = 300
+SHIFT_UP = 150
+
+
+def check(*arguments):
+    return subprocess.run([COMMAND, *arguments], capture_output=True, text=True, stdin=subprocess.DEVNULL,
+                          timeout=600)
+
+
+class CheckPrinterTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix='check-printer-', dir=os.environ['PRINTTEST_BUILD'])
+        real = subprocess.run(['/usr/lib/cups/driver/openprinting-ppds', 'cat', REAL_PPD], capture_output=True,
+                              text=True, encoding='latin-1', check=True).stdout
+        cls.ppds = {'real': os.path.join(cls.work, 'real.ppd')}
+        with open(cls.ppds['real'], 'w', encoding='latin-1') as ppd:
+            ppd.write(real)
+        for name, extra in (('shifted', f'*cupsFilter: "application/vnd.cups-postscript 0 {HERE}/filters/shift-page"'),
+                            ('refused', f'*cupsFilter: "application/vnd.cups-postscript 0 {HERE}/filters/refuse-job"'),
+                            ('unfiltered', '*cupsFilter: "application/vnd.cups-postscript 0 no-such-filter"')):
+            cls.ppds[name] = os.path.join(cls.work, name + '.ppd')
+            with open(cls.ppds[name], 'w', encoding='latin-1') as ppd:
+                ppd.write(real.replace('\n', f'\n{extra}\n', 1))
+        cls.out = os.path.join(cls.work, 'report')
+        cls.checked = check('--out', cls.out, cls.ppds['real'], QUEUE, cls.ppds['shifted'], cls.ppds['refused'])
+        print(cls.checked.stdout, cls.checked.stderr, file=sys.stderr)
+        cls.suites = {suite.get('name').split(' ')[0]: suite
+                      for suite in ElementTree.parse(os.path.join(cls.out, 'junit.xml')).getroot()}
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, True)
+
+    def failures(self, printer):
+        return {case.get('name'): case.find('failure').get('message')
+                for case in self.suites[printer] if case.find('failure') is not None}
+
+    def test_a_real_printer_and_a_queue_pass_in_both_modes(self):
+        for printer in ('real', QUEUE):
+            with self.subTest(printer=printer):
+                self.assertEqual(self.failures(printer), {})
+                self.assertEqual(len(self.suites[printer]), 2 * 7 + 1, 'seven checks a mode, and the modes agree')
+        self.assertRegex(self.checked.stdout, r'\[1/8\] real A4 portrait Direct Print: pass')
+        self.assertRegex(self.checked.stdout, r'8 pages measured in .*: [\d.]+ pages per minute')
+
+    def test_a_moved_page_fails_naming_the_edges_and_how_far(self):
+        failures = self.failures('shifted')
+        for mode in ('Direct Print', 'Bitmap Print'):
+            message = failures[f'{mode}: border at the margins']
+            self.assertIn('moved: left, top, right, bottom', message)
+            for edge, pixels in (('left', SHIFT_RIGHT), ('right', SHIFT_RIGHT), ('top', -SHIFT_UP),
+                                 ('bottom', -SHIFT_UP)):
+                measured = float(re.search(rf'{edge} ([-+][\d.]+) px', message).group(1))
+                self.assertAlmostEqual(measured, pixels, delta=2, msg=message)
+        self.assertNotIn('Direct Print: exactly one page', failures)
+
+    def test_a_refused_job_fails_as_never_printed(self):
+        failures = self.failures('refused')
+        for mode in ('Direct Print', 'Bitmap Print'):
+            self.assertIn('never printed: the queue did not complete the job', failures[f'{mode}: exactly one page'])
+            self.assertIn('not measured', failures[f'{mode}: border at the margins'])
+
+    def test_the_run_fails_and_reports_with_pictures(self):
+        self.assertEqual(self.checked.returncode, 1, self.checked.stderr)
+        with open(os.path.join(self.out, 'report.md')) as report:
+            markdown = report.read()
+        with open(os.path.join(self.out, 'report.html')) as report:
+            html = report.read()
+        pictures = re.findall(r'<img src="([^"]+)"', html)
+        self.assertEqual(len(pictures), 3 * 3, 'both pages and their difference for each printer that printed')
+        for picture in pictures:
+            self.assertTrue(os.path.getsize(os.path.join(self.out, picture)) > 0)
+            self.assertIn(f'({picture})', markdown)
+        self.assertEqual(markdown.count('| portrait |'), 8)
+
+    def test_bad_arguments_exit_2_with_a_message_and_leave_nothing(self):
+        out = os.path.join(self.work, 'never')
+        cases = {
+            (): 'required',
+            ('/nowhere/printer.ppd',): 'no such PPD file',
+            ('NO_SUCH_QUEUE',): 'nor a queue',
+            (self.ppds['unfiltered'],): 'needs the filter no-such-filter',
+            ('--paper', 'Tabloid', self.ppds['real']): 'Tabloid is not one of',
+            ('--margins', '1,1,1', self.ppds['real']): 'not four numbers',
+            ('--margins', '5,1,4,1', self.ppds['real']): 'leave no room',
+            ('--modes', 'direct,raster', self.ppds['real']): 'raster is not one of',
+            ('--orientation', 'sideways', self.ppds['real']): 'invalid choice',
+            ('--tolerance', '0', self.ppds['real']): 'must be more than 0',
+        }
+        for arguments, message in cases.items():
+            with self.subTest(arguments=arguments):
+                run = check('--out', out, *arguments)
+                self.assertEqual(run.returncode, 2)
+                self.assertIn(message, run.stderr)
+                self.assertFalse(os.path.exists(out))
+        helped = check('--help')
+        self.assertEqual(helped.returncode, 0)
+        for option in ('--paper', '--orientation', '--margins', '--mm', '--modes', '--tolerance', '--out'):
+            self.assertIn(option, helped.stdout)
+
+
+if __name__ == '__main__':
+    unittest.main()
