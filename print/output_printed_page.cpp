@@ -30,9 +30,15 @@ int OutputPrintedPage(HDC& PrinterDC, int& PrintMode, std::string& PageText, PAG
     PixelRect Rect = ComputeDrawRect(Box, PrintMode);
     RECT DrawRect = {Rect.left, Rect.top, Rect.right, Rect.bottom};
 
-    DrawTestPage(PrinterDC, PageMemDC, PageBitmap, DrawRect, PageText, PrintMode);
-    if (PrintMode == PRINT_MODE_BITMAP)
+    // In Bitmap mode, margins that leave no room make no page: GDI would give a 1 x 1 monochrome
+    // bitmap for a zero size and take a negative one as positive.
+    bool Bitmap = PrintMode == PRINT_MODE_BITMAP;
+    if (!Bitmap || (Box.Width > 0 && Box.Height > 0))
+        DrawTestPage(PrinterDC, PageMemDC, PageBitmap, DrawRect, PageText, PrintMode);
+    bool PageMade = PageMemDC && PageBitmap;
+    if (Bitmap && PageMade)
         BitBlt(PrinterDC, Box.Left, Box.Top, Box.Width, Box.Height, PageMemDC, 0, 0, SRCCOPY);
+    int Result = Bitmap && !PageMade ? PAGE_OUTPUT_NO_BITMAP : PAGE_OUTPUT_DRAWN;
 
     // The bitmap is still selected in the memory DC: the DC goes first.
     if (PageMemDC)
@@ -45,5 +51,5 @@ int OutputPrintedPage(HDC& PrinterDC, int& PrintMode, std::string& PageText, PAG
         DeleteObject(PageBitmap);
         PageBitmap = nullptr;
     }
-    return 0;
+    return Result;
 }

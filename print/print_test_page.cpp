@@ -68,11 +68,11 @@ const DEVMODEA* InitialisationData(std::vector<unsigned char>& Padded)
     return reinterpret_cast<const DEVMODEA*>(Padded.data());
 }
 
-void EndDocument(bool DocumentStarted, bool PageStarted)
+void EndDocument(bool DocumentStarted, bool PageDrawn)
 {
     if (!DocumentStarted)
         return;
-    if (PrintJob.UserAbort || !PageStarted)
+    if (PrintJob.UserAbort || !PageDrawn)
     {
         AbortDoc(PrintJob.PrinterDC);
         return;
@@ -146,14 +146,16 @@ void PrintTestPage(PAGESETUPDLGA& PageSetup, int& PrintMode, std::string& ModeCa
         PrintJob.JobStatus = StartPage(PrintJob.PrinterDC);
         PageStarted = PrintJob.JobStatus > 0;
     }
+    bool PageDrawn = false;
     if (PageStarted)
     {
         DEVMODEA* Out = PrintJob.DevModeOut.empty() ? nullptr : reinterpret_cast<DEVMODEA*>(PrintJob.DevModeOut.data());
         DEVMODEA* In = PrintJob.DevModeIn.empty() ? nullptr : reinterpret_cast<DEVMODEA*>(PrintJob.DevModeIn.data());
         DocumentPropertiesA(PrintJob.MainWindow, PrintJob.PrinterHandle, &DeviceName[0], Out, In, DM_IN_BUFFER);
-        OutputPrintedPage(PrintJob.PrinterDC, PrintMode, ModeCaption, PageSetup);
+        PageDrawn = OutputPrintedPage(PrintJob.PrinterDC, PrintMode, ModeCaption, PageSetup) == PAGE_OUTPUT_DRAWN;
     }
-    EndDocument(DocumentStarted, PageStarted);
+    // A page that could not be made is not ended: a blank sheet would pass for the test page.
+    EndDocument(DocumentStarted, PageDrawn);
 
     EnableWindow(PrintJob.MainWindow, TRUE);
     if (PrintJob.CancelDialog)
@@ -163,4 +165,7 @@ void PrintTestPage(PAGESETUPDLGA& PageSetup, int& PrintMode, std::string& ModeCa
     }
     ClosePrinter(PrintJob.PrinterHandle);
     DeleteDC(PrintJob.PrinterDC);
+    // Told only now, with the job gone and the main window usable again.
+    if (PageStarted && !PageDrawn)
+        ShowJobMessage("Unable to create page bitmap!");
 }
