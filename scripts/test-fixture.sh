@@ -51,6 +51,11 @@ start)
     cups_add_queue "$build/cups" "$QUEUE_SHORT" 300 default
     cups_add_queue "$build/cups" "$QUEUE_LONG" 300
     cups_add_queue "$build/cups" "$QUEUE_600" 600
+    cups_add_queue "$build/cups" "$QUEUE_2400" 2400
+    cups_add_queue "$build/cups" "$QUEUE_30" 300
+    cups_add_queue "$build/cups" "$QUEUE_31" 300
+    cups_add_queue "$build/cups" "$QUEUE_REJECTING" 300
+    CUPS_SERVER=$build/cups/cups.sock cupsreject "$QUEUE_REJECTING"
     cups_start "$build/cups-empty"
     CUPS_SERVER=$build/cups/cups.sock start_wine >>"$build/wine.log" 2>&1 </dev/null
     ;;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/shell_state.h"
+#include "print/find_full_printer_name.h"
 #include "print/print_job_state.h"
 #include "print/print_test_page.h"
 #include "test_support.h"
@@ -174,10 +175,12 @@ bool PrinterHandleIsClosed(HANDLE Printer)
 // What the user saw of a message box, read from a second thread before pressing its OK button.
 struct SeenMessage
 {
-    std::string Caption;
+    std::string Caption = "(no message box)";
     std::string Text;
     HWND Owner = nullptr;
     std::vector<int> Buttons;  // the ids of its visible buttons
+    bool MainWindowEnabled = false;
+    bool PrinterDcAlive = true;
 };
 
 BOOL CALLBACK CollectButton(HWND Child, LPARAM Param)
@@ -187,6 +190,13 @@ BOOL CALLBACK CollectButton(HWND Child, LPARAM Param)
     if (lstrcmpiA(ClassName, "Button") == 0 && IsWindowVisible(Child))
         reinterpret_cast<std::vector<int>*>(Param)->push_back(GetDlgCtrlID(Child));
     return TRUE;
+}
+
+bool IsCancelDialog(HWND Dialog, const std::string& JobCaption)
+{
+    char Caption[64] = {};
+    GetWindowTextA(Dialog, Caption, sizeof(Caption));
+    return JobCaption.compare(0, sizeof(PrintJob.DialogCaption) - 1, Caption) == 0;
 }
 
 // Presses the cancel dialog's button the moment it shows, as a quick user would. Wine asks the
@@ -287,11 +297,17 @@ protected:
 
     void TearDown() override
     {
+        ReleasePrinter();
+        EnableWindow(Main, TRUE);
+    }
+
+    void ReleasePrinter()
+    {
         if (Setup.hDevMode)
             GlobalFree(Setup.hDevMode);
         if (Setup.hDevNames)
             GlobalFree(Setup.hDevNames);
-        EnableWindow(Main, TRUE);
+        Setup.hDevMode = Setup.hDevNames = nullptr;
     }
 
     void Print(int Mode = PRINT_MODE_DIRECT, std::string Caption = DirectModeCaption)
@@ -299,32 +315,60 @@ protected:
         PrintTestPage(Setup, Mode, Caption);
     }
 
+    // Hands the job the settings and names of Device, as the Print dialog would.
+    void UsePrinter(const std::string& Device)
+    {
+        ReleasePrinter();
+        Setup.hDevMode = MakeDevMode(Device);
+        Setup.hDevNames = MakeDevNamesFor(Device);
+    }
+
     // Runs the job with a second thread answering the one message box it must show.
-    SeenMessage PrintAndAnswer()
+    SeenMessage PrintAndAnswer(int Mode, const std::string& Caption)
     {
         SeenMessage Seen;
         {
             DialogDriver Answer([&Seen](HWND Box) {
                 char Text[256] = {};
+                GetWindowTextA(Box, Text, sizeof(Text));
+                Seen.Caption = Text;
                 GetDlgItemTextA(Box, 0xFFFF, Text, sizeof(Text));
                 Seen.Text = Text;
                 Seen.Owner = GetWindow(Box, GW_OWNER);
                 EnumChildWindows(Box, CollectButton, reinterpret_cast<LPARAM>(&Seen.Buttons));
+                Seen.MainWindowEnabled = IsWindowEnabled(Main);
+                Seen.PrinterDcAlive = IsLiveObject(PrintJob.PrinterDC);
                 PressButton(Box, IDOK);
-            });
-            Print();
-            Seen.Caption = Answer.Acted() ? Answer.Title : "(no message box)";
+            }, GetCurrentProcessId(), [&Caption](HWND Dialog) { return !IsCancelDialog(Dialog, Caption); });
+            Print(Mode, Caption);
         }
         return Seen;
     }
 
-    void ExpectMessage(const char* Text)
+    // The message shows once the job has gone, over a main window the user can use again.
+    void ExpectMessage(const char* Text, int Mode = PRINT_MODE_DIRECT, const std::string& Caption = DirectModeCaption)
     {
-        SeenMessage Seen = PrintAndAnswer();
+        SeenMessage Seen = PrintAndAnswer(Mode, Caption);
         EXPECT_EQ(Seen.Caption, MessageCaption);
         EXPECT_EQ(Seen.Text, Text);
         EXPECT_EQ(Seen.Owner, nullptr) << "the message box has an owner";
         EXPECT_EQ(Seen.Buttons, std::vector<int>{IDOK});
+        EXPECT_TRUE(Seen.MainWindowEnabled) << "the main window was disabled under the message";
+        EXPECT_FALSE(Seen.PrinterDcAlive) << "the printer DC was alive under the message";
+    }
+
+    // Prints a Direct page titled Caption on Queue and waits for it: the only job to finish
+    // since JobsBefore.
+    void ExpectPrinted(const std::string& Queue, const std::string& Caption, size_t JobsBefore)
+    {
+        UsePrinter(Queue);
+        Print(PRINT_MODE_DIRECT, Caption);
+        ExpectNothingLeft();
+        ASSERT_TRUE(WaitForFinishedJobs(JobsBefore + 1)) << "no job finished";
+        std::vector<std::string> Jobs = FinishedJobs();
+        EXPECT_EQ(Jobs.size(), JobsBefore + 1) << "a job that failed reached a queue: " << Jobs.back();
+        EXPECT_EQ(Jobs.back().rfind(Queue + " ", 0), 0u) << Jobs.back();
+        EXPECT_EQ(LastTitleWritten(Queue), Caption);
     }
 
     // Whatever became of the job, the program is left as it was before it.
@@ -462,6 +506,83 @@ TEST_F(PrintJobTest, ACancelledJobPrintsNothingAndTheNextOnePrints)
     EXPECT_EQ(Jobs.size(), JobsBefore + 1) << "the cancelled job reached the queue";
     EXPECT_NE(Jobs.back().find("after a cancel"), std::string::npos) << Jobs.back();
     EXPECT_EQ(LastTitleWritten(QueueShort), "Print Mode: Bitmap Print, after a cancel");
+}
+
+// A Letter page at 2400 dpi needs a bitmap of about 2 GB in one piece, more than this 32-bit
+// process has.
+TEST_F(PrintJobTest, ABitmapPageThatCannotBeMadeIsReportedAndNothingPrinted)
+{
+    UsePrinter(Queue2400);
+    size_t JobsBefore = FinishedJobs().size();
+    ExpectMessage("Unable to create page bitmap!", PRINT_MODE_BITMAP, BitmapModeCaption);
+    ExpectNothingLeft();
+    ExpectPrinted(Queue2400, "Print Mode: Direct Print, 2400 dpi", JobsBefore);
+}
+
+TEST_F(PrintJobTest, BitmapMarginsThatLeaveNoRoomAreReportedAndNothingPrinted)
+{
+    UsePrinter(QueueShort);
+    size_t JobsBefore = FinishedJobs().size();
+    // A Letter sheet is 8.5 x 11 inches: the left and right margins meet, the top and bottom cross.
+    for (RECT Margins : {RECT{4250, 1000, 4250, 1000}, RECT{1000, 6000, 1000, 6000}})
+    {
+        SCOPED_TRACE(Margins.left);
+        Setup.rtMargin = Margins;
+        ExpectMessage("Unable to create page bitmap!", PRINT_MODE_BITMAP, BitmapModeCaption);
+        ExpectNothingLeft();
+    }
+    Setup.rtMargin = {1000, 1000, 1000, 1000};
+    ExpectPrinted(QueueShort, "Print Mode: Direct Print, after no room", JobsBefore);
+}
+
+TEST_F(PrintJobTest, ANameOf30CharactersIsUsedAsItIsAndOneOf31IsLookedUp)
+{
+    ASSERT_EQ(std::strlen(Queue30), 30u);
+    ASSERT_EQ(std::strlen(Queue31), 31u);
+    std::string LookedUp = Queue30;
+    ASSERT_TRUE(FindFullPrinterName(LookedUp) && LookedUp == Queue31)
+        << "the longer queue must be found first for the shorter name, or its use as it is would not show";
+    for (const char* Queue : {Queue30, Queue31})
+    {
+        SCOPED_TRACE(Queue);
+        ExpectPrinted(Queue, std::string("Print Mode: Direct Print, ") + Queue, FinishedJobs().size());
+    }
+}
+
+// The spooler's folder for the files of jobs being spooled, moved away while the object lives.
+struct SpoolFolderMissing
+{
+    SpoolFolderMissing()
+    {
+        char System[MAX_PATH] = {};
+        GetSystemDirectoryA(System, sizeof(System));
+        Folder = std::string(System) + "\\spool\\printers";
+        Moved = MoveFileA(Folder.c_str(), (Folder + ".away").c_str()) != 0;
+    }
+    ~SpoolFolderMissing() { MoveFileA((Folder + ".away").c_str(), Folder.c_str()); }
+    std::string Folder;
+    bool Moved;
+};
+
+// What Wine does (checked): a queue that refuses jobs lets StartDocA succeed and fails EndDoc;
+// without its spool folder the spooler fails StartDocA.
+TEST_F(PrintJobTest, DocumentsTheSpoolerFailsLeaveNothingBehindAndTheNextJobPrints)
+{
+    size_t JobsBefore = FinishedJobs().size();
+    UsePrinter(QueueRejecting);
+    Print(PRINT_MODE_BITMAP, BitmapModeCaption);
+    EXPECT_GT(PrintJob.JobStatus, 0) << "the page was not ended";
+    ExpectNothingLeft();
+
+    UsePrinter(QueueShort);
+    {
+        SpoolFolderMissing Missing;
+        ASSERT_TRUE(Missing.Moved) << Missing.Folder;
+        Print(PRINT_MODE_BITMAP, BitmapModeCaption);
+        EXPECT_LE(PrintJob.JobStatus, 0) << "the document started without a spool folder";
+    }
+    ExpectNothingLeft();
+    ExpectPrinted(QueueShort, "Print Mode: Direct Print, after failed documents", JobsBefore);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,10 @@
 const char QueueShort[] = "PTQUEUE";
 const char QueueLong[] = "PRINT_TEST_QUEUE_WITH_A_NAME_OF_45_CHARACTERS";
 const char Queue600[] = "PTQUEUE600";
+const char Queue2400[] = "PTQUEUE2400";
+const char Queue30[] = "PT_A_NAME_OF_THIRTY_CHARACTERS";
+const char Queue31[] = "APT_A_NAME_OF_THIRTY_CHARACTERS";
+const char QueueRejecting[] = "PTREJECT";
 
 namespace
 {
@@ -128,11 +133,11 @@ bool PumpUntil(const std::function<bool()>& Done, int Milliseconds)
     return true;
 }
 
-DialogDriver::DialogDriver(std::function<void(HWND)> Act, DWORD ProcessId)
+DialogDriver::DialogDriver(std::function<void(HWND)> Act, DWORD ProcessId, std::function<bool(HWND)> Wanted)
 {
-    Worker = std::thread([this, Act, ProcessId] {
+    Worker = std::thread([this, Act, ProcessId, Wanted] {
         HWND Dialog = nullptr;
-        WaitFor([&] { return Stop || (Dialog = FindProcessWindow(ProcessId, "#32770")) != nullptr; }, 30000);
+        WaitFor([&] { return Stop || (Dialog = FindProcessWindow(ProcessId, "#32770", Wanted)) != nullptr; }, 30000);
         if (!Dialog)
             return;
         // Let the dialog finish its initialisation before it is answered.
@@ -164,6 +169,8 @@ std::string FixturePath(const char* Variable)
 
 namespace
 {
+
+const char* const FixtureQueues[] = {QueueShort, QueueLong, Queue600, Queue2400, Queue30, Queue31, QueueRejecting};
 
 bool PrinterListed(const std::vector<std::string>& Names, const char* Name)
 {
@@ -200,9 +207,9 @@ public:
         for (int Try = 0; Try < 600; ++Try)
         {
             std::vector<std::string> Names = InstalledPrinters();
-            bool Ready = Empty ? Names.empty()
-                               : PrinterListed(Names, QueueShort) && PrinterListed(Names, QueueLong) &&
-                                     PrinterListed(Names, Queue600);
+            bool AllListed = std::all_of(std::begin(FixtureQueues), std::end(FixtureQueues),
+                                         [&Names](const char* Queue) { return PrinterListed(Names, Queue); });
+            bool Ready = Empty ? Names.empty() : AllListed;
             if (Ready)
                 return;
             Sleep(50);

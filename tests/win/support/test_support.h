@@ -84,12 +84,14 @@ void PumpMessages(int Milliseconds = 50);
 // Waits, pumping messages, until Done returns true or Milliseconds pass; returns Done().
 bool PumpUntil(const std::function<bool()>& Done, int Milliseconds = 5000);
 
-// Runs Act on the first dialog ("#32770") of ProcessId that appears, from a second thread, the
-// way a user would answer a modal dialog that the test thread is blocked in.
+// Runs Act on the first dialog ("#32770") of ProcessId that appears and that Wanted accepts (any
+// when none is given), from a second thread, the way a user would answer a modal dialog that the
+// test thread is blocked in.
 class DialogDriver
 {
 public:
-    explicit DialogDriver(std::function<void(HWND)> Act, DWORD ProcessId = GetCurrentProcessId());
+    explicit DialogDriver(std::function<void(HWND)> Act, DWORD ProcessId = GetCurrentProcessId(),
+                          std::function<bool(HWND)> Wanted = nullptr);
     ~DialogDriver();
     bool Acted() const { return Done; }
     std::string Title;  // the dialog's caption, as found
@@ -107,6 +109,10 @@ void PressButton(HWND Dialog, int ButtonId);
 extern const char QueueShort[];
 extern const char QueueLong[];
 extern const char Queue600[];
+extern const char Queue2400[];
+extern const char Queue30[];
+extern const char Queue31[];
+extern const char QueueRejecting[];
 
 // A folder of the test fixture: the environment variable's value.
 std::string FixturePath(const char* Variable);
