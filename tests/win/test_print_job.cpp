@@ -192,11 +192,16 @@ BOOL CALLBACK CollectButton(HWND Child, LPARAM Param)
     return TRUE;
 }
 
-bool IsCancelDialog(HWND Dialog, const std::string& JobCaption)
+// Whether a dialog can be the job's message box: any live dialog but the job's cancel dialog. Its
+// caption is read without a message to the job's thread, which may be busy, or destroying the
+// dialog, meanwhile.
+bool MayBeMessageBox(HWND Dialog, const std::string& JobCaption)
 {
-    char Caption[64] = {};
-    GetWindowTextA(Dialog, Caption, sizeof(Caption));
-    return JobCaption.compare(0, sizeof(PrintJob.DialogCaption) - 1, Caption) == 0;
+    wchar_t Caption[64] = {};
+    if (InternalGetWindowText(Dialog, Caption, 64) == 0)
+        return false;
+    std::string Cut = JobCaption.substr(0, sizeof(PrintJob.DialogCaption) - 1);
+    return std::wstring(Cut.begin(), Cut.end()) != Caption;
 }
 
 // Presses the cancel dialog's button the moment it shows, as a quick user would. Wine asks the
@@ -339,7 +344,7 @@ protected:
                 Seen.MainWindowEnabled = IsWindowEnabled(Main);
                 Seen.PrinterDcAlive = IsLiveObject(PrintJob.PrinterDC);
                 PressButton(Box, IDOK);
-            }, GetCurrentProcessId(), [&Caption](HWND Dialog) { return !IsCancelDialog(Dialog, Caption); });
+            }, GetCurrentProcessId(), [&Caption](HWND Dialog) { return MayBeMessageBox(Dialog, Caption); });
             Print(Mode, Caption);
         }
         return Seen;
