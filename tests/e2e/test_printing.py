@@ -29,6 +29,8 @@ LINE_PIXELS = 3
 # would be off by three times as much: each layout's left and right margins differ by 0.4 inch
 # or more.
 TEXT_SLACK_INCH = 1 / 16
+# What a run of jobs may add to the program's memory: far less than one page bitmap.
+MEMORY_GROWTH = 16 * 2**20
 # Cap height of the text face, in ems: a 48-point line is about a third of an inch tall.
 CAP_HEIGHT_EM = 0.716
 
@@ -214,17 +216,26 @@ class JobTest(PrintingTestCase):
         self.assertEqual([job.id for job in jobs], [page.job.id], f'the cancelled job reached the queue: {jobs}')
         self.assertEqual((page.job.state, page.job.name, page.pages), ('completed', BITMAP_CAPTION, 1))
 
-    def test_twenty_jobs_in_a_row_all_arrive(self):
+    def test_twenty_bitmap_jobs_arrive_whole_over_a_disabled_window_and_leave_no_memory_behind(self):
         count = 20
         with fixture_program() as program:
-            before = self.spooler.last_job(QUEUE)
-            for _ in range(count):
-                program.drive('print', QUEUE)
-            jobs = self.spooler.wait_for_jobs(QUEUE, before, count)
+            program.set_mode(BITMAP_CAPTION)
+            before = self.spooler.last_job(QUEUE_600)
+            memory = {}
+            for number in range(1, count + 1):
+                # The first job is watched from outside: its cancel dialog up over a disabled main
+                # window, so no second Print command can start meanwhile.
+                program.drive('print-watched' if number == 1 else 'print', QUEUE_600)
+                if number in (5, count):
+                    memory[number] = program.memory()
+            jobs = self.spooler.wait_for_jobs(QUEUE_600, before, count)
             self.assertExitsCleanly(program)
         self.assertEqual(len(jobs), count, f'jobs {jobs}')
         for job in jobs:
-            self.assertEqual((job.state, job.name, job.sheets), ('completed', DIRECT_CAPTION, 1), f'{job}')
+            self.assertEqual((job.state, job.name, job.sheets), ('completed', BITMAP_CAPTION, 1), f'{job}')
+        # Each page bitmap is 5100 x 6600 x 4 bytes, 128 MB: one kept would show many times over.
+        self.assertLessEqual(memory[count] - memory[5], MEMORY_GROWTH,
+                             f'private memory after job 5 and job {count}: {memory}')
 
     def test_exit_ends_the_program_with_code_zero(self):
         with fixture_program() as program:

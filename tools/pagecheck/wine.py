@@ -96,6 +96,10 @@ class Program:
         box it showed instead, which is answered with OK, or None."""
         return self.drive('message') or None
 
+    def memory(self):
+        """The program's private memory in bytes."""
+        return int(self.drive('memory').split()[-1])
+
     def set_mode(self, caption):
         """Chooses the mode item of the File menu when the program is in the other mode: either
         item switches to the other mode."""

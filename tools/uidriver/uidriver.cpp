@@ -14,9 +14,13 @@
 //   uidriver message                     waits until the program has done what it was asked; when
 //                                        it shows a message box, prints the box's text and
 //                                        presses OK
+//   uidriver print-watched [PRINTER]     prints as print does, and watches that the main window
+//                                        is disabled while the job's cancel dialog is up
+//   uidriver memory                      writes the program's private memory in bytes
 //   uidriver exit                        chooses File > Exit and waits for the process to end
 #include <windows.h>
 #include <dlgs.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -159,14 +163,51 @@ bool PageSetup(int Argc, char** Argv)
     return PressAndWaitClosed(Dialog, IDOK);
 }
 
-bool Print(int Argc, char** Argv)
+// The Print dialog, open with PRINTER (the optional argument) chosen.
+HWND OpenPrintDialog(int Argc, char** Argv)
 {
     HWND Dialog = OpenDialog(IDM_PRINT);
+    if (Dialog && Argc > 2 && !PickPrinter(Dialog, Argv[2]))
+        return Fail("the printer is not in the Print dialog's list"), nullptr;
+    return Dialog;
+}
+
+bool Print(int Argc, char** Argv)
+{
+    HWND Dialog = OpenPrintDialog(Argc, Argv);
+    return Dialog && PressAndWaitClosed(Dialog, IDOK);
+}
+
+// The job runs in the program's thread, inside the Print command: the press returns at once,
+// and the job's cancel dialog comes up over the disabled main window.
+bool PrintWatched(int Argc, char** Argv)
+{
+    HWND Dialog = OpenPrintDialog(Argc, Argv);
     if (!Dialog)
         return false;
-    if (Argc > 2 && !PickPrinter(Dialog, Argv[2]))
-        return Fail("the printer is not in the Print dialog's list");
-    return PressAndWaitClosed(Dialog, IDOK);
+    HWND Main = MainWindow();
+    PostMessageA(GetDlgItem(Dialog, IDOK), BM_CLICK, 0, 0);
+    HWND JobDialog = nullptr;
+    if (!Wait([&] { return (JobDialog = FindDialog(ProcessOf(Main), IsJobDialog)) != nullptr; }))
+        return Fail("no cancel dialog came up");
+    if (IsWindowEnabled(Main))
+        return Fail("the main window is enabled while the job runs");
+    return ReadyMainWindow() != nullptr;
+}
+
+bool Memory()
+{
+    HWND Main = ReadyMainWindow();
+    HANDLE Process = Main ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ProcessOf(Main)) : nullptr;
+    if (!Process)
+        return Fail("the program's process cannot be read");
+    PROCESS_MEMORY_COUNTERS Counters = {};
+    Counters.cb = sizeof(Counters);
+    bool Read = GetProcessMemoryInfo(Process, &Counters, sizeof(Counters)) != 0;
+    CloseHandle(Process);
+    if (Read)
+        std::printf("%lu\n", static_cast<unsigned long>(Counters.PagefileUsage));
+    return Read || Fail("the program's memory cannot be read");
 }
 
 bool CancelPrint()
@@ -286,6 +327,10 @@ int main(int Argc, char** Argv)
         Done = PrintCancelled(Argc, Argv);
     else if (Verb == "message")
         Done = AnswerMessage();
+    else if (Verb == "print-watched")
+        Done = PrintWatched(Argc, Argv);
+    else if (Verb == "memory")
+        Done = Memory();
     else if (Verb == "exit")
         Done = Exit();
     else
