@@ -9,7 +9,8 @@
 //                                 prints the wall-clock time of the press (microseconds since
 //                                 1970), the microseconds the program was busy with the job, the
 //                                 process's peak working set and the largest free block of its
-//                                 address space after the job, in bytes, then closes it
+//                                 address space after the job, in bytes, and the text of the
+//                                 message box the job ended with ("-" when none), then closes it
 #include <windows.h>
 #include <psapi.h>
 
@@ -28,6 +29,8 @@ namespace
 {
 
 const char MainClass[] = "PRINTER_QUOMBRIX32";
+const char MessageCaption[] = "Print Test Program";
+const int MessageTextId = 0xFFFF;  // the static text of a message box
 const DWORD Patience = 300000;
 
 double Microseconds(LONGLONG Ticks)
@@ -99,6 +102,13 @@ unsigned long long LargestFreeBlock(HANDLE Process)
     return Largest;
 }
 
+bool IsMessageBox(HWND Dialog)
+{
+    char Caption[64] = {};
+    GetWindowTextA(Dialog, Caption, sizeof(Caption));
+    return std::strcmp(Caption, MessageCaption) == 0;
+}
+
 int Print(const char* Exe, const char* Queue, bool BitmapMode)
 {
     PROCESS_INFORMATION Process;
@@ -139,8 +149,21 @@ int Print(const char* Exe, const char* Queue, bool BitmapMode)
     auto Idle = [&] {
         return !IsWindow(Dialog) && IsWindowEnabled(Main) && !FindProcessWindow(Process.dwProcessId, "#32770");
     };
-    bool Finished = WaitFor([&] { return Idle() && Synchronise(Main, Patience) && Idle(); }, Patience);
+    // A job that ends in the program's message box: its text is noted and the box answered.
+    HWND Box = nullptr;
+    auto MessageShown = [&] {
+        return (Box = FindProcessWindow(Process.dwProcessId, "#32770", IsMessageBox)) != nullptr;
+    };
+    bool Finished = WaitFor([&] { return MessageShown() || (Idle() && Synchronise(Main, Patience) && Idle()); },
+                            Patience);
     QueryPerformanceCounter(&Done);
+    char Message[256] = "-";
+    if (Box)
+    {
+        GetDlgItemTextA(Box, MessageTextId, Message, sizeof(Message));
+        PostMessageA(GetDlgItem(Box, IDOK), BM_CLICK, 0, 0);
+        Finished = WaitFor([&] { return Idle() && Synchronise(Main, Patience) && Idle(); }, Patience);
+    }
 
     PROCESS_MEMORY_COUNTERS Memory = {};
     Memory.cb = sizeof(Memory);
@@ -155,8 +178,8 @@ int Print(const char* Exe, const char* Queue, bool BitmapMode)
         std::fprintf(stderr, "launcher: the job did not finish\n");
         return 1;
     }
-    std::printf("%lld %.0f %lu %llu\n", PressedAt, Microseconds(Done.QuadPart - Pressed.QuadPart),
-                static_cast<unsigned long>(Memory.PeakWorkingSetSize), FreeBlock);
+    std::printf("%lld %.0f %lu %llu %s\n", PressedAt, Microseconds(Done.QuadPart - Pressed.QuadPart),
+                static_cast<unsigned long>(Memory.PeakWorkingSetSize), FreeBlock, Message);
     return 0;
 }
 

@@ -1,6 +1,8 @@
-// The floor of the start-up figure: a Win32 program that registers a class, opens a window and
-// paints one rectangle, started the way the program is.
+// The floors of the start-up figure: a Win32 program that registers a class, opens a window and
+// paints one rectangle, started the way the program is. Built with ASK_PAGE_SETTINGS it also asks
+// for the default printer's page settings while its window is created, as the program must.
 #include <windows.h>
+#include <commdlg.h>
 
 namespace
 {
@@ -9,6 +11,21 @@ LRESULT CALLBACK WindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LPa
 {
     switch (Message)
     {
+#ifdef ASK_PAGE_SETTINGS
+    case WM_CREATE:
+    {
+        PAGESETUPDLGA PageSetup = {};
+        PageSetup.lStructSize = sizeof(PageSetup);
+        PageSetup.hwndOwner = Window;
+        PageSetup.Flags = PSD_RETURNDEFAULT | PSD_NOWARNING;
+        PageSetupDlgA(&PageSetup);
+        if (PageSetup.hDevMode)
+            GlobalFree(PageSetup.hDevMode);
+        if (PageSetup.hDevNames)
+            GlobalFree(PageSetup.hDevNames);
+        return 0;
+    }
+#endif
     case WM_PAINT:
     {
         PAINTSTRUCT Paint;

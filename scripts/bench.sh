@@ -18,7 +18,7 @@ if [ "${1:-}" = --smoke ]; then
     build=$PRINTTEST_BUILD
     work=$build/bench-smoke
     cups=$(dirname "$CUPS_SERVER")
-    runs=1 paints=1 sizes="640x480" queues="300:PTQUEUE" limit_queue="" plot=$work/benchmark.png
+    runs=1 paints=1 sizes="640x480" queues="300:PTQUEUE" limit_queue="" soak=0 plot=$work/benchmark.png
     rm -rf "$work"; mkdir -p "$work"
 else
     parent=${PRINTTEST_BUILD_DIR:-$root/build}
@@ -28,6 +28,7 @@ else
     cups=$work/cups
     runs=${PRINTTEST_BENCH_RUNS:-10} paints=${PRINTTEST_BENCH_PAINTS:-100} sizes="640x480 1280x1024 1920x1080"
     queues="300:BENCH300 600:BENCH600 1200:BENCH1200" limit_queue="2400:BENCH2400"
+    soak=${PRINTTEST_BENCH_SOAK:-200}
     plot=$root/docs/benchmark.png
     export DISPLAY=${PRINTTEST_BENCH_DISPLAY:-:95} WINEPREFIX=$work/wineprefix CUPS_SERVER=$cups/cups.sock
     rm -f "$work/raw.txt"
@@ -66,12 +67,13 @@ windows_path() { echo "Z:${1//\//\\}"; }
 # caller's error output open.
 run() { wine "$@" </dev/null 2>>"$work/wine.log" | tr -d '\r'; }
 
-# Start-up: both programs started by the launcher, alternately, RUNS times each.
-for program in startup_printtest minimal_window; do
+# Start-up: the programs started by the launcher, in turns, RUNS times each.
+startups="startup_printtest minimal_window minimal_window_page_setup"
+for program in $startups; do
     run "$bin/launcher.exe" startup "$(windows_path "$bin/$program.exe")" 1 >/dev/null
 done
 for _ in $(seq "$runs"); do
-    for program in startup_printtest minimal_window; do
+    for program in $startups; do
         run "$bin/launcher.exe" startup "$(windows_path "$bin/$program.exe")" 1 | sed "s/^/startup $program /" >>"$raw"
     done
 done
@@ -90,22 +92,24 @@ wait_completed() {
     done
     date +%s%6N
 }
+# Kinds: floor (one rectangle), floor_bitmap (one page bitmap), direct and bitmap (the program).
 print_job() {
-    local dpi=$1 queue=$2 kind=$3 before poller line started app peak free job spooled image
+    local dpi=$1 queue=$2 kind=$3 before poller line started app peak free message job spooled image
     before=$(completed "$queue")
     wait_completed "$queue" "$before" >"$work/completed.txt" &
     poller=$!
-    if [ "$kind" = floor ]; then
-        line=$(run "$bin/minimal_job.exe" "$queue") || line=""
+    if [ "$kind" = floor ] || [ "$kind" = floor_bitmap ]; then
+        line=$(run "$bin/minimal_job.exe" "$queue" ${kind#floor_}) || line=""
         read -r started peak _ <<<"$line" || true
-        app=- free=-
+        app=- free=- message=-
     else
         line=$(run "$bin/launcher.exe" print "$(windows_path "$build/printtest.exe")" "$queue" "$kind") || line=""
-        read -r started app peak free <<<"$line" || true
+        read -r started app peak free message <<<"$line" || true
     fi
-    if [ -z "$line" ]; then
+    if [ -z "$line" ] || [ "$message" != - ]; then
         kill "$poller" 2>/dev/null || true; wait "$poller" 2>/dev/null || true
-        echo "print $kind $dpi failed" >>"$raw"; return
+        if [ -z "$line" ]; then echo "print $kind $dpi failed"; else echo "print $kind $dpi message $free $message"; fi >>"$raw"
+        return
     fi
     if ! wait "$poller"; then echo "print $kind $dpi failed" >>"$raw"; return; fi
     job=$(lpstat -W completed -o "$queue" | awk '{print $1}' | sed 's/.*-//' | sort -n | tail -n 1)
@@ -115,13 +119,27 @@ print_job() {
     echo "print $kind $dpi $(( $(cat "$work/completed.txt") - started )) $app $peak $spooled ${image:--} $free" >>"$raw"
 }
 for entry in $queues; do
-    for kind in floor direct bitmap; do print_job "${entry%%:*}" "${entry#*:}" "$kind"; done
+    for kind in floor direct floor_bitmap bitmap; do print_job "${entry%%:*}" "${entry#*:}" "$kind"; done
 done
-if [ -n "$limit_queue" ] && ! grep -q "print bitmap ${queues##*:} failed" "$raw"; then
+if [ -n "$limit_queue" ]; then
     print_job "${limit_queue%%:*}" "${limit_queue#*:}" bitmap
+fi
+
+# A long session: one run of the program printing SOAK jobs, alternately Direct and Bitmap.
+if [ "$soak" -gt 0 ]; then
+    PYTHONPATH=$root/tools python3 -B "$root/bench/soak.py" "$build/printtest.exe" "$build/tools/uidriver.exe" \
+        "$cups" "${queues%%[ ]*}" "$soak" >>"$raw" 2>>"$work/wine.log" ||
+        echo "soak failed" >>"$raw"
 fi
 
 python3 "$root/bench/report.py" "$raw" "$work"
 mkdir -p "$(dirname "$plot")"
 gnuplot -e "data='$work/growth.dat'; output='$plot'" "$root/bench/growth.gp"
 echo "plot: $plot"
+# A job that failed fails the run (and the smoke test); a message box is expected only of the
+# Bitmap job at the resolution beyond the limit.
+failures=$(grep -E '^(print [a-z_]+ [0-9]+ (failed|message .*)|soak failed)$' "$raw" |
+           grep -v "^print bitmap ${limit_queue%%:*} message" || true)
+if [ -n "$failures" ]; then
+    echo "bench: measured jobs failed:" >&2; echo "$failures" >&2; exit 1
+fi
