@@ -127,8 +127,9 @@ fi
 
 # A long session: one run of the program printing SOAK jobs, alternately Direct and Bitmap.
 if [ "$soak" -gt 0 ]; then
+    first=${queues%% *}
     PYTHONPATH=$root/tools python3 -B "$root/bench/soak.py" "$build/printtest.exe" "$build/tools/uidriver.exe" \
-        "$cups" "${queues%%[ ]*}" "$soak" >>"$raw" 2>>"$work/wine.log" ||
+        "$cups" "${first#*:}" "$soak" >>"$raw" 2>>"$work/wine.log" ||
         echo "soak failed" >>"$raw"
 fi
 
