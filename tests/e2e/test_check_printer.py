@@ -1,5 +1,5 @@
-"""scripts/check-printer.sh as a user runs it: on a real printer's PPD and a queue of the
-scheduler it is pointed at every check passes; a driver that moves the page and one that refuses
+"""scripts/check-printer.sh as a user runs it: on a real printer's PPD, named as its CUPS driver
+names it, and on a queue of the scheduler it is pointed at every check passes; a driver that moves the page and one that refuses
 the job fail, and the report says how; bad arguments exit with 2 and leave nothing behind."""
 import os
 import re
@@ -15,6 +15,7 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 COMMAND = os.path.join(ROOT, 'scripts', 'check-printer.sh')
 # A4, 600 dpi, hardware margins of 12, 12.24, 11.92 and 12.08 points, a PJL wrapper.
 REAL_PPD = 'openprinting-ppds:0/ppd/openprinting/Brother/BR2600CN_GPL.ppd'
+REAL = 'BR2600CN_GPL'
 QUEUE = 'PTQUEUE600'
 # What the shifting filter does, in printer pixels at 600 dpi: 36 points right, 18 points up.
 SHIFT_RIGHT = 300
@@ -32,9 +33,7 @@ class CheckPrinterTest(unittest.TestCase):
         cls.work = tempfile.mkdtemp(prefix='check-printer-', dir=os.environ['PRINTTEST_BUILD'])
         real = subprocess.run(['/usr/lib/cups/driver/openprinting-ppds', 'cat', REAL_PPD], capture_output=True,
                               text=True, encoding='latin-1', check=True).stdout
-        cls.ppds = {'real': os.path.join(cls.work, 'real.ppd')}
-        with open(cls.ppds['real'], 'w', encoding='latin-1') as ppd:
-            ppd.write(real)
+        cls.ppds = {}
         for name, extra in (('shifted', f'*cupsFilter: "application/vnd.cups-postscript 0 {HERE}/filters/shift-page"'),
                             ('refused', f'*cupsFilter: "application/vnd.cups-postscript 0 {HERE}/filters/refuse-job"'),
                             ('unfiltered', '*cupsFilter: "application/vnd.cups-postscript 0 no-such-filter"')):
@@ -42,7 +41,7 @@ class CheckPrinterTest(unittest.TestCase):
             with open(cls.ppds[name], 'w', encoding='latin-1') as ppd:
                 ppd.write(real.replace('\n', f'\n{extra}\n', 1))
         cls.out = os.path.join(cls.work, 'report')
-        cls.checked = check('--out', cls.out, cls.ppds['real'], QUEUE, cls.ppds['shifted'], cls.ppds['refused'])
+        cls.checked = check('--out', cls.out, REAL_PPD, QUEUE, cls.ppds['shifted'], cls.ppds['refused'])
         print(cls.checked.stdout, cls.checked.stderr, file=sys.stderr)
         cls.suites = {suite.get('name').split(' ')[0]: suite
                       for suite in ElementTree.parse(os.path.join(cls.out, 'junit.xml')).getroot()}
@@ -56,11 +55,11 @@ class CheckPrinterTest(unittest.TestCase):
                 for case in self.suites[printer] if case.find('failure') is not None}
 
     def test_a_real_printer_and_a_queue_pass_in_both_modes(self):
-        for printer in ('real', QUEUE):
+        for printer in (REAL, QUEUE):
             with self.subTest(printer=printer):
                 self.assertEqual(self.failures(printer), {})
                 self.assertEqual(len(self.suites[printer]), 2 * 7 + 1, 'seven checks a mode, and the modes agree')
-        self.assertRegex(self.checked.stdout, r'\[1/8\] real A4 portrait Direct Print: pass')
+        self.assertRegex(self.checked.stdout, rf'\[1/8\] {REAL} A4 portrait Direct Print: pass')
         self.assertRegex(self.checked.stdout, r'8 pages measured in .*: [\d.]+ pages per minute')
 
     def test_a_moved_page_fails_naming_the_edges_and_how_far(self):
@@ -100,12 +99,12 @@ class CheckPrinterTest(unittest.TestCase):
             ('/nowhere/printer.ppd',): 'no such PPD file',
             ('NO_SUCH_QUEUE',): 'nor a queue',
             (self.ppds['unfiltered'],): 'needs the filter no-such-filter',
-            ('--paper', 'Tabloid', self.ppds['real']): 'Tabloid is not one of',
-            ('--margins', '1,1,1', self.ppds['real']): 'not four numbers',
-            ('--margins', '5,1,4,1', self.ppds['real']): 'leave no room',
-            ('--modes', 'direct,raster', self.ppds['real']): 'raster is not one of',
-            ('--orientation', 'sideways', self.ppds['real']): 'invalid choice',
-            ('--tolerance', '0', self.ppds['real']): 'must be more than 0',
+            ('--paper', 'Tabloid', REAL_PPD): 'Tabloid is not one of',
+            ('--margins', '1,1,1', REAL_PPD): 'not four numbers',
+            ('--margins', '5,1,4,1', REAL_PPD): 'leave no room',
+            ('--modes', 'direct,raster', REAL_PPD): 'raster is not one of',
+            ('--orientation', 'sideways', REAL_PPD): 'invalid choice',
+            ('--tolerance', '0', REAL_PPD): 'must be more than 0',
         }
         for arguments, message in cases.items():
             with self.subTest(arguments=arguments):

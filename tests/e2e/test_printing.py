@@ -10,6 +10,7 @@ import unittest
 
 from pagecheck.fixture import fixture_names, fixture_program, fixture_spooler, work_directory
 from pagecheck.printing import print_page
+from pagecheck.verdict import DIAGONALS, EDGES, ELLIPSE, STROKES, TEXT, judge_agreement, judge_page
 from pagecheck.wine import BITMAP_CAPTION, DIRECT_CAPTION, prepare_prefix, restore_prefix, use_metric_units
 
 NAMES = fixture_names()
@@ -17,22 +18,10 @@ QUEUE = NAMES['QUEUE_SHORT']
 QUEUE_600 = NAMES['QUEUE_600']
 MODES = (DIRECT_CAPTION, BITMAP_CAPTION)
 
-# Within this many printer pixels of where they belong: the border's edges, also the two modes'
-# pages against each other.
-PIXELS = 2
-# The diagonals and the ellipse: drawn into the bitmap, their wide strokes land up to a pixel
-# further off, GDI placing a pen's width around pixel centres where PostScript uses pixel edges.
-LINE_PIXELS = 3
-# The text line is centred by its advance widths, its ink is measured: the two differ by the
-# side bearings of its first and last letter, some 0.03 em, and by how the printer's fonts and
-# Ghostscript's place glyphs. A text centred between the sheet's edges instead of the margins
-# would be off by three times as much: each layout's left and right margins differ by 0.4 inch
-# or more.
-TEXT_SLACK_INCH = 1 / 16
+# The check's least tolerance: 2 printer pixels.
+TOLERANCE_MM = 0
 # What a run of jobs may add to the program's memory: far less than one page bitmap.
 MEMORY_GROWTH = 16 * 2**20
-# Cap height of the text face, in ems: a 48-point line is about a third of an inch tall.
-CAP_HEIGHT_EM = 0.716
 
 
 class Layout:
@@ -110,15 +99,11 @@ class PrintedPageTest(unittest.TestCase):
 
     @classmethod
     def report(cls):
+        cls.verdicts = {}
         for (name, caption), page in sorted(cls.printed.items()):
-            m = page.measurement
-            if not m:
-                continue
-            lay = m.placement
-            print(f'\n{name}, {caption}: expected left {lay.left:.1f} top {lay.top:.1f} right {lay.right:.1f} '
-                  f'bottom {lay.bottom:.1f}; measured {m.edges()}, strokes {sorted(set(m.strokes_x + m.strokes_y))}; '
-                  f'diagonals off by up to {max(m.diagonal_errors):.1f}, ellipse by up to '
-                  f'{max(m.ellipse_errors):.1f}; text ink box {m.text}', file=sys.stderr)
+            cls.verdicts[name, caption] = {check.name: check for check in judge_page(page, caption, TOLERANCE_MM)}
+            figures = '; '.join(f'{check.name}: {check.figure}' for check in cls.verdicts[name, caption].values())
+            print(f'\n{name}, {caption}: {figures}', file=sys.stderr)
 
     def each_page(self):
         return [(layout, caption, self.printed[layout.name, caption]) for layout in LAYOUTS for caption in MODES]
@@ -134,59 +119,34 @@ class PrintedPageTest(unittest.TestCase):
                                  'a Letter sheet at the resolution of the queue')
         self.assertEqual(self.exit_code, 0)
 
-    def test_border_lies_at_the_margins(self):
-        for layout, caption, page in self.each_page():
+    def assertPasses(self, name):
+        for layout, caption, _ in self.each_page():
             with self.subTest(layout=layout.name, mode=caption):
-                m = page.measurement
-                expected = {'left': m.placement.left, 'top': m.placement.top, 'right': m.placement.right,
-                            'bottom': m.placement.bottom}
-                for edge, measured in m.edges().items():
-                    self.assertEqual(len(measured), 4, f'the {edge} edge is crossed four times')
-                    for position in measured:
-                        self.assertAlmostEqual(position, expected[edge], delta=PIXELS,
-                                               msg=f'{edge} edge: {measured} for {expected[edge]:.1f}')
-                for strokes, pen in ((m.strokes_x, 2 * m.placement.inset_x), (m.strokes_y, 2 * m.placement.inset_y)):
-                    for stroke in strokes:
-                        self.assertAlmostEqual(stroke, pen, delta=PIXELS, msg=f'border strokes {strokes}, pen {pen}')
+                check = self.verdicts[layout.name, caption][name]
+                self.assertTrue(check.passed, check.figure)
+
+    def test_border_lies_at_the_margins(self):
+        self.assertPasses(EDGES)
+        self.assertPasses(STROKES)
 
     def test_diagonals_join_the_corners_of_the_border(self):
-        for layout, caption, page in self.each_page():
-            with self.subTest(layout=layout.name, mode=caption):
-                errors = page.measurement.diagonal_errors
-                self.assertLessEqual(max(errors), LINE_PIXELS, f'distances from the corner-to-corner lines {errors}')
+        self.assertPasses(DIAGONALS)
 
     def test_ellipse_spans_the_middle_half(self):
-        for layout, caption, page in self.each_page():
-            with self.subTest(layout=layout.name, mode=caption):
-                errors = page.measurement.ellipse_errors
-                self.assertLessEqual(max(errors), LINE_PIXELS, f'distances from the inscribed ellipse {errors}')
+        self.assertPasses(ELLIPSE)
 
     def test_text_line_is_centred(self):
-        for layout, caption, page in self.each_page():
-            with self.subTest(layout=layout.name, mode=caption):
-                m = page.measurement
-                self.assertIsNotNone(m.text, 'no text inside the ellipse')
-                left, top, right, bottom = m.text
-                cx, cy, a, b = m.ellipse
-                dpi_x, dpi_y = page.dpi
-                self.assertAlmostEqual((left + right) / 2, cx, delta=TEXT_SLACK_INCH * dpi_x,
-                                       msg=f'text {m.text}, centre {cx:.1f}')
-                self.assertAlmostEqual((top + bottom) / 2, cy, delta=TEXT_SLACK_INCH * dpi_y,
-                                       msg=f'text {m.text}, centre {cy:.1f}')
-                cap_height = CAP_HEIGHT_EM * 48 / 72 * dpi_y
-                self.assertAlmostEqual(bottom - top, cap_height, delta=0.05 * cap_height,
-                                       msg='the letters are those of a 48-point line')
-                self.assertGreater(right - left, 2 * a, 'the line is wider than the ellipse')
+        self.assertPasses(TEXT)
+        for layout, caption, _ in self.each_page():
+            self.assertNotIn('wider than the page', self.verdicts[layout.name, caption][TEXT].figure,
+                             'each layout leaves the line room, so its centring across is measured')
 
     def test_direct_and_bitmap_pages_agree(self):
         for layout in LAYOUTS:
             with self.subTest(layout=layout.name):
-                direct = self.printed[layout.name, DIRECT_CAPTION].measurement.edges()
-                bitmap = self.printed[layout.name, BITMAP_CAPTION].measurement.edges()
-                for edge in direct:
-                    for one, other in zip(direct[edge], bitmap[edge]):
-                        self.assertAlmostEqual(one, other, delta=PIXELS,
-                                               msg=f'{edge} edge: Direct {direct[edge]}, Bitmap {bitmap[edge]}')
+                check = judge_agreement(self.printed[layout.name, DIRECT_CAPTION],
+                                        self.printed[layout.name, BITMAP_CAPTION], TOLERANCE_MM)
+                self.assertTrue(check.passed, check.figure)
 
 
 class JobTest(PrintingTestCase):

@@ -28,8 +28,9 @@ and measured: one page, titled with the mode; the border's outer edges at the ma
 physical sheet; border lines 1/16 inch wide; diagonals joining the border's corners; the ellipse
 across the middle half; the 48-point text line centred; Direct and Bitmap pages alike.
 
-PRINTER is a PPD file, or the name of a queue of this machine's CUPS scheduler (its PPD is read
-from the scheduler). The report goes to DIR: report.html (each page with the expected border drawn
+PRINTER is a PPD file, a PPD of an installed CUPS driver as `lpinfo -m` names it (for instance
+openprinting-ppds:0/ppd/openprinting/Brother/BR2600CN_GPL.ppd), or the name of a queue of this
+machine's CUPS scheduler (its PPD is read from the scheduler). The report goes to DIR: report.html (each page with the expected border drawn
 over it, where the two modes differ, the figures and a verdict per check), report.md and
 junit.xml.
 
@@ -54,7 +55,7 @@ def listed(text, allowed, what):
 
 def parse(arguments):
     parser = Parser(prog='check-printer.sh', description=DESCRIPTION, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument('printers', nargs='+', metavar='PRINTER', help='a PPD file or a CUPS queue name')
+    parser.add_argument('printers', nargs='+', metavar='PRINTER', help='a PPD file, a CUPS driver PPD or a CUPS queue name')
     parser.add_argument('--paper', metavar='NAME[,NAME...]', help="page sizes the PPD offers (default: the PPD's default)")
     parser.add_argument('--orientation', choices=ORIENTATIONS, default='portrait', help='default: portrait')
     parser.add_argument('--margins', metavar='L,T,R,B', default='1,1,1,1',
@@ -67,7 +68,7 @@ def parse(arguments):
     parser.add_argument('--out', metavar='DIR', default=os.path.join(ROOT, 'build', 'check'),
                         help='where the report goes (default build/check)')
     options = parser.parse_args(arguments)
-    options.modes = [MODES[name] for name in listed(options.modes, MODES, '--modes')]
+    options.modes = listed(options.modes, MODES, '--modes')
     options.orientations = ORIENTATIONS[options.orientation]
     if not re.fullmatch(r'\s*\d+(\.\d+)?\s*(,\s*\d+(\.\d+)?\s*){3}', options.margins):
         raise UsageError(f'--margins: {options.margins} is not four numbers L,T,R,B')
@@ -116,7 +117,8 @@ def check(options, build):
                     for orientation in options.orientations:
                         program.drive('page-setup', *options.margins, orientation)
                         row = Row(printer, paper, orientation)
-                        for caption in options.modes:
+                        for mode in options.modes:
+                            caption = MODES[mode]
                             program.set_mode(caption)
                             page_started = time.monotonic()
                             try:
@@ -125,7 +127,7 @@ def check(options, build):
                             except NotPrinted as failure:
                                 page = failure
                             row.add(caption, page, judge_page(page, caption, options.tolerance))
-                            row.pictures[caption] = page_picture(page, options.out, row.stem(caption))
+                            row.pictures[caption] = page_picture(page, options.out, row.stem(mode))
                             done += 1
                             progress(f'[{done}/{total}] {printer.name} {paper} {orientation} {caption[12:]}: '
                                      f'{row.summary(caption)} ({time.monotonic() - page_started:.1f} s)')

@@ -1,5 +1,6 @@
-"""The printers a check is asked for: a PPD file, or a queue of the machine's own CUPS scheduler
-whose PPD its server hands out. Whatever cannot be used is a UsageError, found before anything
+"""The printers a check is asked for: a PPD file, a PPD of an installed CUPS driver named as
+`lpinfo -m` lists it (openprinting-ppds:0/ppd/openprinting/MAKER/FILE.ppd), or a queue of the
+machine's own CUPS scheduler whose PPD its server hands out. Whatever cannot be used is a UsageError, found before anything
 is started."""
 import http.client
 import os
@@ -8,6 +9,7 @@ import socket
 import subprocess
 
 FILTER_FOLDER = '/usr/lib/cups/filter'
+DRIVER_FOLDER = '/usr/lib/cups/driver'
 
 
 class UsageError(Exception):
@@ -73,10 +75,22 @@ def queue_ppd(queue):
     return answer.read().decode('latin-1')
 
 
+def driver_ppd(uri):
+    """The PPD a CUPS driver program writes for its URI."""
+    program = os.path.join(DRIVER_FOLDER, uri.split(':', 1)[0])
+    written = subprocess.run([program, 'cat', uri], capture_output=True) if os.access(program, os.X_OK) else None
+    if not written or written.returncode != 0 or not written.stdout:
+        raise UsageError(f'{uri}: no installed CUPS driver has this PPD')
+    return written.stdout.decode('latin-1')
+
+
 def find_printer(argument):
+    name = os.path.splitext(os.path.basename(argument))[0]
     if os.path.isfile(argument):
         with open(argument, encoding='latin-1') as ppd:
-            return Printer(os.path.splitext(os.path.basename(argument))[0], ppd.read())
+            return Printer(name, ppd.read())
+    if re.match(r'[\w-]+:', argument):
+        return Printer(name, driver_ppd(argument))
     if '/' in argument or argument.lower().endswith('.ppd'):
         raise UsageError(f'{argument}: no such PPD file')
     return Printer(argument, queue_ppd(argument))
