@@ -47,13 +47,7 @@ else
     for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
     cups_start "$cups"
     for entry in $queues $limit_queue; do cups_add_queue "$cups" "${entry#*:}" "${entry%%:*}"; done
-    if [ ! -f "$WINEPREFIX/.ready" ]; then
-        rm -rf "$WINEPREFIX"
-        wineboot -i >"$work/wine.log" 2>&1 </dev/null
-        wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-        wineserver -w
-        touch "$WINEPREFIX/.ready"
-    fi
+    "$root/scripts/wine-prefix.sh" >"$work/wine.log" 2>&1 </dev/null
     # Without a window manager on the display, Wine waits 2 s for one each time a dialog is
     # hidden; an unmanaged window is hidden at once, as a window manager would have it.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1

@@ -28,14 +28,7 @@ start_display() {
 
 # The wineserver lives on after this script: it must not hold the caller's output open.
 start_wine() {
-    if [ ! -f "$WINEPREFIX/.ready" ]; then
-        rm -rf "$WINEPREFIX"
-        wineboot -i
-        # A crash must fail its test, not wait for someone to close a dialog.
-        wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
-        wineserver -w
-        touch "$WINEPREFIX/.ready"
-    fi
+    "$here/wine-prefix.sh"
     # Kept running between the tests, so each Wine process starts quickly; fails harmlessly
     # when one already runs.
     wineserver -p || true

@@ -96,13 +96,46 @@ def progress(text):
     print(text, flush=True)
 
 
+class Counter:
+    def __init__(self, total):
+        self.done = 0
+        self.total = total
+
+
+def print_row(program, session, queue, printer, paper, orientation, options, counter):
+    """Prints the page in each mode with the margins and orientation set, and judges it."""
+    program.drive('page-setup', *options.margins, orientation)
+    row = Row(printer, paper, orientation)
+    for mode in options.modes:
+        caption = MODES[mode]
+        program.set_mode(caption)
+        started = time.monotonic()
+        try:
+            page = print_page(program, session.spooler, queue, session.temp, None, options.margins, options.mm,
+                              orientation == 'landscape', printer.sheet(paper))
+        except NotPrinted as failure:
+            page = failure
+        row.add(caption, page, judge_page(page, caption, options.tolerance))
+        row.pictures[caption] = page_picture(page, options.out, row.stem(mode))
+        counter.done += 1
+        progress(f'[{counter.done}/{counter.total}] {printer.name} {paper} {orientation} {caption[12:]}: '
+                 f'{row.summary(caption)} ({time.monotonic() - started:.1f} s)')
+    if len(options.modes) == 2:
+        direct, bitmap = row.pages[DIRECT_CAPTION], row.pages[BITMAP_CAPTION]
+        differing = difference_picture(direct, bitmap, options.out, row.stem('difference'))
+        row.pictures['difference'] = differing and differing[0]
+        row.agreement = judge_agreement(direct, bitmap, options.tolerance, differing and differing[1])
+    row.release()
+    return row
+
+
 def check(options, build):
     exe = os.path.join(build, 'printtest.exe')
     uidriver = os.path.join(build, 'tools', 'uidriver.exe')
     os.makedirs(options.out, exist_ok=True)
     rows = []
-    total = sum(len(options.papers[p.name]) for p in options.printers) * len(options.orientations) * len(options.modes)
-    done = 0
+    counter = Counter(sum(len(options.papers[printer.name]) for printer in options.printers) *
+                      len(options.orientations) * len(options.modes))
     started = time.monotonic()
     with Session(build, options.mm) as session:
         set_up = time.monotonic() - started
@@ -111,39 +144,16 @@ def check(options, build):
             with open(ppd, 'w', encoding='latin-1') as copy:
                 copy.write(printer.ppd)
             for paper in options.papers[printer.name]:
+                # The paper is the queue's default, which the program takes when it starts.
                 queue = re.sub(r'\W', '_', f'CHECK{number}_{paper}')[:30]
                 session.add_queue(queue, ppd, paper)
                 with Program(exe, uidriver) as program:
-                    for orientation in options.orientations:
-                        program.drive('page-setup', *options.margins, orientation)
-                        row = Row(printer, paper, orientation)
-                        for mode in options.modes:
-                            caption = MODES[mode]
-                            program.set_mode(caption)
-                            page_started = time.monotonic()
-                            try:
-                                page = print_page(program, session.spooler, queue, session.temp, None, options.margins,
-                                                  options.mm, orientation == 'landscape', printer.sheet(paper))
-                            except NotPrinted as failure:
-                                page = failure
-                            row.add(caption, page, judge_page(page, caption, options.tolerance))
-                            row.pictures[caption] = page_picture(page, options.out, row.stem(mode))
-                            done += 1
-                            progress(f'[{done}/{total}] {printer.name} {paper} {orientation} {caption[12:]}: '
-                                     f'{row.summary(caption)} ({time.monotonic() - page_started:.1f} s)')
-                        if len(options.modes) == 2:
-                            differing = difference_picture(row.pages[DIRECT_CAPTION], row.pages[BITMAP_CAPTION],
-                                                           options.out, row.stem('difference'))
-                            row.pictures['difference'] = differing and differing[0]
-                            row.agreement = judge_agreement(row.pages[DIRECT_CAPTION], row.pages[BITMAP_CAPTION],
-                                                            options.tolerance, differing and differing[1])
-                        row.release()
-                        rows.append(row)
+                    rows += [print_row(program, session, queue, printer, paper, orientation, options, counter)
+                             for orientation in options.orientations]
                     program.exit()
     elapsed = time.monotonic() - started
-    minutes = (elapsed - set_up) / 60
-    progress(f'{done} pages measured in {elapsed:.0f} s ({set_up:.0f} s of it setting up): '
-             f'{done / minutes:.1f} pages per minute')
+    progress(f'{counter.done} pages measured in {elapsed:.0f} s ({set_up:.0f} s of it setting up): '
+             f'{counter.done / (elapsed - set_up) * 60:.1f} pages per minute')
     passed = write_reports(rows, options, options.out)
     progress(f'{"PASS" if passed else "FAIL"}: {os.path.join(options.out, "report.html")}')
     return 0 if passed else 1

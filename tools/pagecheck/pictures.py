@@ -11,6 +11,9 @@ WIDTH = 360
 EXPECTED = (230, 0, 0)
 PAPER_GREY = 255
 INK_GREY = 150
+# A spot of the small picture is marked when this share of its pixels differ (of 255): lines
+# a pixel apart stay unmarked, a missing or moved stroke or letter is marked.
+MARKED_SHARE = 64
 
 
 def ink_image(view):
@@ -49,7 +52,7 @@ def page_picture(page, folder, stem):
 
 
 def difference_picture(direct, bitmap, folder, stem):
-    """Both pages in light grey, in red every spot where one has ink and the other none; returns
+    """Both pages in light grey, in red the spots where one has ink and the other none; returns
     the picture's file name and the share of the sheet's pixels that differ, or None."""
     if not all(getattr(page, 'measurement', None) for page in (direct, bitmap)):
         return None
@@ -59,7 +62,7 @@ def difference_picture(direct, bitmap, folder, stem):
     differ = ImageChops.difference(one, other)
     share = differ.histogram()[1] / (one.width * one.height)
     paper = shrink(ImageChops.lighter(one, other).point(lambda v: INK_GREY if v else PAPER_GREY))
-    marks = shrink(differ.point(lambda v: 255 * v)).point(lambda v: 255 if v else 0)
+    marks = shrink(differ.point(lambda v: 255 * v)).point(lambda v: 255 if v >= MARKED_SHARE else 0)
     faded = ImageChops.subtract(paper, marks)
     picture = Image.merge('RGB', (ImageChops.lighter(paper, marks), faded, faded))
     return save(picture, folder, stem), share

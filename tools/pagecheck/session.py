@@ -7,7 +7,7 @@ import subprocess
 import tempfile
 
 from .spooler import Spooler
-from .wine import ROOT, prepare_prefix, wine
+from .wine import ROOT, prepare_prefix
 
 CUPS_SCRIPT = os.path.join(ROOT, 'scripts', 'cups-private.sh')
 
@@ -50,25 +50,18 @@ class Session:
             raise RuntimeError('Xvfb did not start')
         cups('cups_start', self.cups)
         os.environ.update({'DISPLAY': ':' + display, 'CUPS_SERVER': os.path.join(self.cups, 'cups.sock'),
-                           'WINEPREFIX': os.path.join(self.build, 'check-prefix'), 'WINEARCH': 'win32',
-                           'WINEDEBUG': '-all', 'WINEDLLOVERRIDES': 'mscoree,mshtml='})
+                           'WINEPREFIX': os.path.join(self.build, 'check-prefix')})
         self.spooler = Spooler(self.cups, self.temp)
         self.prefix = os.environ['WINEPREFIX']
-        if not os.path.exists(os.path.join(self.prefix, '.ready')):
-            shutil.rmtree(self.prefix, True)
-            quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            subprocess.run(['wineboot', '-i'], check=True, **quiet)
-            # A crash must fail its check, not wait for someone to close a dialog.
-            wine('reg', 'add', r'HKCU\Software\Wine\WineDbg', '/v', 'ShowCrashDialog', '/t', 'REG_DWORD', '/d', '0', '/f')
-            subprocess.run(['wineserver', '-w'], check=True, **quiet)
-            open(os.path.join(self.prefix, '.ready'), 'w').close()
+        subprocess.run([os.path.join(ROOT, 'scripts', 'wine-prefix.sh')], check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         prepare_prefix(self.metric)
 
     def add_queue(self, name, ppd, paper):
         """A queue writing to a file, with the printer's PPD and paper as its default, made the
         default printer."""
         subprocess.run(['lpadmin', '-p', name, '-E', '-v', f'file://{self.spooler.output(name)}', '-P', ppd,
-                        '-o', f'PageSize={paper}', '-o', 'printer-error-policy=abort-job'],
+                        '-o', f'PageSize={paper}'],
                        check=True, capture_output=True)
         subprocess.run(['lpadmin', '-d', name], check=True, capture_output=True)
 
