@@ -17,6 +17,9 @@ COMMAND = os.path.join(ROOT, 'scripts', 'check-printer.sh')
 REAL_PPD = 'openprinting-ppds:0/ppd/openprinting/Brother/BR2600CN_GPL.ppd'
 REAL = 'BR2600CN_GPL'
 QUEUE = 'PTQUEUE600'
+# A Letter page bitmap at 2400 dpi with no margins is about 2 GB, more than the program's address
+# space holds.
+QUEUE_2400 = 'PTQUEUE2400'
 # What the shifting filter does, in printer pixels at 600 dpi: 36 points right, 18 points up.
 SHIFT_RIGHT = 300
 SHIFT_UP = 150
@@ -78,6 +81,14 @@ class CheckPrinterTest(unittest.TestCase):
         for mode in ('Direct Print', 'Bitmap Print'):
             self.assertIn('never printed: the queue did not complete the job', failures[f'{mode}: exactly one page'])
             self.assertIn('not measured', failures[f'{mode}: border at the margins'])
+
+    def test_a_page_the_program_cannot_make_fails_quoting_its_message(self):
+        out = os.path.join(self.work, 'too-large')
+        run = check('--modes', 'bitmap', '--margins', '0,0,0,0', '--out', out, QUEUE_2400)
+        self.assertEqual(run.returncode, 1, run.stderr)
+        with open(os.path.join(out, 'report.md')) as report:
+            self.assertIn('never printed: no job reached the queue: the program said "Unable to create page bitmap!"',
+                          report.read())
 
     def test_the_run_fails_and_reports_with_pictures(self):
         self.assertEqual(self.checked.returncode, 1, self.checked.stderr)
