@@ -15,7 +15,7 @@ from .report import Row, write_reports
 from .session import Session
 from .spooler import NotPrinted
 from .verdict import judge_agreement, judge_page
-from .wine import BITMAP_CAPTION, DIRECT_CAPTION, ROOT, Program
+from .wine import BITMAP_CAPTION, DIRECT_CAPTION, ROOT, Program, mode_name
 
 MODES = {'direct': DIRECT_CAPTION, 'bitmap': BITMAP_CAPTION}
 ORIENTATIONS = {'portrait': ('portrait',), 'landscape': ('landscape',), 'both': ('portrait', 'landscape')}
@@ -118,7 +118,7 @@ def print_row(program, session, queue, printer, paper, orientation, options, cou
         row.add(caption, page, judge_page(page, caption, options.tolerance))
         row.pictures[caption] = page_picture(page, options.out, row.stem(mode))
         counter.done += 1
-        progress(f'[{counter.done}/{counter.total}] {printer.name} {paper} {orientation} {caption[12:]}: '
+        progress(f'[{counter.done}/{counter.total}] {printer.name} {paper} {orientation} {mode_name(caption)}: '
                  f'{row.summary(caption)} ({time.monotonic() - started:.1f} s)')
     if len(options.modes) == 2:
         direct, bitmap = row.pages[DIRECT_CAPTION], row.pages[BITMAP_CAPTION]

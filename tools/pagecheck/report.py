@@ -6,6 +6,7 @@ import re
 from xml.sax.saxutils import quoteattr, escape
 
 from .verdict import AGREE, PAGE_CHECKS
+from .wine import mode_name
 
 VERDICTS = {True: 'pass', False: 'FAIL', None: 'not measured'}
 
@@ -37,7 +38,7 @@ class Row:
 
     def all_checks(self):
         """(mode, check) for every check of the row."""
-        found = [(caption[12:], check) for caption, checks in self.checks.items() for check in checks]
+        found = [(mode_name(caption), check) for caption, checks in self.checks.items() for check in checks]
         return found + ([('both', self.agreement)] if self.agreement else [])
 
     def passed(self):
@@ -98,7 +99,7 @@ def write_md(rows, path, heading):
              '|' + '---|' * (len(PAGE_CHECKS) + 7)]
     for row in rows:
         for number, (caption, checks) in enumerate(row.checks.items()):
-            mode = caption[12:]
+            mode = mode_name(caption)
             agreement = row.agreement if number == 0 else None
             links = [f'[{mode}]({row.pictures[caption]})'] if row.pictures.get(caption) else []
             if agreement and row.pictures.get('difference'):

@@ -5,9 +5,10 @@ from .spooler import NotPrinted
 MM_PER_INCH = 25.4
 # The least tolerance: a pixel each way for where an edge's pixel falls, on either side.
 MIN_PIXELS = 2
-# The diagonals and the ellipse: drawn into the bitmap, their wide strokes land up to a pixel
-# further off, GDI placing a pen's width around pixel centres where PostScript uses pixel edges.
-LINE_EXTRA_PIXELS = 1
+# The diagonals and the ellipse lie up to two pixels further off than the border's edges: one for
+# GDI placing a wide pen around pixel centres where PostScript uses pixel edges, one for the
+# ellipse's box and the diagonals' ends rounded to whole pixels in the page bitmap.
+LINE_EXTRA_PIXELS = 2
 # The text line is centred by its advance widths, its ink is measured: the two differ by the
 # side bearings of its first and last letter, some 0.03 em, and by how the printer's fonts and
 # Ghostscript's place glyphs. A text centred between the sheet's edges instead of the margins

@@ -9,11 +9,17 @@ WINE_RUN = os.path.join(ROOT, 'scripts', 'wine-run.sh')
 
 DIRECT_CAPTION = 'Print Mode: Direct Print'
 BITMAP_CAPTION = 'Print Mode: Bitmap Print'
+MODE_PREFIX = 'Print Mode: '
 IDM_MODE_DIRECT = 3
 IDM_MODE_BITMAP = 4
 
 # Only reached when something hangs.
 STEP_TIMEOUT = 180
+
+
+def mode_name(caption):
+    """Direct Print or Bitmap Print."""
+    return caption[len(MODE_PREFIX):]
 
 
 def wine(*args):
