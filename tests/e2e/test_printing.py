@@ -11,11 +11,13 @@ import unittest
 from pagecheck.fixture import fixture_names, fixture_program, fixture_spooler, work_directory
 from pagecheck.printing import print_page
 from pagecheck.verdict import DIAGONALS, EDGES, ELLIPSE, STROKES, TEXT, judge_agreement, judge_page
+from pagecheck.spooler import NotPrinted
 from pagecheck.wine import BITMAP_CAPTION, DIRECT_CAPTION, prepare_prefix, restore_prefix, use_metric_units
 
 NAMES = fixture_names()
 QUEUE = NAMES['QUEUE_SHORT']
 QUEUE_600 = NAMES['QUEUE_600']
+QUEUE_2400 = NAMES['QUEUE_2400']
 MODES = (DIRECT_CAPTION, BITMAP_CAPTION)
 
 # The check's least tolerance: 2 printer pixels.
@@ -196,6 +198,25 @@ class JobTest(PrintingTestCase):
         # Each page bitmap is 5100 x 6600 x 4 bytes, 128 MB: one kept would show many times over.
         self.assertLessEqual(memory[count] - memory[5], MEMORY_GROWTH,
                              f'private memory after job 5 and job {count}: {memory}')
+
+    def test_a_bitmap_page_too_large_is_refused_with_a_message_and_a_direct_page_then_prints(self):
+        margins = ('1', '1', '1', '1')
+        with fixture_program() as program:
+            program.set_mode(BITMAP_CAPTION)
+            # With the zero margins the program starts with, the page is the whole Letter sheet:
+            # at 2400 dpi a bitmap of 20400 x 26400 x 4 bytes, 2 GB in one piece.
+            with self.assertRaises(NotPrinted) as refused:
+                print_page(program, self.spooler, QUEUE_2400, self.workdir, QUEUE_2400)
+            # Page Setup and the mode need the main window enabled with no dialog left open.
+            program.drive('page-setup', *margins)
+            program.set_mode(DIRECT_CAPTION)
+            # Measured at 300 dpi: the 2400 dpi sheet would be half a billion pixels.
+            page = print_page(program, self.spooler, QUEUE_2400, self.workdir, QUEUE_2400, margins, dpi=(300, 300))
+            self.assertExitsCleanly(program)
+        self.assertEqual(refused.exception.message, 'Unable to create page bitmap!')
+        self.assertEqual((page.job.state, page.job.name, page.pages), ('completed', DIRECT_CAPTION, 1))
+        for check in judge_page(page, DIRECT_CAPTION, TOLERANCE_MM):
+            self.assertTrue(check.passed, f'{check.name}: {check.figure}')
 
     def test_exit_ends_the_program_with_code_zero(self):
         with fixture_program() as program:

@@ -513,8 +513,8 @@ TEST_F(PrintJobTest, ACancelledJobPrintsNothingAndTheNextOnePrints)
     EXPECT_EQ(LastTitleWritten(QueueShort), "Print Mode: Bitmap Print, after a cancel");
 }
 
-// A Letter page at 2400 dpi needs a bitmap of about 2 GB in one piece, more than this 32-bit
-// process has.
+// Within one-inch margins a Letter page at 2400 dpi needs a bitmap of 15600 x 21600 x 4 bytes,
+// 1.35 GB in one piece: more than this 32-bit process, which is not large-address-aware, has.
 TEST_F(PrintJobTest, ABitmapPageThatCannotBeMadeIsReportedAndNothingPrinted)
 {
     UsePrinter(Queue2400);

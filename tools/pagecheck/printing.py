@@ -49,10 +49,10 @@ class PrintedPage:
 
 
 def print_page(program, spooler, queue, workdir, printer=None, margins=None, metric=False, landscape=False,
-               sheet_points=None):
+               sheet_points=None, dpi=None):
     """Prints the page the program shows and waits for its job on queue; returns it rendered, or
     raises NotPrinted. printer is the name to pick in the Print dialog; without one the dialog's
-    choice stands."""
+    choice stands. The page is rendered and measured at the queue's resolution, or at dpi."""
     before = spooler.last_job(queue)
     # The queue writes each job over the last; no file afterwards means no output at all.
     if os.path.exists(spooler.output(queue)):
@@ -74,4 +74,4 @@ def print_page(program, spooler, queue, workdir, printer=None, margins=None, met
     kept = os.path.join(workdir, f'{queue}-{jobs[0].id}.out')
     shutil.copyfile(spooler.output(queue), kept)
     turn = spooler.landscape_turn(queue) if landscape else None
-    return PrintedPage(jobs[0], kept, spooler.resolution(queue), turn, workdir, margins, metric, sheet_points)
+    return PrintedPage(jobs[0], kept, dpi or spooler.resolution(queue), turn, workdir, margins, metric, sheet_points)
