@@ -214,7 +214,6 @@ class JobTest(PrintingTestCase):
             page = print_page(program, self.spooler, QUEUE_2400, self.workdir, QUEUE_2400, margins, dpi=(300, 300))
             self.assertExitsCleanly(program)
         self.assertEqual(refused.exception.message, 'Unable to create page bitmap!')
-        self.assertEqual((page.job.state, page.job.name, page.pages), ('completed', DIRECT_CAPTION, 1))
         for check in judge_page(page, DIRECT_CAPTION, TOLERANCE_MM):
             self.assertTrue(check.passed, f'{check.name}: {check.figure}')
 
