@@ -142,19 +142,20 @@ DialogDriver::DialogDriver(std::function<void(HWND)> Act, DWORD ProcessId, std::
             return;
         // Let the dialog finish its initialisation before it is answered.
         Sleep(300);
-        char Caption[256] = {};
-        GetWindowTextA(Dialog, Caption, sizeof(Caption));
-        Title = Caption;
         Act(Dialog);
         Done = true;
     });
 }
 
-DialogDriver::~DialogDriver()
+bool DialogDriver::Acted()
 {
     Stop = true;
-    Worker.join();
+    if (Worker.joinable())
+        Worker.join();
+    return Done;
 }
+
+DialogDriver::~DialogDriver() { Acted(); }
 
 void PressButton(HWND Dialog, int ButtonId)
 {

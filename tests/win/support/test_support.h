@@ -93,8 +93,9 @@ public:
     explicit DialogDriver(std::function<void(HWND)> Act, DWORD ProcessId = GetCurrentProcessId(),
                           std::function<bool(HWND)> Wanted = nullptr);
     ~DialogDriver();
-    bool Acted() const { return Done; }
-    std::string Title;  // the dialog's caption, as found
+    // Whether it acted, once its thread has finished: the dialog has been answered, or none is
+    // looked for any more.
+    bool Acted();
 
 private:
     std::thread Worker;
