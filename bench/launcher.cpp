@@ -29,8 +29,6 @@ namespace
 {
 
 const char MainClass[] = "PRINTER_QUOMBRIX32";
-const char MessageCaption[] = "Print Test Program";
-const int MessageTextId = 0xFFFF;  // the static text of a message box
 const DWORD Patience = 300000;
 
 double Microseconds(LONGLONG Ticks)
@@ -102,13 +100,6 @@ unsigned long long LargestFreeBlock(HANDLE Process)
     return Largest;
 }
 
-bool IsMessageBox(HWND Dialog)
-{
-    char Caption[64] = {};
-    GetWindowTextA(Dialog, Caption, sizeof(Caption));
-    return std::strcmp(Caption, MessageCaption) == 0;
-}
-
 int Print(const char* Exe, const char* Queue, bool BitmapMode)
 {
     PROCESS_INFORMATION Process;
@@ -157,10 +148,10 @@ int Print(const char* Exe, const char* Queue, bool BitmapMode)
     bool Finished = WaitFor([&] { return MessageShown() || (Idle() && Synchronise(Main, Patience) && Idle()); },
                             Patience);
     QueryPerformanceCounter(&Done);
-    char Message[256] = "-";
+    std::string Message = "-";
     if (Box)
     {
-        GetDlgItemTextA(Box, MessageTextId, Message, sizeof(Message));
+        Message = MessageText(Box);
         PostMessageA(GetDlgItem(Box, IDOK), BM_CLICK, 0, 0);
         Finished = WaitFor([&] { return Idle() && Synchronise(Main, Patience) && Idle(); }, Patience);
     }
@@ -179,7 +170,7 @@ int Print(const char* Exe, const char* Queue, bool BitmapMode)
         return 1;
     }
     std::printf("%lld %.0f %lu %llu %s\n", PressedAt, Microseconds(Done.QuadPart - Pressed.QuadPart),
-                static_cast<unsigned long>(Memory.PeakWorkingSetSize), FreeBlock, Message);
+                static_cast<unsigned long>(Memory.PeakWorkingSetSize), FreeBlock, Message.c_str());
     return 0;
 }
 

@@ -36,7 +36,6 @@ namespace
 
 const char MainClass[] = "PRINTER_QUOMBRIX32";
 const char DialogClass[] = "#32770";
-const char MessageCaption[] = "Print Test Program";
 const char* const JobCaptions[] = {"Print Mode: Direct Print", "Print Mode: Bitmap Print"};
 // Long enough for a Bitmap page at a high resolution; only reached when something is wrong.
 const DWORD Patience = 120000;
@@ -75,7 +74,6 @@ HWND FindDialog(DWORD Process, const std::function<bool(HWND)>& Wanted)
 
 bool AnyDialog(HWND) { return true; }
 bool IsJobDialog(HWND Dialog) { return IsJobCaption(Caption(Dialog)); }
-bool IsMessageBox(HWND Dialog) { return Caption(Dialog) == MessageCaption; }
 bool IsCommonDialog(HWND Dialog) { return !IsJobDialog(Dialog) && !IsMessageBox(Dialog); }
 
 // The main window, once it is there and a user could use its menu: enabled, with no dialog of
@@ -243,16 +241,6 @@ bool PrintCancelled(int Argc, char** Argv)
     return Done;
 }
 
-BOOL CALLBACK KeepStaticText(HWND Control, LPARAM Param)
-{
-    char ClassName[16] = {};
-    GetClassNameA(Control, ClassName, sizeof(ClassName));
-    std::string Text = Caption(Control);
-    if (lstrcmpiA(ClassName, "Static") == 0 && !Text.empty())
-        *reinterpret_cast<std::string*>(Param) = Text;
-    return TRUE;
-}
-
 bool AnswerMessage()
 {
     HWND Main = MainWindow();
@@ -271,9 +259,7 @@ bool AnswerMessage()
         return Fail("the program stays busy");
     if (Box)
     {
-        std::string Text;
-        EnumChildWindows(Box, KeepStaticText, reinterpret_cast<LPARAM>(&Text));
-        std::printf("%s\n", Text.c_str());
+        std::printf("%s\n", MessageText(Box).c_str());
         if (!Synchronise(Box, ReplyTimeout) || !PressAndWaitClosed(Box, IDOK))
             return false;
     }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <string>
 
 // Calls Done every few milliseconds until it returns true; false when Milliseconds pass first.
 bool WaitFor(const std::function<bool()>& Done, DWORD Milliseconds);
@@ -21,3 +22,8 @@ HWND FindProcessWindow(DWORD Process, const char* ClassName, const std::function
 // Chooses Printer (compared without regard to case, as the spooler names queues) in the printer
 // list of a Print dialog, telling the dialog as a user's choice would; false when it is not there.
 bool PickPrinter(HWND PrintDialog, const char* Printer);
+
+// Whether a dialog is the program's message box, captioned with the program's name, and the text
+// it shows.
+bool IsMessageBox(HWND Dialog);
+std::string MessageText(HWND Box);
