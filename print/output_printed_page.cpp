@@ -36,8 +36,10 @@ int OutputPrintedPage(HDC& PrinterDC, int& PrintMode, std::string& PageText, PAG
     if (!Bitmap || (Box.Width > 0 && Box.Height > 0))
         DrawTestPage(PrinterDC, PageMemDC, PageBitmap, DrawRect, PageText, PrintMode);
     bool PageMade = PageMemDC && PageBitmap;
+    // A page bitmap that could be made may still be too large for the driver to take: at
+    // 2400 dpi within one-inch margins the copy fails and would leave the sheet blank.
     if (Bitmap && PageMade)
-        BitBlt(PrinterDC, Box.Left, Box.Top, Box.Width, Box.Height, PageMemDC, 0, 0, SRCCOPY);
+        PageMade = BitBlt(PrinterDC, Box.Left, Box.Top, Box.Width, Box.Height, PageMemDC, 0, 0, SRCCOPY) != 0;
     int Result = Bitmap && !PageMade ? PAGE_OUTPUT_NO_BITMAP : PAGE_OUTPUT_DRAWN;
 
     // The bitmap is still selected in the memory DC: the DC goes first.

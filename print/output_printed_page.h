@@ -9,7 +9,7 @@
 enum PageOutputResult
 {
     PAGE_OUTPUT_DRAWN = 0,
-    PAGE_OUTPUT_NO_BITMAP = 1,  // Bitmap mode: the off-screen page could not be made
+    PAGE_OUTPUT_NO_BITMAP = 1,  // Bitmap mode: the off-screen page could not be made or copied
 };
 
 // Puts the test page inside PageSetup's margins on the started page of PrinterDC: drawn

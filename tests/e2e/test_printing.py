@@ -204,16 +204,21 @@ class JobTest(PrintingTestCase):
         with fixture_program() as program:
             program.set_mode(BITMAP_CAPTION)
             # With the zero margins the program starts with, the page is the whole Letter sheet:
-            # at 2400 dpi a bitmap of 20400 x 26400 x 4 bytes, 2 GB in one piece.
-            with self.assertRaises(NotPrinted) as refused:
+            # at 2400 dpi a bitmap of 20400 x 26400 x 4 bytes, 2 GB in one piece, cannot be made.
+            with self.assertRaises(NotPrinted) as whole_sheet:
                 print_page(program, self.spooler, QUEUE_2400, self.workdir, QUEUE_2400)
             # Page Setup and the mode need the main window enabled with no dialog left open.
             program.drive('page-setup', *margins)
+            # Within one-inch margins the bitmap, 1.35 GB, is made, but the driver cannot take it.
+            with self.assertRaises(NotPrinted) as inside_margins:
+                print_page(program, self.spooler, QUEUE_2400, self.workdir, QUEUE_2400)
             program.set_mode(DIRECT_CAPTION)
             # Measured at 300 dpi: the 2400 dpi sheet would be half a billion pixels.
             page = print_page(program, self.spooler, QUEUE_2400, self.workdir, QUEUE_2400, margins, dpi=(300, 300))
             self.assertExitsCleanly(program)
-        self.assertEqual(refused.exception.message, 'Unable to create page bitmap!')
+        for refused in (whole_sheet, inside_margins):
+            self.assertEqual(refused.exception.message, 'Unable to create page bitmap!')
+            self.assertEqual(refused.exception.reason, 'no job reached the queue')
         for check in judge_page(page, DIRECT_CAPTION, TOLERANCE_MM):
             self.assertTrue(check.passed, f'{check.name}: {check.figure}')
 
