@@ -33,8 +33,9 @@ start_wine() {
     # when one already runs.
     wineserver -p || true
     # The first Wine program starts Wine's background services, which keep its output open: let
-    # that be this one, writing to the log, not the first test.
-    wine reg query 'HKCU\Software\Wine' >/dev/null
+    # that be this one, writing to the log, not the first test. It also puts the screen back at
+    # 96 dpi, should a run stopped in the middle of the high-DPI test have left it at 144.
+    wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1 || true
 }
 
 case $action in
