@@ -131,13 +131,13 @@ if limit and largest_made:
              f"process's address space was {mb(free)}: the program said \"{message}\" and sent nothing.\n")
 if soak_memory:
     last = max(soak_memory)
-    text += ("\n| Soak: one run, jobs alternately Direct and Bitmap | " +
+    text += ("\n| Soak: one run, jobs alternately Direct and Bitmap at 300 dpi, then Bitmap at 600 dpi | " +
              " | ".join(f"after job {n}" for n in sorted(soak_memory)) + f" | job {last} − job 5 |\n|---|" +
              "---|" * (len(soak_memory) + 1) + "\n| private memory of the process | " +
              " | ".join(mb(soak_memory[n]) for n in sorted(soak_memory)) +
              f" | {(soak_memory[last] - soak_memory.get(5, soak_memory[last])) / 2**20:+.1f} MB |\n")
 if soak_jobs:
-    text += f"\nSoak: {soak_jobs[0]} jobs reached the queue, {soak_jobs[1]} of them completed as one sheet.\n"
+    text += f"\nSoak: {soak_jobs[0]} jobs reached the queues, {soak_jobs[1]} of them completed as one sheet.\n"
 open(f"{folder}/table.md", "w").write(text)
 open(f"{folder}/growth.dat", "w").write("# dpi floor_ms floor_mb direct_ms direct_mb floor_bitmap_ms floor_bitmap_mb "
                                         "bitmap_ms bitmap_mb\n" + "\n".join(growth) + "\n")

@@ -119,11 +119,13 @@ if [ -n "$limit_queue" ]; then
     print_job "${limit_queue%%:*}" "${limit_queue#*:}" bitmap
 fi
 
-# A long session: one run of the program printing SOAK jobs, alternately Direct and Bitmap.
+# A long session: one run of the program printing SOAK jobs, alternately Direct and Bitmap, on
+# the first queue, then 20 Bitmap jobs on the second.
 if [ "$soak" -gt 0 ]; then
-    first=${queues%% *}
+    first=${queues%% *} rest=${queues#* }
+    second=${rest%% *}
     PYTHONPATH=$root/tools python3 -B "$root/bench/soak.py" "$build/printtest.exe" "$build/tools/uidriver.exe" \
-        "$cups" "${first#*:}" "$soak" >>"$raw" 2>>"$work/wine.log" ||
+        "$cups" "${first#*:}" "$soak" "${second#*:}" 20 >>"$raw" 2>>"$work/wine.log" ||
         echo "soak failed" >>"$raw"
 fi
 
