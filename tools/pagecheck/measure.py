@@ -42,18 +42,15 @@ class Measurement:
         # Widths of the left and right strokes (in x pixels), of the top and bottom ones (in y).
         self.strokes_x, self.strokes_y = [], []
         for fraction in self.FRACTIONS:
-            y = int(lay.top + fraction * (lay.bottom - lay.top))
-            found = runs(self.view.row(y))
-            if found:
-                self.left.append(found[0][0])
-                self.right.append(found[-1][1])
-                self.strokes_x += [found[0][1] - found[0][0], found[-1][1] - found[-1][0]]
-            x = int(lay.left + fraction * (lay.right - lay.left))
-            found = runs(self.view.column(x))
-            if found:
-                self.top.append(found[0][0])
-                self.bottom.append(found[-1][1])
-                self.strokes_y += [found[0][1] - found[0][0], found[-1][1] - found[-1][0]]
+            across = self.view.row(int(lay.top + fraction * (lay.bottom - lay.top)))
+            down = self.view.column(int(lay.left + fraction * (lay.right - lay.left)))
+            for line, first, last, strokes in ((across, self.left, self.right, self.strokes_x),
+                                               (down, self.top, self.bottom, self.strokes_y)):
+                found = runs(line)
+                if found:
+                    first.append(found[0][0])
+                    last.append(found[-1][1])
+                    strokes += [found[0][1] - found[0][0], found[-1][1] - found[-1][0]]
 
     def measure_diagonals(self):
         """How far the diagonals' strokes lie from the lines joining the border's corners (the
