@@ -16,6 +16,12 @@ class UsageError(Exception):
     pass
 
 
+def ppd_value(ppd, keyword):
+    """The value of the PPD text's first *keyword line, without its quotes; None when it has none."""
+    match = re.search(rf'^\*{keyword}:\s*"?([^"\r\n]*)"?', ppd, re.M)
+    return match.group(1).strip() if match else None
+
+
 class Printer:
     """name is what the report calls it; ppd the PPD's text; papers the page sizes it offers
     with their (width, height) in points."""
@@ -25,8 +31,8 @@ class Printer:
         self.ppd = ppd
         if not ppd.startswith('*PPD-Adobe'):
             raise UsageError(f'{name}: not a PPD file')
-        self.model = self.value('ModelName') or name
-        self.default_paper = self.value('DefaultPageSize')
+        self.model = ppd_value(ppd, 'ModelName') or name
+        self.default_paper = ppd_value(ppd, 'DefaultPageSize')
         self.papers = {}
         for size, width, height in re.findall(r'^\*PaperDimension\s+([^/:\s]+)[^:]*:\s*"\s*([\d.]+)\s+([\d.]+)',
                                               ppd, re.M):
@@ -36,10 +42,6 @@ class Printer:
             path = program if program.startswith('/') else os.path.join(FILTER_FOLDER, program)
             if program != '-' and not os.access(path, os.X_OK):
                 raise UsageError(f'{name}: its PPD needs the filter {program}, which is not installed')
-
-    def value(self, keyword):
-        match = re.search(rf'^\*{keyword}:\s*"?([^"\r\n]*)"?', self.ppd, re.M)
-        return match.group(1).strip() if match else None
 
     def sheet(self, paper):
         if paper not in self.papers:

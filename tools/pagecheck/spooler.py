@@ -8,6 +8,7 @@ import subprocess
 import time
 import urllib.parse
 
+from .printers import ppd_value
 from .wine import STEP_TIMEOUT
 
 JOB_TIMEOUT = 180
@@ -54,15 +55,6 @@ class Job:
         return f'job {self.id} "{self.name}" {self.state}, {self.sheets} sheet(s)'
 
 
-def ppd_value(path, keyword):
-    """The value of the PPD's first *keyword line, None when it has none."""
-    with open(path, errors='replace') as ppd:
-        for line in ppd:
-            if line.startswith(f'*{keyword}:'):
-                return line.split(':', 1)[1].strip()
-    return None
-
-
 def resolution(text):
     """The (x, y) dots per inch of a PPD resolution such as 600dpi or 1200x600dpi; 300 dpi, the
     driver's own assumption, when there is none."""
@@ -80,14 +72,15 @@ class Spooler:
         with open(self.request, 'w') as request:
             request.write(GET_JOBS)
 
-    def ppd(self, queue):
-        return os.path.join(self.cups, 'ppd', queue + '.ppd')
+    def ppd_value(self, queue, keyword):
+        with open(os.path.join(self.cups, 'ppd', queue + '.ppd'), encoding='latin-1') as ppd:
+            return ppd_value(ppd.read(), keyword)
 
     def resolution(self, queue):
-        return resolution(ppd_value(self.ppd(queue), 'DefaultResolution'))
+        return resolution(self.ppd_value(queue, 'DefaultResolution'))
 
     def landscape_turn(self, queue):
-        return ppd_value(self.ppd(queue), 'LandscapeOrientation') or 'Plus90'
+        return self.ppd_value(queue, 'LandscapeOrientation') or 'Plus90'
 
     def output(self, queue):
         return os.path.join(self.cups, 'out', queue + '.ps')
