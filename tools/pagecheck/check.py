@@ -169,8 +169,9 @@ def main(arguments):
         return 2
     build = os.environ.get('PRINTTEST_BUILD')
     if not build:
-        # Built only once the arguments are known to be good.
-        built = subprocess.run([os.path.join(ROOT, 'scripts', 'build.sh')], capture_output=True, text=True)
+        # Built only once the arguments are known to be good, and only what a check runs.
+        built = subprocess.run([os.path.join(ROOT, 'scripts', 'build.sh'), os.path.join(ROOT, 'build'), 'printtest',
+                                'uidriver'], capture_output=True, text=True)
         if built.returncode != 0:
             print(built.stdout + built.stderr, file=sys.stderr)
             return 2
