@@ -1,32 +1,42 @@
 #!/usr/bin/env bash
-# Installs everything the build, the program and the tests need, from Debian's packages.
-# Safe to run again: apt-get skips what is already there. Works as root or through sudo.
+# Installs everything the build, the program and the tests need, from Debian's packages, for both
+# builds: the 32-bit one (wine32, the i686 toolchain) and the 64-bit one (wine64, the x86-64
+# toolchain). A host that cannot run 32-bit programs still takes the 32-bit packages; it just
+# never runs them. Safe to run again: nothing is asked of apt while everything is installed.
+# Works as root or through sudo.
 set -euo pipefail
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=; else SUDO=sudo; fi
 
 packages=(
-  wine wine32:i386 libcups2:i386
-  g++-mingw-w64-i686 mingw-w64-tools cmake make
+  wine wine32:i386 libcups2:i386 wine64
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools cmake make
   xvfb xdotool x11-utils imagemagick
-  cups cups-client cups-bsd
+  cups cups-client cups-bsd cups-filters cups-ipp-utils
+  dbus avahi-daemon
   ghostscript fonts-liberation
   googletest
   clang libclang-rt-14-dev lld llvm
   zip
   gnuplot-nox
-  openprinting-ppds python3-pil
+  openprinting-ppds printer-driver-gutenprint printer-driver-hpcups
+  python3-pil python3-cups python3-pefile
 )
 
+# dpkg-query reads the status file without taking the package database's lock, so a command run
+# while apt works elsewhere is not stopped by it.
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
+echo "install-deps.sh: installing ${missing[*]}" >&2
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# Another apt or dpkg may hold the database: wait for it rather than fail.
+wait_lock=(-o DPkg::Lock::Timeout=600)
+$SUDO apt-get "${wait_lock[@]}" update -qq
+$SUDO apt-get "${wait_lock[@]}" install -y -qq --no-install-recommends "${missing[@]}"
