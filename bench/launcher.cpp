@@ -82,20 +82,20 @@ int Startup(const char* Exe, int Runs)
     return 0;
 }
 
-// The largest run of free addresses in the process's address space.
+// The largest run of free addresses in the process's user address space, however wide it is:
+// the query fails past its end.
 unsigned long long LargestFreeBlock(HANDLE Process)
 {
     unsigned long long Largest = 0;
     MEMORY_BASIC_INFORMATION Region;
-    for (unsigned long long Address = 0;
-         Address < 0x100000000ULL &&
-         VirtualQueryEx(Process, reinterpret_cast<void*>(static_cast<uintptr_t>(Address)), &Region, sizeof(Region));
-         Address += Region.RegionSize)
+    for (uintptr_t Address = 0; VirtualQueryEx(Process, reinterpret_cast<void*>(Address), &Region, sizeof(Region));)
     {
         if (Region.State == MEM_FREE && Region.RegionSize > Largest)
             Largest = Region.RegionSize;
-        if (Region.RegionSize == 0)
+        // The last region may end at the top of the addresses this launcher can name.
+        if (Region.RegionSize == 0 || Address + Region.RegionSize < Address)
             break;
+        Address += Region.RegionSize;
     }
     return Largest;
 }
@@ -169,8 +169,8 @@ int Print(const char* Exe, const char* Queue, bool BitmapMode)
         std::fprintf(stderr, "launcher: the job did not finish\n");
         return 1;
     }
-    std::printf("%lld %.0f %lu %llu %s\n", PressedAt, Microseconds(Done.QuadPart - Pressed.QuadPart),
-                static_cast<unsigned long>(Memory.PeakWorkingSetSize), FreeBlock, Message.c_str());
+    std::printf("%lld %.0f %llu %llu %s\n", PressedAt, Microseconds(Done.QuadPart - Pressed.QuadPart),
+                static_cast<unsigned long long>(Memory.PeakWorkingSetSize), FreeBlock, Message.c_str());
     return 0;
 }
 

@@ -76,6 +76,6 @@ int main(int Argc, char** Argv)
     PROCESS_MEMORY_COUNTERS Memory = {};
     Memory.cb = sizeof(Memory);
     GetProcessMemoryInfo(GetCurrentProcess(), &Memory, sizeof(Memory));
-    std::printf("%lld %lu %d\n", Start, static_cast<unsigned long>(Memory.PeakWorkingSetSize), Dpi);
+    std::printf("%lld %llu %d\n", Start, static_cast<unsigned long long>(Memory.PeakWorkingSetSize), Dpi);
     return Printed ? 0 : 1;
 }

@@ -4,7 +4,8 @@
 #
 #   scripts/bench.sh           the full run: starts its own Xvfb (2048x1536), private CUPS
 #                              scheduler with 300, 600, 1200 and 2400 dpi queues and Wine prefix
-#                              under build/bench, writes docs/benchmark.png
+#                              under build/bench-ARCH, writes docs/benchmark.png; ARCH is the
+#                              build this host runs (x86, else x64; PRINTTEST_ARCH chooses)
 #   scripts/bench.sh --smoke   one repetition of one small case, against the test fixture named
 #                              by DISPLAY, WINEPREFIX, CUPS_SERVER and PRINTTEST_BUILD (CTest)
 set -Eeuo pipefail
@@ -12,18 +13,21 @@ trap 'echo "$0: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$root/scripts/cups-private.sh"
 
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$root/scripts/arch.sh"
 
 if [ "${1:-}" = --smoke ]; then
+    wine_defaults
     build=$PRINTTEST_BUILD
     work=$build/bench-smoke
     cups=$(dirname "$CUPS_SERVER")
     runs=1 paints=1 sizes="640x480" queues="300:PTQUEUE" limit_queue="" soak=0 plot=$work/benchmark.png
     rm -rf "$work"; mkdir -p "$work"
 else
+    arch=$(arch_chosen | head -n 1) || exit 1
+    wine_use "$arch"
     parent=${PRINTTEST_BUILD_DIR:-$root/build}
-    build=$parent/win work=$parent/bench
-    "$root/scripts/build.sh" "$parent"
+    build=$parent/$(arch_dir "$arch") work=$parent/bench-$arch
+    "$root/scripts/build.sh" "$arch" "$parent"
     mkdir -p "$work"
     cups=$work/cups
     runs=${PRINTTEST_BENCH_RUNS:-10} paints=${PRINTTEST_BENCH_PAINTS:-100} sizes="640x480 1280x1024 1920x1080"
@@ -50,7 +54,7 @@ else
     "$root/scripts/wine-prefix.sh" >"$work/wine.log" 2>&1 </dev/null
     # Without a window manager on the display, Wine waits 2 s for one each time a dialog is
     # hidden; an unmanaged window is hidden at once, as a window manager would have it.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    "$WINELOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     wineserver -p 2>/dev/null || true
 fi
 bin=$build/bench
@@ -59,7 +63,7 @@ raw=$work/raw.txt
 windows_path() { echo "Z:${1//\//\\}"; }
 # Wine's own messages go to a log: the helper processes it starts live on and would hold the
 # caller's error output open.
-run() { wine "$@" </dev/null 2>>"$work/wine.log" | tr -d '\r'; }
+run() { "$WINELOADER" "$@" </dev/null 2>>"$work/wine.log" | tr -d '\r'; }
 
 # Start-up: the programs started by the launcher, in turns, RUNS times each.
 startups="startup_printtest minimal_window minimal_window_page_setup"
@@ -124,7 +128,7 @@ fi
 if [ "$soak" -gt 0 ]; then
     first=${queues%% *} rest=${queues#* }
     second=${rest%% *}
-    PYTHONPATH=$root/tools python3 -B "$root/bench/soak.py" "$build/printtest.exe" "$build/tools/uidriver.exe" \
+    PYTHONPATH=$root/tools /usr/bin/python3 -B "$root/bench/soak.py" "$build/printtest.exe" "$build/tools/uidriver.exe" \
         "$cups" "${first#*:}" "$soak" "${second#*:}" 20 >>"$raw" 2>>"$work/wine.log" ||
         echo "soak failed" >>"$raw"
 fi

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds printtest.exe and starts it under Wine, in the project's own Wine prefix.
+# Builds printtest.exe and starts it under Wine, in the project's own Wine prefix: the 32-bit build
+# where this host runs 32-bit programs, else the 64-bit one (PRINTTEST_ARCH=x86 or x64 chooses).
 #  - With a display ($DISPLAY set), the program opens there and this command returns when it ends.
 #  - Without one, it starts Xvfb, opens the program, writes a screenshot of the window in each
 #    mode to build/screenshot-direct.png and build/screenshot-bitmap.png, and closes it again.
@@ -11,10 +12,14 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$root/build
 
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" "$build"
-exe=$build/win/printtest.exe
+. "$root/scripts/arch.sh"
+arch=$(arch_chosen | head -n 1) || exit 1
+wine_use "$arch"
+"$root/scripts/build.sh" "$arch" "$build" printtest
+exe=$build/$(arch_dir "$arch")/printtest.exe
+echo "Running the $([ "$arch" = x86 ] && echo 32 || echo 64)-bit build: $exe"
 
-export WINEPREFIX=$build/run-prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$build/$(arch_dir "$arch")/run-prefix
 
 if ! lpstat -e 2>/dev/null | grep -q .; then
     . "$root/scripts/cups-private.sh"
@@ -29,7 +34,7 @@ if ! lpstat -e 2>/dev/null | grep -q .; then
 fi
 
 if [ -n "${DISPLAY:-}" ]; then
-    wine "$exe"
+    "$WINELOADER" "$exe"
     exit 0
 fi
 
@@ -38,9 +43,9 @@ Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null || true; [ -n "${CUPS_SERVER:-}" ] && cups_stop "$build/run-cups" || true' EXIT
 for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-[ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
+"$root/scripts/wine-prefix.sh" >/dev/null 2>&1
 
-wine "$exe" &
+"$WINELOADER" "$exe" &
 program=$!
 window=
 for _ in $(seq 600); do

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Starts and stops what the Windows tests run against: an X display (Xvfb), the project's Wine
-# prefix with a persistent wineserver, and two private CUPS schedulers, one with file-backed
-# PostScript queues and one with no queue at all. Nothing of the system's CUPS or the user's
-# ~/.wine is touched: everything lives under the build folder given.
+# prefix, for the Wine that WINELOADER names, with a persistent wineserver, and two private CUPS
+# schedulers, one with file-backed PostScript queues and one with no queue at all. Nothing of the
+# system's CUPS or the user's ~/.wine is touched: everything lives under the build folder given.
 #
 #   test-fixture.sh start BUILD_DIR     test-fixture.sh stop BUILD_DIR
 set -euo pipefail
@@ -15,7 +15,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/test-names.sh"
 . "$here/cups-private.sh"
 
-export WINEPREFIX=$build/wineprefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$here/arch.sh"
+export WINEPREFIX=$build/wineprefix
 export DISPLAY=$PRINTTEST_DISPLAY
 
 start_display() {
@@ -28,6 +29,7 @@ start_display() {
 
 # The wineserver lives on after this script: it must not hold the caller's output open.
 start_wine() {
+    wine_defaults
     "$here/wine-prefix.sh"
     # Kept running between the tests, so each Wine process starts quickly; fails harmlessly
     # when one already runs.
@@ -35,7 +37,7 @@ start_wine() {
     # The first Wine program starts Wine's background services, which keep its output open: let
     # that be this one, writing to the log, not the first test. It also puts the screen back at
     # 96 dpi, should a run stopped in the middle of the high-DPI test have left it at 144.
-    wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1 || true
+    "$WINELOADER" reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1 || true
 }
 
 case $action in

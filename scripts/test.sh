@@ -1,33 +1,72 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything (the program also with Clang) and runs every test:
-# the pure computations natively under ASan/UBSan with a bounded fuzz run, then the Windows tests
-# under Wine against a private display and print spooler. Exits non-zero when any test fails.
+# Installs what is missing, builds everything and runs every test. Exits non-zero when any fails.
+#  - The program is built for 32-bit and 64-bit Windows, each with GCC and with Clang; the pure
+#    computations natively under ASan/UBSan with a bounded fuzz run; and the program's files, all
+#    four, are read natively. These run on every host.
+#  - The Windows tests run under Wine. PRINTTEST_ARCH=x86, x64 or both chooses the builds they run
+#    on; by default the whole suite runs on the 32-bit build, the reference, and the 64-bit build
+#    gets its own checks (its window, a job in each mode, its Bitmap limit); on a host that runs
+#    64-bit programs only, the whole suite runs on the 64-bit build.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${PRINTTEST_BUILD_DIR:-$root/build}
 
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" "$build"
+. "$root/scripts/arch.sh"
+# Each line: a build and whether it runs the whole suite or its own checks.
+if [ -n "${PRINTTEST_ARCH:-}" ]; then
+    suites=$(arch_chosen | sed 's/$/ whole/') || exit 1
+else
+    hosted=$(arch_hosted) || exit 1
+    suites=$(sed '1s/$/ whole/; 2s/$/ own/' <<<"$hosted")
+fi
+runs() { grep -q "^$1 " <<<"$suites"; }
+
+# Both builds with both compilers; the Windows tests only for a build whose tests run here.
+for arch in x86 x64; do
+    if runs "$arch"; then
+        "$root/scripts/build.sh" "$arch" "$build"
+    else
+        "$root/scripts/build.sh" "$arch" "$build" printtest
+    fi
+done
 # The program alone, built again with the second compiler: it must build there too, warning-free.
-cmake -S "$root" -B "$build/clang" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/clang-mingw-i686.cmake" \
-      -DCMAKE_BUILD_TYPE=Release -DPRINTTEST_TESTS=OFF >/dev/null
-cmake --build "$build/clang" -j2
-cmake -S "$root/tests/native" -B "$build/native" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug >/dev/null
+for arch in x86 x64; do
+    if [ "$arch" = x86 ]; then clang=clang toolchain=clang-mingw-i686; else clang=clang64 toolchain=clang-mingw-x86_64; fi
+    cmake -S "$root" -B "$build/$clang" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake" \
+          -DCMAKE_BUILD_TYPE=Release -DPRINTTEST_TESTS=OFF >/dev/null
+    cmake --build "$build/$clang" -j2
+done
+cmake -S "$root/tests/native" -B "$build/native" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+      -DPRINTTEST_BUILD_ROOT="$build" >/dev/null
 cmake --build "$build/native" -j2
 
-summary() { grep -E '^[0-9]+% tests passed' "$1" | tail -n 1; }
 status=0
+logs=("$build/native-tests.log")
 ctest --test-dir "$build/native" --output-on-failure 2>&1 | tee "$build/native-tests.log" || status=1
-ctest --test-dir "$build/win" --output-on-failure 2>&1 | tee "$build/win-tests.log" || status=1
+ran=()
+while read -r arch scope; do
+    dir=$build/$(arch_dir "$arch") log=$build/win-tests-$arch.log
+    if [ "$scope" = whole ]; then
+        ran+=("the $arch build (whole suite)")
+        ctest --test-dir "$dir" -LE subset --output-on-failure 2>&1 | tee "$log" || status=1
+    else
+        ran+=("the $arch build (its own checks)")
+        ctest --test-dir "$dir" -L own --output-on-failure 2>&1 | tee "$log" || status=1
+    fi
+    logs+=("$log")
+done <<<"$suites"
 
+summary() { grep -E '^[0-9]+% tests passed' "$1" | tail -n 1; }
 passed=0 failed=0
-for log in "$build/native-tests.log" "$build/win-tests.log"; do
+for log in "${logs[@]}"; do
     line=$(summary "$log")
     if [ -z "$line" ]; then status=1; continue; fi
     total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
     bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
     passed=$((passed + total - bad)); failed=$((failed + bad))
 done
+echo "Windows tests ran on: $(printf '%s; ' "${ran[@]}" | sed 's/; $//')"
 echo "All: $passed passed, $failed failed"
 [ "$failed" -eq 0 ] || status=1
 exit $status

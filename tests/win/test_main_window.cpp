@@ -364,13 +364,16 @@ TEST_F(MainWindowTest, CancelledPageSetupChangesNothing)
 
 TEST_F(MainWindowTest, StartUpFetchesTheDefaultPrinterAndAsksForMargins)
 {
-    EXPECT_EQ(Shell.PageSetup.lStructSize, 84u);
+    // The sizes the common dialogs accept in a 32-bit and in a 64-bit process.
+    const DWORD PageSetupSize = sizeof(void*) == 4 ? 84 : 128;
+    const DWORD PrintSetupSize = sizeof(void*) == 4 ? 66 : 120;
+    EXPECT_EQ(Shell.PageSetup.lStructSize, PageSetupSize);
     EXPECT_EQ(Shell.PageSetup.hwndOwner, Window);
     EXPECT_NE(Shell.PageSetup.hDevMode, nullptr);
     EXPECT_NE(Shell.PageSetup.hDevNames, nullptr);
     EXPECT_EQ(Shell.PageSetup.Flags & PSD_RETURNDEFAULT, 0u);
     EXPECT_NE(Shell.PageSetup.Flags & PSD_MARGINS, 0u);
-    EXPECT_EQ(Shell.PrintSetup.lStructSize, 66u);
+    EXPECT_EQ(Shell.PrintSetup.lStructSize, PrintSetupSize);
     EXPECT_EQ(Shell.PrintSetup.Flags, static_cast<DWORD>(PD_HIDEPRINTTOFILE | PD_NOSELECTION));
     EXPECT_EQ(Shell.PrintSetup.hDevMode, nullptr);
 

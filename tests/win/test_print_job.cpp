@@ -513,14 +513,16 @@ TEST_F(PrintJobTest, ACancelledJobPrintsNothingAndTheNextOnePrints)
     EXPECT_EQ(LastTitleWritten(QueueShort), "Print Mode: Bitmap Print, after a cancel");
 }
 
-// Within one-inch margins a Letter page at 2400 dpi needs a bitmap of 15600 x 21600 x 4 bytes,
-// 1.35 GB in one piece: more than this 32-bit process, which is not large-address-aware, has.
+// A whole Letter sheet at 2400 dpi needs a bitmap of 20400 x 26400 x 4 bytes, 2.15 GB in one
+// piece: more than a 32-bit process has, and more than GDI makes in one bitmap in a 64-bit one.
 TEST_F(PrintJobTest, ABitmapPageThatCannotBeMadeIsReportedAndNothingPrinted)
 {
     UsePrinter(Queue2400);
     size_t JobsBefore = FinishedJobs().size();
+    Setup.rtMargin = {0, 0, 0, 0};
     ExpectMessage("Unable to create page bitmap!", PRINT_MODE_BITMAP, BitmapModeCaption);
     ExpectNothingLeft();
+    Setup.rtMargin = {1000, 1000, 1000, 1000};
     ExpectPrinted(Queue2400, "Print Mode: Direct Print, 2400 dpi", JobsBefore);
 }
 

@@ -1,7 +1,9 @@
 """scripts/check-printer.sh: prints the test page on printers given by their PPDs, in each mode,
 paper and orientation asked for, and judges every page; see --help."""
 import argparse
+import multiprocessing
 import os
+import queue
 import re
 import signal
 import subprocess
@@ -10,15 +12,17 @@ import time
 
 from .pictures import difference_picture, page_picture
 from .printers import UsageError, find_printer
-from .printing import print_page
-from .report import Row, write_reports
+from .printing import Stopwatch, print_page
+from .report import Row, summary, write_reports
 from .session import Session
 from .spooler import NotPrinted
-from .verdict import judge_agreement, judge_page
+from .verdict import Check, judge_agreement, judge_page
 from .wine import BITMAP_CAPTION, DIRECT_CAPTION, ROOT, Program, mode_name
 
 MODES = {'direct': DIRECT_CAPTION, 'bitmap': BITMAP_CAPTION}
 ORIENTATIONS = {'portrait': ('portrait',), 'landscape': ('landscape',), 'both': ('portrait', 'landscape')}
+NO_ROOM = 'margins leave no room'
+NO_BITMAP = 'Unable to create page bitmap!'
 DESCRIPTION = """Prints the program's test page on each PRINTER with the real printtest.exe under Wine,
 driven as a user would (the mode chosen from the File menu, the margins and orientation typed into
 Page Setup, the printer confirmed in the Print dialog), through a private CUPS scheduler whose
@@ -34,8 +38,14 @@ machine's CUPS scheduler (its PPD is read from the scheduler). The report goes t
 over it, where the two modes differ, the figures and a verdict per check), report.md and
 junit.xml.
 
-Exit status: 0 when every check of every page passes, 1 when any fails or a page never reached the
-queue, 2 for bad arguments or a printer that cannot be used."""
+With --paper all every page size is printed on; where the margins leave no room on a sheet the
+report says what the program did. A printer whose PPD cannot be used, or that fails to be set
+up, is a failed row of the report: the others are checked all the same. --jobs checks several
+printers at once, --shard one share of them; the run ends with a summary of its printers, pages
+and failures, and where each page's time went.
+
+Exit status: 0 when every check of every page passes, 1 when any fails, a page never reached the
+queue or a printer could not be checked, 2 for bad arguments."""
 
 
 class Parser(argparse.ArgumentParser):
@@ -53,10 +63,46 @@ def listed(text, allowed, what):
     return list(dict.fromkeys(names))
 
 
+def share(text):
+    """I and N of --shard I/N."""
+    match = re.fullmatch(r'\s*(\d+)\s*/\s*(\d+)\s*', text)
+    if not match or not 1 <= int(match.group(1)) <= int(match.group(2)):
+        raise UsageError(f'--shard: {text} is not I/N with I from 1 to N')
+    return int(match.group(1)), int(match.group(2))
+
+
+def has_room(sheet, orientation, margins):
+    """Whether margins (left, top, right, bottom, in points) leave room for the page on the sheet."""
+    left, top, right, bottom = margins
+    across, down = sheet[::-1] if orientation == 'landscape' else sheet
+    return left + right < across and top + bottom < down
+
+
+def choose_papers(printer, options):
+    """The printer's page sizes to print on, by its PPD's names. The sizes named must leave room
+    for the margins; of all sizes, those that do not are printed on to see what the program does."""
+    if printer.problem:
+        return []
+    if options.paper == 'all':
+        return list(printer.papers)
+    names = [name.strip() for name in options.paper.split(',') if name.strip()] if options.paper else \
+        [printer.default_paper]
+    if not names:
+        raise UsageError('--paper: none given')
+    papers = list(dict.fromkeys(printer.find_paper(name) for name in names))
+    for paper in papers:
+        for orientation in options.orientations:
+            if not has_room(printer.sheet(paper), orientation, options.margin_points):
+                raise UsageError(f'--margins: they leave no room on {paper} {orientation}')
+    return papers
+
+
 def parse(arguments):
     parser = Parser(prog='check-printer.sh', description=DESCRIPTION, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument('printers', nargs='+', metavar='PRINTER', help='a PPD file, a CUPS driver PPD or a CUPS queue name')
-    parser.add_argument('--paper', metavar='NAME[,NAME...]', help="page sizes the PPD offers (default: the PPD's default)")
+    parser.add_argument('--paper', metavar='NAME[,NAME...]|all',
+                        help="page sizes the PPD offers, by its names or PWG media names (iso_a5_148x210mm), or all "
+                             "of them (default: the PPD's default)")
     parser.add_argument('--orientation', choices=ORIENTATIONS, default='portrait', help='default: portrait')
     parser.add_argument('--margins', metavar='L,T,R,B', default='1,1,1,1',
                         help='left, top, right and bottom margins, in inches (default 1,1,1,1)')
@@ -65,6 +111,11 @@ def parse(arguments):
     parser.add_argument('--tolerance', metavar='MM', type=float, default=0.1,
                         help='how far a line may lie from where it belongs, in mm (default 0.1; never less than '
                              '2 printer pixels)')
+    parser.add_argument('--jobs', metavar='N', type=int, default=1,
+                        help='printers checked at once, each session with its own display, scheduler and Wine prefix '
+                             '(default 1)')
+    parser.add_argument('--shard', metavar='I/N', default='1/1',
+                        help='check only the I-th of N shares of the printers, for a CI matrix (default 1/1)')
     parser.add_argument('--out', metavar='DIR', default=os.path.join(ROOT, 'build', 'check'),
                         help='where the report goes (default build/check)')
     options = parser.parse_args(arguments)
@@ -75,20 +126,15 @@ def parse(arguments):
     options.margins = [text.strip() for text in options.margins.split(',')]
     if not options.tolerance > 0:
         raise UsageError('--tolerance: must be more than 0')
-    options.printers = [find_printer(argument) for argument in options.printers]
+    if options.jobs < 1:
+        raise UsageError(f'--jobs: {options.jobs} is not 1 or more')
+    shard, shards = share(options.shard)
     per_inch = 25.4 if options.mm else 1
-    left, top, right, bottom = (float(text) / per_inch * 72 for text in options.margins)
-    options.papers = {}
-    for printer in options.printers:
-        papers = listed(options.paper, printer.papers, f'--paper for {printer.name}') if options.paper else \
-            [printer.default_paper]
-        for paper in papers:
-            width, height = printer.sheet(paper)
-            for orientation in options.orientations:
-                across, down = (height, width) if orientation == 'landscape' else (width, height)
-                if left + right >= across or top + bottom >= down:
-                    raise UsageError(f'--margins: they leave no room on {paper} {orientation}')
-        options.papers[printer.name] = papers
+    options.margin_points = [float(text) / per_inch * 72 for text in options.margins]
+    # Shares dealt in turn, so that each holds printers from all over the list; only this share's
+    # PPDs are read.
+    options.printers = [find_printer(argument) for argument in options.printers[shard - 1::shards]]
+    options.papers = [choose_papers(printer, options) for printer in options.printers]
     return options
 
 
@@ -97,64 +143,183 @@ def progress(text):
 
 
 class Counter:
+    """The pages of a check, done and to do, counted across its sessions."""
+
     def __init__(self, total):
-        self.done = 0
+        self.done = multiprocessing.Value('i', 0)
         self.total = total
 
+    def next(self):
+        with self.done.get_lock():
+            self.done.value += 1
+            return self.done.value
 
-def print_row(program, session, queue, printer, paper, orientation, options, counter):
+
+def step_times(steps):
+    return ', '.join(f'{step} {seconds:.2f}' for step, seconds in steps.items())
+
+
+def judge_no_room(page, caption):
+    """What the program did with margins that leave no room on the sheet: it makes no Bitmap page
+    and says so; a Direct page is drawn as the margins say, and not measured."""
+    if isinstance(page, NotPrinted):
+        said = f'nothing printed: {page}'
+        return [Check(NO_ROOM, caption == BITMAP_CAPTION and page.message == NO_BITMAP, said)]
+    printed = f'printed {page.pages} page(s) of {page.kind}, not measured'
+    return [Check(NO_ROOM, caption == DIRECT_CAPTION, printed)]
+
+
+def print_row(program, session, queue, printer, paper, orientation, options, counter, stopwatch):
     """Prints the page in each mode with the margins and orientation set, and judges it."""
     program.drive('page-setup', *options.margins, orientation)
     row = Row(printer, paper, orientation)
+    room = has_room(printer.sheet(paper), orientation, options.margin_points)
     for mode in options.modes:
         caption = MODES[mode]
         program.set_mode(caption)
-        started = time.monotonic()
+        stopwatch.lap('driving')
+        page_watch = Stopwatch()
         try:
-            page = print_page(program, session.spooler, queue, session.temp, None, options.margins, options.mm,
-                              orientation == 'landscape', printer.sheet(paper))
+            page = print_page(program, session.spooler, queue, session.temp, None, options.margins if room else None,
+                              options.mm, orientation == 'landscape', printer.sheet(paper), stopwatch=page_watch)
         except NotPrinted as failure:
             page = failure
-        row.add(caption, page, judge_page(page, caption, options.tolerance))
+        row.add(caption, page, judge_page(page, caption, options.tolerance) if room else judge_no_room(page, caption))
         row.pictures[caption] = page_picture(page, options.out, row.stem(mode))
-        counter.done += 1
-        progress(f'[{counter.done}/{counter.total}] {printer.name} {paper} {orientation} {mode_name(caption)}: '
-                 f'{row.summary(caption)} ({time.monotonic() - started:.1f} s)')
-    if len(options.modes) == 2:
+        page_watch.lap('pictures')
+        row.time(page_watch.steps)
+        stopwatch.lap('pages')
+        progress(f'[{counter.next()}/{counter.total}] {printer.name} {paper} {orientation} {mode_name(caption)}: '
+                 f'{row.summary(caption)} ({sum(page_watch.steps.values()):.1f} s: {step_times(page_watch.steps)})')
+    if len(options.modes) == 2 and room:
         direct, bitmap = row.pages[DIRECT_CAPTION], row.pages[BITMAP_CAPTION]
         differing = difference_picture(direct, bitmap, options.out, row.stem('difference'))
         row.pictures['difference'] = differing and differing[0]
         row.agreement = judge_agreement(direct, bitmap, options.tolerance, differing and differing[1])
+        stopwatch.lap('pictures')
     row.release()
     return row
 
 
-def check(options, build):
-    exe = os.path.join(build, 'printtest.exe')
-    uidriver = os.path.join(build, 'tools', 'uidriver.exe')
-    os.makedirs(options.out, exist_ok=True)
+def set_up_failed(printer, paper, orientation, problem, options, counter):
+    row = Row(printer, paper, orientation)
+    row.fail(problem)
+    for _ in options.modes if paper else ():
+        counter.next()
+    where = ' '.join(filter(None, (printer.name, paper, orientation)))
+    progress(f'[{counter.done.value}/{counter.total}] {where}: FAIL ({problem})')
+    return row
+
+
+def check_printer(session, number, options, counter):
+    """The rows of one printer: one per paper and orientation, or a failed one for each that could
+    not be set up; the time of each step goes to its rows."""
+    printer, papers = options.printers[number], options.papers[number]
+    ppd = os.path.join(session.temp, f'{number}.ppd')
+    with open(ppd, 'w', encoding='latin-1') as copy:
+        copy.write(printer.ppd)
     rows = []
-    counter = Counter(sum(len(options.papers[printer.name]) for printer in options.printers) *
-                      len(options.orientations) * len(options.modes))
+    for paper in papers:
+        done = []
+        stopwatch = Stopwatch()
+        try:
+            # The paper is the queue's default, which the program takes when it starts.
+            queue = re.sub(r'\W', '_', f'CHECK{number}_{paper}')[:30]
+            session.add_queue(queue, ppd, paper)
+            with Program(options.exe, options.uidriver) as program:
+                stopwatch.lap('start')
+                for orientation in options.orientations:
+                    done.append(print_row(program, session, queue, printer, paper, orientation, options, counter,
+                                          stopwatch))
+                program.exit()
+                stopwatch.lap('start')
+        except Exception as problem:
+            done += [set_up_failed(printer, paper, orientation, f'{type(problem).__name__}: {problem}', options,
+                                   counter) for orientation in options.orientations[len(done):]]
+        done[0].time({step: stopwatch.steps[step] for step in ('start', 'driving') if step in stopwatch.steps})
+        rows += done
+    return rows
+
+
+def run_session(slot, options, tasks, results, counter):
+    """One session checking the printers it takes from tasks until it takes None; tells results
+    when it is ready, which printer it starts and the rows it made, or why it could not go on."""
+    try:
+        with Session(options.build, options.mm, slot) as session:
+            results.put(('ready', slot, None))
+            for number in iter(tasks.get, None):
+                results.put(('started', slot, number))
+                results.put(('rows', number, check_printer(session, number, options, counter)))
+    except Exception as problem:
+        results.put(('broken', slot, f'{type(problem).__name__}: {problem}'))
+
+
+def run_sessions(options, counter):
+    """The rows of every printer, checked by options.jobs sessions at once (in this process when
+    one), and how long the sessions took to be ready."""
+    context = multiprocessing.get_context('fork')
+    tasks, results = (context.Queue(), context.Queue()) if options.jobs > 1 else (queue.Queue(), queue.Queue())
+    # A printer that cannot be used needs no session.
+    rows = {number: [set_up_failed(printer, None, None, f'cannot be used: {printer.problem}', options, counter)]
+            for number, printer in enumerate(options.printers) if printer.problem}
+    usable = [number for number in range(len(options.printers)) if number not in rows]
+    for number in usable:
+        tasks.put(number)
+    sessions = min(options.jobs, len(usable))
+    for _ in range(sessions):
+        tasks.put(None)
     started = time.monotonic()
-    with Session(build, options.mm) as session:
-        set_up = time.monotonic() - started
-        for number, printer in enumerate(options.printers, 1):
-            ppd = os.path.join(session.temp, f'{number}.ppd')
-            with open(ppd, 'w', encoding='latin-1') as copy:
-                copy.write(printer.ppd)
-            for paper in options.papers[printer.name]:
-                # The paper is the queue's default, which the program takes when it starts.
-                queue = re.sub(r'\W', '_', f'CHECK{number}_{paper}')[:30]
-                session.add_queue(queue, ppd, paper)
-                with Program(exe, uidriver) as program:
-                    rows += [print_row(program, session, queue, printer, paper, orientation, options, counter)
-                             for orientation in options.orientations]
-                    program.exit()
+    workers = []
+    if options.jobs > 1:
+        workers = [context.Process(target=run_session, args=(slot, options, tasks, results, counter))
+                   for slot in range(1, sessions + 1)]
+        for worker in workers:
+            worker.start()
+    elif usable:
+        run_session(1, options, tasks, results, counter)
+    running, broken, ready = {}, 'it stopped', 0.0
+    try:
+        while len(rows) < len(options.printers):
+            try:
+                kind, key, value = results.get(timeout=1)
+            except queue.Empty:
+                if any(worker.is_alive() for worker in workers):
+                    continue
+                break
+            if kind == 'ready':
+                ready = time.monotonic() - started
+            elif kind == 'started':
+                running[key] = value
+            elif kind == 'rows':
+                rows[key] = value
+            else:
+                broken = value
+    finally:
+        for worker in workers:
+            worker.terminate()
+            worker.join()
+    for number, printer in enumerate(options.printers):
+        if number not in rows:
+            lost = f'its session ended: {broken}' if number in running.values() else f'no session to check it: {broken}'
+            rows[number] = [set_up_failed(printer, None, None, lost, options, counter)]
+    return [row for number in sorted(rows) for row in rows[number]], ready
+
+
+def check(options, build):
+    options.build = build
+    options.exe = os.path.join(build, 'printtest.exe')
+    options.uidriver = os.path.join(build, 'tools', 'uidriver.exe')
+    os.makedirs(options.out, exist_ok=True)
+    counter = Counter(sum(len(papers) for papers in options.papers) * len(options.orientations) * len(options.modes))
+    started = time.monotonic()
+    rows, set_up = run_sessions(options, counter)
     elapsed = time.monotonic() - started
-    progress(f'{counter.done} pages measured in {elapsed:.0f} s ({set_up:.0f} s of it setting up): '
-             f'{counter.done / (elapsed - set_up) * 60:.1f} pages per minute')
+    pages = sum(len(row.pages) for row in rows)
+    progress(f'{pages} pages measured in {elapsed:.0f} s ({set_up:.0f} s of it setting up): '
+             f'{pages / max(elapsed - set_up, 1e-9) * 60:.1f} pages per minute')
     passed = write_reports(rows, options, options.out)
+    for line in summary(rows):
+        progress(line)
     progress(f'{"PASS" if passed else "FAIL"}: {os.path.join(options.out, "report.html")}')
     return 0 if passed else 1
 
@@ -170,12 +335,12 @@ def main(arguments):
     build = os.environ.get('PRINTTEST_BUILD')
     if not build:
         # Built only once the arguments are known to be good, and only what a check runs.
-        built = subprocess.run([os.path.join(ROOT, 'scripts', 'build.sh'), os.path.join(ROOT, 'build'), 'printtest',
-                                'uidriver'], capture_output=True, text=True)
+        built = subprocess.run([os.path.join(ROOT, 'scripts', 'build.sh'), os.environ['PRINTTEST_CHECK_ARCH'],
+                                os.path.join(ROOT, 'build'), 'printtest', 'uidriver'], capture_output=True, text=True)
         if built.returncode != 0:
             print(built.stdout + built.stderr, file=sys.stderr)
             return 2
-        build = os.path.join(ROOT, 'build', 'win')
+        build = os.path.join(ROOT, 'build', os.environ['PRINTTEST_CHECK_DIR'])
     return check(options, build)
 
 

@@ -17,6 +17,12 @@ IDM_MODE_BITMAP = 4
 STEP_TIMEOUT = 180
 
 
+def program_is_64_bit():
+    """Whether the program runs as a 64-bit process: the Wine loader chosen for it says
+    (scripts/arch.sh)."""
+    return os.environ.get('WINELOADER', '').endswith('64')
+
+
 def mode_name(caption):
     """Direct Print or Bitmap Print."""
     return caption[len(MODE_PREFIX):]

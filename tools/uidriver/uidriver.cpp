@@ -204,7 +204,7 @@ bool Memory()
     bool Read = GetProcessMemoryInfo(Process, &Counters, sizeof(Counters)) != 0;
     CloseHandle(Process);
     if (Read)
-        std::printf("%lu\n", static_cast<unsigned long>(Counters.PagefileUsage));
+        std::printf("%llu\n", static_cast<unsigned long long>(Counters.PagefileUsage));
     return Read || Fail("the program's memory cannot be read");
 }
 

@@ -1,0 +1,3 @@
+# The 64-bit Windows program, built with mingw-w64's GCC.
+set(target x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)
