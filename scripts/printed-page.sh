@@ -6,15 +6,21 @@
 #
 #   printed-page.sh [BUILD_DIR [bitmap]]
 #
-# BUILD_DIR is a CMake build folder of the project (default build/win, as scripts/build.sh
-# makes it); the fixture is started in it and stopped again, so no test may be running there.
+# BUILD_DIR is a CMake build folder of the project (default build/win, or build/win64 on a host
+# that runs 64-bit programs only, as scripts/build.sh makes them); the fixture is started in it
+# and stopped again, so no test may be running there.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${1:-$root/build/win}
+. "$root/scripts/arch.sh"
+arch=$(arch_chosen | head -n 1) || exit 1
+build=${1:-$root/build/$(arch_dir "$arch")}
 mode=${2:-}
 
-if [ ! -f "$build/CMakeCache.txt" ]; then "$root/scripts/build.sh" "$(dirname "$build")"; fi
+if [ ! -f "$build/CMakeCache.txt" ]; then "$root/scripts/build.sh" "$arch" "$(dirname "$build")"; fi
 build=$(cd "$build" && pwd)
+# The build's own Wine: the one its tests run with.
+export WINELOADER
+WINELOADER=$(sed -n 's/^WINE_LOADER:[A-Z]*=//p' "$build/CMakeCache.txt")
 cmake --build "$build" -j2 --target printtest uidriver >/dev/null
 
 display=$(sed -n 's/^PRINTTEST_DISPLAY:STRING=//p' "$build/CMakeCache.txt")
