@@ -7,7 +7,6 @@ as one sheet, as "soak jobs COUNT ONE_SHEET".
     soak.py EXE UIDRIVER CUPS_DIR QUEUE COUNT BITMAP_QUEUE BITMAP_COUNT
 """
 import sys
-import tempfile
 
 from pagecheck.spooler import Spooler
 from pagecheck.wine import BITMAP_CAPTION, DIRECT_CAPTION, Program
@@ -16,17 +15,16 @@ exe, uidriver, cups, queue, count, bitmap_queue, bitmap_count = sys.argv[1:8]
 count, bitmap_count = int(count), int(bitmap_count)
 last = count + bitmap_count
 noted = {1, 5, 50, count, last}
-with tempfile.TemporaryDirectory() as workdir:
-    spooler = Spooler(cups, workdir)
-    before = {name: spooler.last_job(name) for name in (queue, bitmap_queue)}
-    with Program(exe, uidriver) as program:
-        for number in range(1, last + 1):
-            alternating = number <= count
-            program.set_mode(DIRECT_CAPTION if alternating and number % 2 else BITMAP_CAPTION)
-            program.drive('print', queue if alternating else bitmap_queue)
-            if number in noted:
-                print(f'soak memory {number} {program.memory()}', flush=True)
-        jobs = (spooler.wait_for_jobs(queue, before[queue], count) +
-                spooler.wait_for_jobs(bitmap_queue, before[bitmap_queue], bitmap_count))
-        program.exit()
+spooler = Spooler(cups)
+before = {name: spooler.last_job(name) for name in (queue, bitmap_queue)}
+with Program(exe, uidriver) as program:
+    for number in range(1, last + 1):
+        alternating = number <= count
+        program.set_mode(DIRECT_CAPTION if alternating and number % 2 else BITMAP_CAPTION)
+        program.drive('print', queue if alternating else bitmap_queue)
+        if number in noted:
+            print(f'soak memory {number} {program.memory()}', flush=True)
+    jobs = (spooler.wait_for_jobs(queue, before[queue], count) +
+            spooler.wait_for_jobs(bitmap_queue, before[bitmap_queue], bitmap_count))
+    program.exit()
 print(f'soak jobs {len(jobs)} {sum(1 for job in jobs if job.state == "completed" and job.sheets == 1)}')

@@ -236,7 +236,8 @@ def check_printer(session, number, options, counter):
         except Exception as problem:
             done += [set_up_failed(printer, paper, orientation, f'{type(problem).__name__}: {problem}', options,
                                    counter) for orientation in options.orientations[len(done):]]
-        done[0].time({step: stopwatch.steps[step] for step in ('start', 'driving') if step in stopwatch.steps})
+        # Pages have their own times; the paper's steps around them go to its first row.
+        done[0].time({step: seconds for step, seconds in stopwatch.steps.items() if step != 'pages'})
         rows += done
     return rows
 
@@ -246,7 +247,7 @@ def run_session(slot, options, tasks, results, counter):
     when it is ready, which printer it starts and the rows it made, or why it could not go on."""
     try:
         with Session(options.build, options.mm, slot) as session:
-            results.put(('ready', slot, None))
+            results.put(('ready', slot, time.monotonic()))
             for number in iter(tasks.get, None):
                 results.put(('started', slot, number))
                 results.put(('rows', number, check_printer(session, number, options, counter)))
@@ -287,7 +288,7 @@ def run_sessions(options, counter):
                     continue
                 break
             if kind == 'ready':
-                ready = time.monotonic() - started
+                ready = max(ready, value - started)
             elif kind == 'started':
                 running[key] = value
             elif kind == 'rows':

@@ -34,8 +34,8 @@ def fixture_program():
     return Program(environment('PRINTTEST_EXE'), environment('PRINTTEST_UIDRIVER'))
 
 
-def fixture_spooler(workdir):
-    return Spooler(os.path.dirname(environment('CUPS_SERVER')), workdir)
+def fixture_spooler():
+    return Spooler(os.path.dirname(environment('CUPS_SERVER')))
 
 
 def work_directory():
@@ -56,7 +56,7 @@ def main(arguments):
             if arguments[2:] == ['bitmap']:
                 program.set_mode(BITMAP_CAPTION)
             program.drive('page-setup', '0.5', '0.5', '0.5', '0.5')
-            page = print_page(program, fixture_spooler(workdir), queue, workdir, queue)
+            page = print_page(program, fixture_spooler(), queue, workdir, queue)
             shutil.copyfile(page.document, arguments[1])
             program.exit()
     finally:

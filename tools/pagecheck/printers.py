@@ -1,12 +1,16 @@
 """The printers a check is asked for: a PPD file, a PPD of an installed CUPS driver named as
 `lpinfo -m` lists it (openprinting-ppds:0/ppd/openprinting/MAKER/FILE.ppd), or a queue of the
-machine's own CUPS scheduler whose PPD its server hands out. Whatever cannot be used is a UsageError, found before anything
-is started."""
-import http.client
+machine's own CUPS scheduler whose PPD its server hands out, read through libcups. An argument
+that names no printer is a UsageError, found before anything is started; a printer whose PPD
+cannot be used says why in its problem."""
 import os
 import re
-import socket
 import subprocess
+import tempfile
+
+import cups
+
+from .libcups import NEAR, PPDSizes, pwg_media, pwg_units
 
 FILTER_FOLDER = '/usr/lib/cups/filter'
 DRIVER_FOLDER = '/usr/lib/cups/driver'
@@ -17,82 +21,116 @@ class UsageError(Exception):
 
 
 def ppd_value(ppd, keyword):
-    """The value of the PPD text's first *keyword line, without its quotes; None when it has none."""
-    match = re.search(rf'^\*{keyword}:\s*"?([^"\r\n]*)"?', ppd, re.M)
-    return match.group(1).strip() if match else None
+    """The value of a cups.PPD's first *keyword line, without its quotes; None when it has none."""
+    found = ppd.findAttr(keyword)
+    return found.value.strip() if found and found.value else None
 
 
 class Printer:
-    """name is what the report calls it; ppd the PPD's text; papers the page sizes it offers
-    with their (width, height) in points."""
+    """name is what the report calls it; ppd the PPD's text; papers the page sizes it offers, in
+    the PPD's order, with their (width, height) in points. A printer that cannot be used has a
+    problem, which says why, and no papers."""
 
-    def __init__(self, name, ppd):
+    def __init__(self, name, path):
         self.name = name
-        self.ppd = ppd
-        if not ppd.startswith('*PPD-Adobe'):
-            raise UsageError(f'{name}: not a PPD file')
-        self.model = ppd_value(ppd, 'ModelName') or name
-        self.default_paper = ppd_value(ppd, 'DefaultPageSize')
+        self.model = name
+        self.default_paper = None
         self.papers = {}
-        for size, width, height in re.findall(r'^\*PaperDimension\s+([^/:\s]+)[^:]*:\s*"\s*([\d.]+)\s+([\d.]+)',
-                                              ppd, re.M):
-            self.papers[size] = (float(width), float(height))
-        for filter_line in re.findall(r'^\*cupsFilter2?:\s*"([^"]*)"', ppd, re.M):
+        self.problem = None
+        with open(path, encoding='latin-1') as ppd:
+            self.ppd = ppd.read()
+        try:
+            self.read(path)
+        except UsageError as problem:
+            self.problem = str(problem)
+            self.papers = {}
+
+    def read(self, path):
+        # libcups reads it as the scheduler will: *Include followed, the last of a keyword's
+        # defaults taken, cupsFilter2 lines in place of cupsFilter ones.
+        with PPDSizes(path) as sizes:
+            if sizes.error:
+                raise UsageError(f'{self.name}: not a PPD file libcups can read: {sizes.error}')
+            ppd = cups.PPD(path)
+            self.model = ppd_value(ppd, 'ModelName') or self.name
+            page_size = ppd.findOption('PageSize')
+            for choice in page_size.choices if page_size else []:
+                size = sizes.size(choice['choice'])
+                if size:
+                    self.papers[choice['choice']] = size[:2]
+        if not self.papers:
+            raise UsageError(f'{self.name}: its PPD offers no page size')
+        self.default_paper = page_size.defchoice if page_size.defchoice in self.papers else next(iter(self.papers))
+        filters = [found.value for found in ppd.attributes if found.name == 'cupsFilter2'] or \
+            [found.value for found in ppd.attributes if found.name == 'cupsFilter']
+        for filter_line in filters:
             program = filter_line.split()[-1]
             path = program if program.startswith('/') else os.path.join(FILTER_FOLDER, program)
             if program != '-' and not os.access(path, os.X_OK):
-                raise UsageError(f'{name}: its PPD needs the filter {program}, which is not installed')
+                raise UsageError(f'{self.name}: its PPD needs the filter {program}, which is not installed')
 
     def sheet(self, paper):
         if paper not in self.papers:
             raise UsageError(f'{self.name}: no paper {paper}; it offers {", ".join(sorted(self.papers))}')
         return self.papers[paper]
 
+    def find_paper(self, name):
+        """The page size offered under name, or the one a PWG media name (iso_a5_148x210mm) stands
+        for: of the sizes within 5 points of it, as libcups matches them, the usual PPD name, else
+        the nearest."""
+        if name in self.papers:
+            return name
+        media = pwg_media(name)
+        if not media:
+            raise UsageError(f'--paper for {self.name}: {name} is not one of {", ".join(self.papers)}, '
+                             f'nor a PWG media name')
+        width, length, usual = media
+        near = {paper: abs(pwg_units(across) - width) + abs(pwg_units(down) - length)
+                for paper, (across, down) in self.papers.items()
+                if abs(pwg_units(across) - width) < NEAR and abs(pwg_units(down) - length) < NEAR}
+        if not near:
+            raise UsageError(f'--paper for {self.name}: {name}, {width / 100:g} x {length / 100:g} mm, '
+                             f'is none of its page sizes')
+        return usual if usual in near else min(near, key=near.get)
 
-class UnixConnection(http.client.HTTPConnection):
-    def __init__(self, path):
-        super().__init__('localhost')
-        self.path = path
 
-    def connect(self):
-        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        self.sock.connect(self.path)
-
-
-def queue_ppd(queue):
-    """The PPD of a queue of the scheduler the CUPS client tools talk to."""
-    known = subprocess.run(['lpstat', '-p', queue], capture_output=True, text=True)
-    if known.returncode != 0:
+def queue_printer(queue):
+    """The printer of a queue of the scheduler the CUPS client tools talk to, with the PPD it
+    hands out."""
+    try:
+        connection = cups.Connection()
+    except RuntimeError as problem:
+        raise UsageError(f'{queue}: no such PPD file, and no CUPS scheduler to ask for a queue: {problem}') from None
+    if queue not in connection.getPrinters():
         raise UsageError(f'{queue}: no such PPD file, nor a queue of this machine\'s CUPS scheduler')
-    server = subprocess.run(['lpstat', '-H'], capture_output=True, text=True).stdout.strip()
-    if server.startswith('/'):
-        connection = UnixConnection(server)
-    else:
-        host, _, port = server.partition(':')
-        connection = http.client.HTTPConnection(host, int(port or 631))
-    connection.request('GET', f'/printers/{queue}.ppd')
-    answer = connection.getresponse()
-    if answer.status != 200:
-        raise UsageError(f'{queue}: the scheduler has no PPD for this queue (a driverless or raw queue)')
-    return answer.read().decode('latin-1')
+    try:
+        path = connection.getPPD(queue)
+    except cups.HTTPError:
+        raise UsageError(f'{queue}: the scheduler has no PPD for this queue (a driverless or raw queue)') from None
+    try:
+        return Printer(queue, path)
+    finally:
+        os.remove(path)
 
 
-def driver_ppd(uri):
-    """The PPD a CUPS driver program writes for its URI."""
+def driver_printer(uri, name):
+    """The printer of the PPD a CUPS driver program writes for its URI."""
     program = os.path.join(DRIVER_FOLDER, uri.split(':', 1)[0])
     written = subprocess.run([program, 'cat', uri], capture_output=True) if os.access(program, os.X_OK) else None
     if not written or written.returncode != 0 or not written.stdout:
         raise UsageError(f'{uri}: no installed CUPS driver has this PPD')
-    return written.stdout.decode('latin-1')
+    with tempfile.NamedTemporaryFile(suffix='.ppd') as ppd:
+        ppd.write(written.stdout)
+        ppd.flush()
+        return Printer(name, ppd.name)
 
 
 def find_printer(argument):
     name = os.path.splitext(os.path.basename(argument))[0]
     if os.path.isfile(argument):
-        with open(argument, encoding='latin-1') as ppd:
-            return Printer(name, ppd.read())
+        return Printer(name, argument)
     if re.match(r'[\w-]+:', argument):
-        return Printer(name, driver_ppd(argument))
+        return driver_printer(argument, name)
     if '/' in argument or argument.lower().endswith('.ppd'):
         raise UsageError(f'{argument}: no such PPD file')
-    return Printer(argument, queue_ppd(argument))
+    return queue_printer(argument)

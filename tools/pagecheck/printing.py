@@ -1,6 +1,7 @@
 """One print of the test page, from the press of OK in the Print dialog to its measured sheet."""
 import os
 import shutil
+import time
 
 from .measure import Measurement, Placement
 from .document import Document
@@ -8,13 +9,30 @@ from .sheet import Sheet, View, render
 from .spooler import ARRIVAL_TIMEOUT, NotPrinted
 
 
+class Stopwatch:
+    """Seconds spent in each step of a check, added up by step, in the order first met."""
+
+    def __init__(self):
+        self.steps = {}
+        self.mark = time.monotonic()
+
+    def lap(self, step):
+        """Adds the time since the last lap to step."""
+        now = time.monotonic()
+        self.steps[step] = self.steps.get(step, 0.0) + now - self.mark
+        self.mark = now
+
+
 class PrintedPage:
     """One job as it reached the queue: the CUPS job, its document's kind, title and page count,
     and the figures of its first page when the margins it was laid out with are given. dpi is
     the printer's (x, y) resolution across the sheet, sheet_points the sheet's size when the
-    page may not say it; turn is the PPD's LandscapeOrientation for a landscape page."""
+    page may not say it; turn is the PPD's LandscapeOrientation for a landscape page. The time
+    of rendering and measuring goes to stopwatch."""
 
-    def __init__(self, job, path, dpi, turn, workdir, margins=None, metric=False, sheet_points=None):
+    def __init__(self, job, path, dpi, turn, workdir, margins=None, metric=False, sheet_points=None,
+                 stopwatch=None):
+        stopwatch = stopwatch or Stopwatch()
         self.job = job
         self.document = path
         document = Document(path)
@@ -34,6 +52,7 @@ class PrintedPage:
         self.pages = len(files)
         if files:
             sheet = Sheet(files[0])
+            stopwatch.lap('render')
             self.sheet_size = (sheet.width, sheet.height)
             self.view = View(sheet, turn)
             width, height = self.view.width, self.view.height
@@ -46,25 +65,33 @@ class PrintedPage:
                 self.measurement = Measurement(self.view, Placement(self.dpi, margins, metric, width, height))
             for file in files:
                 os.remove(file)
+        stopwatch.lap('measure')
 
 
 def print_page(program, spooler, queue, workdir, printer=None, margins=None, metric=False, landscape=False,
-               sheet_points=None, dpi=None):
+               sheet_points=None, dpi=None, stopwatch=None):
     """Prints the page the program shows and waits for its job on queue; returns it rendered, or
     raises NotPrinted. printer is the name to pick in the Print dialog; without one the dialog's
-    choice stands. The page is rendered and measured at the queue's resolution, or at dpi."""
+    choice stands. The page is rendered and measured at the queue's resolution, or at dpi. Each
+    step's time goes to stopwatch: the Print dialog, the job (the program and Wine's driver), the
+    scheduler's filters, rendering and measuring."""
+    stopwatch = stopwatch or Stopwatch()
     before = spooler.last_job(queue)
     # The queue writes each job over the last; no file afterwards means no output at all.
     if os.path.exists(spooler.output(queue)):
         os.remove(spooler.output(queue))
     program.drive('print', *([printer] if printer else []))
+    stopwatch.lap('dialog')
     message = program.answer_message()
+    stopwatch.lap('job')
     try:
         # The program sends its job before it is idle again: one that has not arrived soon after
         # never will.
         jobs = spooler.wait_for_jobs(queue, before, 1, arrival=0 if message else ARRIVAL_TIMEOUT)
     except NotPrinted:
         raise NotPrinted('no job reached the queue', message) from None
+    finally:
+        stopwatch.lap('filters')
     if len(jobs) != 1:
         raise AssertionError(f'one print gave the jobs {jobs}')
     if jobs[0].state != 'completed':
@@ -74,4 +101,5 @@ def print_page(program, spooler, queue, workdir, printer=None, margins=None, met
     kept = os.path.join(workdir, f'{queue}-{jobs[0].id}.out')
     shutil.copyfile(spooler.output(queue), kept)
     turn = spooler.landscape_turn(queue) if landscape else None
-    return PrintedPage(jobs[0], kept, dpi or spooler.resolution(queue), turn, workdir, margins, metric, sheet_points)
+    return PrintedPage(jobs[0], kept, dpi or spooler.resolution(queue), turn, workdir, margins, metric, sheet_points,
+                       stopwatch)

@@ -1,17 +1,21 @@
 """The report of a check: one row per printer, paper and orientation, both modes side by side,
-written as report.html, report.md and junit.xml."""
+grouped by paper size, written as report.html, report.md and junit.xml, and its summary."""
 import html
 import os
 import re
 from xml.sax.saxutils import quoteattr, escape
 
-from .verdict import AGREE, PAGE_CHECKS
+from .verdict import AGREE, PAGE_CHECKS, Check
 from .wine import mode_name
 
 VERDICTS = {True: 'pass', False: 'FAIL', None: 'not measured'}
+SET_UP = 'set up'
 
 
 class Row:
+    """A printer's pages on one paper and orientation and their checks; problem says why none
+    could be printed. steps holds the seconds each step of its pages took."""
+
     def __init__(self, printer, paper, orientation):
         self.printer = printer
         self.paper = paper
@@ -20,10 +24,19 @@ class Row:
         self.checks = {}
         self.pictures = {}
         self.agreement = None
+        self.problem = None
+        self.steps = {}
 
     @property
     def title(self):
-        return f'{self.printer.name} ({self.printer.model}), {self.paper}, {self.orientation}'
+        return ', '.join(filter(None, (f'{self.printer.name} ({self.printer.model})', self.paper, self.orientation)))
+
+    def fail(self, problem):
+        self.problem = problem
+
+    def time(self, steps):
+        for step, seconds in steps.items():
+            self.steps[step] = self.steps.get(step, 0.0) + seconds
 
     def stem(self, what):
         return re.sub(r'[^\w.-]', '_', f'{self.printer.name}-{self.paper}-{self.orientation}-{what}')
@@ -38,6 +51,8 @@ class Row:
 
     def all_checks(self):
         """(mode, check) for every check of the row."""
+        if self.problem:
+            return [('printer', Check(SET_UP, False, self.problem))]
         found = [(mode_name(caption), check) for caption, checks in self.checks.items() for check in checks]
         return found + ([('both', self.agreement)] if self.agreement else [])
 
@@ -66,48 +81,83 @@ td, th { border: 1px solid #aaa; padding: 4px 6px; vertical-align: top; font-siz
 .pass { background: #e4f5e4; } .FAIL { background: #f8dcdc; } .not { background: #f3ecd0; }"""
 
 
-def write_html(rows, path, heading):
+def by_paper(rows):
+    """The rows grouped by paper size, in the order the sizes first come; rows of printers that
+    could not be set up on any paper last."""
+    groups = {}
+    for row in rows:
+        groups.setdefault(row.paper or 'No paper: the printer could not be set up', []).append(row)
+    return groups.items()
+
+
+def row_html(row):
+    if row.problem:
+        return [f'<h3>{html.escape(row.title)}: FAIL</h3><p class="FAIL">{html.escape(row.problem)}</p>']
+    modes = list(row.checks)
+    parts = [f'<h3>{html.escape(row.title)}: {"pass" if row.passed() else "FAIL"}</h3><table><tr><th></th>']
+    parts += [f'<th>{html.escape(caption)}</th>' for caption in modes]
+    if row.agreement:
+        parts.append('<th>Where they differ</th>')
+    parts.append('</tr><tr><td></td>')
+    parts += [f'<td>{picture_html(row.pictures.get(caption))}</td>' for caption in modes]
+    if row.agreement:
+        parts.append(f'<td>{picture_html(row.pictures.get("difference"))}</td>')
+    parts.append('</tr>')
+    for index, check in enumerate(row.checks[modes[0]]):
+        parts.append(f'<tr><th>{html.escape(check.name)}</th>')
+        parts += [cell_html(row.checks[caption][index]) for caption in modes]
+        if row.agreement:
+            parts.append(cell_html(row.agreement) if index == 0 else '<td></td>')
+        parts.append('</tr>')
+    parts.append('</table>')
+    return parts
+
+
+def write_html(rows, path, heading, ending):
     parts = [f'<!DOCTYPE html><html><head><meta charset="utf-8"><title>Printer check</title><style>{STYLE}</style>'
              f'</head><body><h1>Printer check</h1><p>{html.escape(heading)}. The red frame on each page is where the '
              f'border\'s outer edges belong; on the difference picture, red marks ink on one page only.</p>']
-    for row in rows:
-        modes = list(row.checks)
-        parts.append(f'<h2>{html.escape(row.title)}: {"pass" if row.passed() else "FAIL"}</h2><table><tr><th></th>')
-        parts += [f'<th>{html.escape(caption)}</th>' for caption in modes]
-        if row.agreement:
-            parts.append('<th>Where they differ</th>')
-        parts.append('</tr><tr><td></td>')
-        parts += [f'<td>{picture_html(row.pictures.get(caption))}</td>' for caption in modes]
-        if row.agreement:
-            parts.append(f'<td>{picture_html(row.pictures.get("difference"))}</td>')
-        parts.append('</tr>')
-        for index, name in enumerate(PAGE_CHECKS):
-            parts.append(f'<tr><th>{html.escape(name)}</th>')
-            parts += [cell_html(row.checks[caption][index]) for caption in modes]
-            if row.agreement:
-                parts.append(cell_html(row.agreement) if index == 0 else '<td></td>')
-            parts.append('</tr>')
-        parts.append('</table>')
+    for paper, group in by_paper(rows):
+        parts.append(f'<h2>{html.escape(paper)}</h2>')
+        for row in group:
+            parts += row_html(row)
+    parts.append('<h2>Summary</h2>' + ''.join(f'<p>{html.escape(line)}</p>' for line in ending))
     parts.append('</body></html>')
     with open(path, 'w') as page:
         page.write('\n'.join(parts))
 
 
-def write_md(rows, path, heading):
-    lines = ['# Printer check', '', heading + '.', '',
-             '| Printer | Paper | Orientation | Mode | Verdict | ' + ' | '.join(PAGE_CHECKS) + f' | {AGREE} | Page |',
-             '|' + '---|' * (len(PAGE_CHECKS) + 7)]
-    for row in rows:
-        for number, (caption, checks) in enumerate(row.checks.items()):
-            mode = mode_name(caption)
-            agreement = row.agreement if number == 0 else None
-            links = [f'[{mode}]({row.pictures[caption]})'] if row.pictures.get(caption) else []
-            if agreement and row.pictures.get('difference'):
-                links.append(f'[difference]({row.pictures["difference"]})')
-            cells = [row.printer.name, row.paper, row.orientation, mode, 'pass' if row.summary(caption) == 'pass' else 'FAIL']
-            cells += [f'{VERDICTS[check.passed]}: {check.figure}' for check in checks]
-            cells += [f'{VERDICTS[agreement.passed]}: {agreement.figure}' if agreement else '', ' '.join(links)]
-            lines.append('| ' + ' | '.join(cell.replace('|', '\\|') for cell in cells) + ' |')
+def check_cell(check):
+    named = '' if check.name in PAGE_CHECKS else f' ({check.name})'
+    return f'{VERDICTS[check.passed]}{named}: {check.figure}'
+
+
+def md_lines(row):
+    if row.problem:
+        cells = [row.printer.name, row.paper or '', row.orientation or '', '', 'FAIL', check_cell(row.all_checks()[0][1])]
+        return [cells + [''] * (len(PAGE_CHECKS) + 1)]
+    lines = []
+    for number, (caption, checks) in enumerate(row.checks.items()):
+        mode = mode_name(caption)
+        agreement = row.agreement if number == 0 else None
+        links = [f'[{mode}]({row.pictures[caption]})'] if row.pictures.get(caption) else []
+        if agreement and row.pictures.get('difference'):
+            links.append(f'[difference]({row.pictures["difference"]})')
+        cells = [row.printer.name, row.paper, row.orientation, mode, 'pass' if row.summary(caption) == 'pass' else 'FAIL']
+        cells += [check_cell(check) for check in checks] + [''] * (len(PAGE_CHECKS) - len(checks))
+        lines.append(cells + [f'{VERDICTS[agreement.passed]}: {agreement.figure}' if agreement else '', ' '.join(links)])
+    return lines
+
+
+def write_md(rows, path, heading, ending):
+    lines = ['# Printer check', '', heading + '.']
+    for paper, group in by_paper(rows):
+        lines += ['', f'## {paper}', '',
+                  '| Printer | Paper | Orientation | Mode | Verdict | ' + ' | '.join(PAGE_CHECKS) + f' | {AGREE} | Page |',
+                  '|' + '---|' * (len(PAGE_CHECKS) + 7)]
+        lines += ['| ' + ' | '.join(cell.replace('|', '\\|') for cell in cells) + ' |'
+                  for row in group for cells in md_lines(row)]
+    lines += ['', '## Summary', ''] + [line + '  ' for line in ending]
     with open(path, 'w') as report:
         report.write('\n'.join(lines) + '\n')
 
@@ -132,12 +182,39 @@ def write_junit(rows, path):
         report.write('<?xml version="1.0" encoding="UTF-8"?>\n<testsuites>' + '\n'.join(suites) + '</testsuites>\n')
 
 
+def summary(rows):
+    """Lines saying how many printers and pages were checked, how many passed, the failures by
+    check, and where the pages' time went."""
+    printers = {id(row.printer) for row in rows}
+    pages = [(row, caption) for row in rows for caption in row.checks]
+    passed = sum(row.summary(caption) == 'pass' for row, caption in pages)
+    failures = {}
+    for row in rows:
+        for _, check in row.all_checks():
+            if check.passed is not True:
+                failures[check.name] = failures.get(check.name, 0) + 1
+    unusable = sum(1 for row in rows if row.problem)
+    lines = [f'{len(printers)} printer(s), {len(pages)} page(s): {passed} passed every check, '
+             f'{len(pages) - passed} failed one; {unusable} printer, paper or orientation could not be checked']
+    lines.append('Failures by check: ' + (', '.join(f'{name} {count}' for name, count in failures.items()) or 'none'))
+    steps = {}
+    for row in rows:
+        for step, seconds in row.steps.items():
+            steps[step] = steps.get(step, 0.0) + seconds
+    if pages:
+        total = sum(steps.values())
+        lines.append(f'Time per page: {total / len(pages):.2f} s, of it ' +
+                     ', '.join(f'{step} {seconds / len(pages):.2f} s' for step, seconds in steps.items()))
+    return lines
+
+
 def write_reports(rows, options, folder):
     """Writes the three reports; returns whether every check of every row passed."""
     units = 'mm' if options.mm else 'inches'
     heading = (f'Margins {",".join(options.margins)} {units} (left, top, right, bottom), tolerance '
                f'{options.tolerance} mm (at least 2 printer pixels)')
-    write_html(rows, os.path.join(folder, 'report.html'), heading)
-    write_md(rows, os.path.join(folder, 'report.md'), heading)
+    ending = summary(rows)
+    write_html(rows, os.path.join(folder, 'report.html'), heading, ending)
+    write_md(rows, os.path.join(folder, 'report.md'), heading, ending)
     write_junit(rows, os.path.join(folder, 'junit.xml'))
     return all(row.passed() for row in rows)

@@ -18,9 +18,13 @@ def cups(function, folder):
 
 
 class Session:
-    def __init__(self, build, metric):
+    """slot numbers the sessions of one check that run at once; each has its own Wine prefix,
+    check-prefix, check-prefix-2, ..."""
+
+    def __init__(self, build, metric, slot=1):
         self.build = build
         self.metric = metric
+        self.prefix_name = 'check-prefix' if slot == 1 else f'check-prefix-{slot}'
         self.prefix = None
         self.temp = tempfile.mkdtemp(prefix='printtest-check-')
         # The scheduler's filters run as another user, inside this folder.
@@ -50,8 +54,8 @@ class Session:
             raise RuntimeError('Xvfb did not start')
         cups('cups_start', self.cups)
         os.environ.update({'DISPLAY': ':' + display, 'CUPS_SERVER': os.path.join(self.cups, 'cups.sock'),
-                           'WINEPREFIX': os.path.join(self.build, 'check-prefix')})
-        self.spooler = Spooler(self.cups, self.temp)
+                           'WINEPREFIX': os.path.join(self.build, self.prefix_name)})
+        self.spooler = Spooler(self.cups)
         self.prefix = os.environ['WINEPREFIX']
         subprocess.run([os.path.join(ROOT, 'scripts', 'wine-prefix.sh')], check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

@@ -1,35 +1,20 @@
 """A private CUPS scheduler seen from outside: its jobs, its queues' PPDs and the files its
 file-backed queues write (scripts/cups-private.sh makes them)."""
-import csv
-import io
 import os
 import re
-import subprocess
 import time
-import urllib.parse
+
+import cups
 
 from .printers import ppd_value
-from .wine import STEP_TIMEOUT
 
 JOB_TIMEOUT = 180
 # How long a job may take to reach the scheduler once the program has sent it.
 ARRIVAL_TIMEOUT = 20
 
-GET_JOBS = """{
-    OPERATION Get-Jobs
-    GROUP operation-attributes-tag
-    ATTR charset attributes-charset utf-8
-    ATTR naturalLanguage attributes-natural-language en
-    ATTR uri printer-uri $uri
-    ATTR name requesting-user-name $user
-    ATTR keyword which-jobs all
-    ATTR keyword requested-attributes job-id,job-name,job-state,job-media-sheets-completed
-    DISPLAY job-id
-    DISPLAY job-name
-    DISPLAY job-state
-    DISPLAY job-media-sheets-completed
-}
-"""
+# The job-state values of IPP.
+JOB_STATES = {3: 'pending', 4: 'pending-held', 5: 'processing', 6: 'processing-stopped', 7: 'canceled', 8: 'aborted',
+              9: 'completed'}
 # States a job leaves no more by itself: a job stopped by a failing filter waits for someone.
 FINISHED_STATES = ('completed', 'canceled', 'aborted', 'processing-stopped')
 
@@ -45,11 +30,11 @@ class NotPrinted(AssertionError):
 
 
 class Job:
-    def __init__(self, row):
-        self.id = int(row['job-id'])
-        self.name = row.get('job-name', '')
-        self.state = row.get('job-state', '')
-        self.sheets = int(row.get('job-media-sheets-completed') or 0)
+    def __init__(self, number, attributes):
+        self.id = number
+        self.name = attributes.get('job-name', '')
+        self.state = JOB_STATES.get(attributes.get('job-state'), '')
+        self.sheets = attributes.get('job-media-sheets-completed') or 0
 
     def __repr__(self):
         return f'job {self.id} "{self.name}" {self.state}, {self.sheets} sheet(s)'
@@ -65,16 +50,13 @@ def resolution(text):
 class Spooler:
     """The scheduler whose socket, PPDs and output live in the folder cups."""
 
-    def __init__(self, cups, workdir):
+    def __init__(self, cups):
         self.cups = cups
         self.socket = os.path.join(cups, 'cups.sock')
-        self.request = os.path.join(workdir, 'get-jobs.test')
-        with open(self.request, 'w') as request:
-            request.write(GET_JOBS)
+        self.connection = None
 
     def ppd_value(self, queue, keyword):
-        with open(os.path.join(self.cups, 'ppd', queue + '.ppd'), encoding='latin-1') as ppd:
-            return ppd_value(ppd.read(), keyword)
+        return ppd_value(cups.PPD(os.path.join(self.cups, 'ppd', queue + '.ppd')), keyword)
 
     def resolution(self, queue):
         return resolution(self.ppd_value(queue, 'DefaultResolution'))
@@ -86,13 +68,14 @@ class Spooler:
         return os.path.join(self.cups, 'out', queue + '.ps')
 
     def jobs(self, queue):
-        uri = f'ipp://{urllib.parse.quote(self.socket, safe="")}/printers/{queue}'
-        result = subprocess.run(['ipptool', '-c', uri, self.request], capture_output=True, text=True,
-                                timeout=STEP_TIMEOUT)
-        if result.returncode != 0:
-            raise RuntimeError(f'ipptool failed: {result.stdout}{result.stderr}')
-        return sorted((Job(row) for row in csv.DictReader(io.StringIO(result.stdout)) if row.get('job-id')),
-                      key=lambda job: job.id)
+        """The queue's jobs sent by this user, Wine's among them (the job names of other users are
+        private), oldest first."""
+        if not self.connection:
+            self.connection = cups.Connection(host=self.socket)
+        found = self.connection.getJobs(which_jobs='all', my_jobs=True, requested_attributes=[
+            'job-id', 'job-name', 'job-state', 'job-media-sheets-completed', 'job-printer-uri'])
+        return [Job(number, attributes) for number, attributes in sorted(found.items())
+                if attributes.get('job-printer-uri', '').endswith(f'/printers/{queue}')]
 
     def last_job(self, queue):
         jobs = self.jobs(queue)

@@ -1,0 +1,76 @@
+"""The few calls of libcups that python3-cups does not bind: why a PPD cannot be read, its page
+sizes with their imageable areas, and the sizes PWG media names stand for."""
+import ctypes
+
+LIBCUPS = ctypes.CDLL('libcups.so.2')
+
+
+class PageSize(ctypes.Structure):
+    """ppd_size_t: a page size in points, its imageable area measured from the sheet's lower left."""
+    _fields_ = [('marked', ctypes.c_int), ('name', ctypes.c_char * 41), ('width', ctypes.c_float),
+                ('length', ctypes.c_float), ('left', ctypes.c_float), ('bottom', ctypes.c_float),
+                ('right', ctypes.c_float), ('top', ctypes.c_float)]
+
+
+class Media(ctypes.Structure):
+    """pwg_media_t: a PWG media name, its legacy and PPD names, its size in hundredths of a mm."""
+    _fields_ = [('pwg', ctypes.c_char_p), ('legacy', ctypes.c_char_p), ('ppd', ctypes.c_char_p),
+                ('width', ctypes.c_int), ('length', ctypes.c_int)]
+
+
+LIBCUPS.ppdOpenFile.restype = ctypes.c_void_p
+LIBCUPS.ppdOpenFile.argtypes = [ctypes.c_char_p]
+LIBCUPS.ppdClose.argtypes = [ctypes.c_void_p]
+LIBCUPS.ppdPageSize.restype = ctypes.POINTER(PageSize)
+LIBCUPS.ppdPageSize.argtypes = [ctypes.c_void_p, ctypes.c_char_p]
+LIBCUPS.ppdLastError.argtypes = [ctypes.POINTER(ctypes.c_int)]
+LIBCUPS.ppdErrorString.restype = ctypes.c_char_p
+LIBCUPS.pwgMediaForPWG.restype = ctypes.POINTER(Media)
+LIBCUPS.pwgMediaForPWG.argtypes = [ctypes.c_char_p]
+
+
+def pwg_units(points):
+    """Points in hundredths of a millimetre, rounded as CUPS rounds a PPD's sizes (PWG_FROM_POINTS)."""
+    return int((points * 2540 + 36) / 72)
+
+
+# libcups takes sizes within 5 points of each other for the same media (pwgMediaForSize), as
+# Adobe's size matching does: a PPD's A4 of 595 x 842 points is 209.9 x 297.0 mm.
+NEAR = 176
+
+
+class PPDSizes:
+    """A PPD opened by libcups only for its page sizes; error says why it could not be read."""
+
+    def __init__(self, path):
+        self.handle = LIBCUPS.ppdOpenFile(path.encode())
+        self.error = None
+        if not self.handle:
+            line = ctypes.c_int()
+            status = LIBCUPS.ppdLastError(ctypes.byref(line))
+            self.error = f'{LIBCUPS.ppdErrorString(status).decode()} on line {line.value}'
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self.handle:
+            LIBCUPS.ppdClose(self.handle)
+
+    def size(self, name):
+        """(width, length, left, bottom, right, top) in points, or None for a size it lacks."""
+        found = LIBCUPS.ppdPageSize(self.handle, name.encode('latin-1'))
+        if not found or found.contents.width <= 0:
+            return None
+        size = found.contents
+        return size.width, size.length, size.left, size.bottom, size.right, size.top
+
+
+def pwg_media(name):
+    """(width, length) in hundredths of a millimetre and the usual PPD name of a PWG media name,
+    or None when it is not one."""
+    found = LIBCUPS.pwgMediaForPWG(name.encode())
+    if not found or not found.contents.width:
+        return None
+    media = found.contents
+    return media.width, media.length, media.ppd.decode() if media.ppd else None
