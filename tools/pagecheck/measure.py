@@ -5,9 +5,11 @@ from .sheet import centre, nearest_run, runs
 class Placement:
     """Where the program should put the test page on the sheet: the border's outer edges at
     the margins, measured from the sheet's edges, in printer pixels (fractions kept). dpi is the
-    (x, y) resolution along the page as it was laid out."""
+    (x, y) resolution the page is measured at, along the page; layout the one the program drew
+    it at, when the printer's driver gave it another: sizes it rounds are whole pixels there, and
+    grain is how many printer pixels one of them spans."""
 
-    def __init__(self, dpi, margins, metric, width, height):
+    def __init__(self, dpi, margins, metric, width, height, layout=None):
         units = 2540.0 if metric else 1000.0
         scale = 100 if metric else 1000
         left, top, right, bottom = (round(float(text) * scale) for text in margins)
@@ -16,9 +18,11 @@ class Placement:
         self.top = self.dpi_y * top / units
         self.right = width - self.dpi_x * right / units
         self.bottom = height - self.dpi_y * bottom / units
+        layout = layout or dpi
+        self.grain = (self.dpi_x / layout[0], self.dpi_y / layout[1])
         # The border's inset, 1/32 inch; its pen is twice as wide.
-        self.inset_x = round(self.dpi_x / 32)
-        self.inset_y = round(self.dpi_y / 32)
+        self.inset_x = round(layout[0] / 32) * self.grain[0]
+        self.inset_y = round(layout[1] / 32) * self.grain[1]
 
 
 class Measurement:
@@ -92,8 +96,10 @@ class Measurement:
         """The ink box of the text line. Its rows are found inside the ellipse, where nothing
         else is drawn; across them, the ink between the border's strokes is the text's, apart
         from the ellipse's stroke where the text's white background leaves it. A line wider than
-        the page is cut at its right edge, where its white background covers the border's stroke
-        in part or its ink runs into it: then text_cut is true."""
+        the page starts at its left edge and is cut at its right one: its white background covers
+        the border's strokes, whose places its letters may take, so a row shows the border only
+        where its first ink starts and its last ends at the border's outer edges, as found away
+        from the text. When most of the line's rows do not, text_cut is true."""
         lay = self.placement
         cx, cy, a, b = self.ellipse
         x0, x1 = int(cx - a / 2), int(cx + a / 2)
@@ -102,25 +108,25 @@ class Measurement:
             self.text = None
             return
         top, bottom = rows[0], rows[-1] + 1
-        inner_left = lay.left + 2 * lay.inset_x + 2
-        inner_right = lay.right - 2 * lay.inset_x - 2
+        outer_left = sorted(self.left)[len(self.left) // 2] if self.left else lay.left
+        outer_right = sorted(self.right)[len(self.right) // 2] if self.right else lay.right
+        lines = [runs(self.view.row(y)) for y in range(top, bottom)]
+        covered = sum(not found or abs(found[0][0] - outer_left) > lay.inset_x / 2 or
+                      abs(found[-1][1] - outer_right) > lay.inset_x / 2 for found in lines)
+        self.text_cut = covered > (bottom - top) / 2
         pen = lay.dpi_x / 16
         left, right = None, None
-        covered = 0
-        for y in range(top, bottom):
+        for y, found in enumerate(lines, top):
             spread = max(0.0, 1 - ((y + 0.5 - cy) / b) ** 2) ** 0.5 * a
-            found = runs(self.view.row(y))
-            if not found or found[-1][1] - found[-1][0] < 1.5 * lay.inset_x or found[-1][0] < inner_right - 2:
-                covered += 1
             for start, end in found:
-                if start < inner_left or end > inner_right:
+                # What starts or ends at the border's outer edges is the border, whole or in part.
+                if abs(start - outer_left) <= lay.inset_x / 2 or abs(end - outer_right) <= lay.inset_x / 2:
                     continue
                 if any(abs(centre((start, end)) - (cx + side * spread)) < pen for side in (-1, 1)):
                     continue
                 left = start if left is None else min(left, start)
                 right = end if right is None else max(right, end)
         self.text = (left, top, right, bottom)
-        self.text_cut = covered > (bottom - top) / 2
 
     def edges(self):
         return {'left': self.left, 'top': self.top, 'right': self.right, 'bottom': self.bottom}

@@ -27,16 +27,18 @@ class PrintedPage:
     """One job as it reached the queue: the CUPS job, its document's kind, title and page count,
     and the figures of its first page when the margins it was laid out with are given. dpi is
     the printer's (x, y) resolution across the sheet, sheet_points the sheet's size when the
-    page may not say it; turn is the PPD's LandscapeOrientation for a landscape page. The time
+    page may not say it; turn is the way the page was turned on the sheet, for a landscape page;
+    layout the (x, y) resolution the printer's driver gave the program along the page. The time
     of rendering and measuring goes to stopwatch."""
 
     def __init__(self, job, path, dpi, turn, workdir, margins=None, metric=False, sheet_points=None,
-                 stopwatch=None):
+                 stopwatch=None, layout=None):
         stopwatch = stopwatch or Stopwatch()
         self.job = job
         self.document = path
         document = Document(path)
         self.kind = document.kind
+        self.language = document.language
         self.title = document.title
         # Along a landscape page, x runs down the sheet.
         self.dpi = dpi[::-1] if turn else dpi
@@ -62,7 +64,7 @@ class PrintedPage:
                 if turn:
                     width, height = height, width
             if margins:
-                self.measurement = Measurement(self.view, Placement(self.dpi, margins, metric, width, height))
+                self.measurement = Measurement(self.view, Placement(self.dpi, margins, metric, width, height, layout))
             for file in files:
                 os.remove(file)
         stopwatch.lap('measure')
@@ -100,6 +102,12 @@ def print_page(program, spooler, queue, workdir, printer=None, margins=None, met
         raise NotPrinted(f'{jobs[0]} wrote nothing to {spooler.output(queue)}', message)
     kept = os.path.join(workdir, f'{queue}-{jobs[0].id}.out')
     shutil.copyfile(spooler.output(queue), kept)
-    turn = spooler.landscape_turn(queue) if landscape else None
+    # What the program sent tells how Wine's driver laid the page out: the resolution it gave the
+    # program, and which way it turned a landscape page.
+    sent = spooler.sent(queue, jobs[0], os.path.join(workdir, f'{queue}-{jobs[0].id}.sent'))
+    setup = sent and Document(sent).setup
+    if sent:
+        os.remove(sent)
+    turn = ((setup and setup.turn) or spooler.landscape_turn(queue)) if landscape else None
     return PrintedPage(jobs[0], kept, dpi or spooler.resolution(queue), turn, workdir, margins, metric, sheet_points,
-                       stopwatch)
+                       stopwatch, setup and setup.dpi)

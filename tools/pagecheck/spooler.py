@@ -2,6 +2,7 @@
 file-backed queues write (scripts/cups-private.sh makes them)."""
 import os
 import re
+import shutil
 import time
 
 import cups
@@ -66,6 +67,17 @@ class Spooler:
 
     def output(self, queue):
         return os.path.join(self.cups, 'out', queue + '.ps')
+
+    def sent(self, queue, job, path):
+        """Moves a copy of the document the program sent for job, as it was before the queue's
+        filters, to path, and returns path; None when the scheduler kept none."""
+        connection = self.connection or cups.Connection(host=self.socket)
+        try:
+            kept = connection.getDocument(f'ipp://localhost/printers/{queue}', job.id, 1)
+        except (cups.IPPError, cups.HTTPError):
+            return None
+        shutil.move(kept['file'], path)
+        return path
 
     def jobs(self, queue):
         """The queue's jobs sent by this user, Wine's among them (the job names of other users are

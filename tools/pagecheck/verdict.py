@@ -3,7 +3,8 @@ from .document import POSTSCRIPT, PDF
 from .spooler import NotPrinted
 
 MM_PER_INCH = 25.4
-# The least tolerance: a pixel each way for where an edge's pixel falls, on either side.
+# The least tolerance: a pixel each way for where an edge's pixel falls, on either side; pixels of
+# the resolution the page was drawn at, where the printer's driver made it coarser.
 MIN_PIXELS = 2
 # The diagonals and the ellipse lie up to two pixels further off than the border's edges: one for
 # GDI placing a wide pen around pixel centres where PostScript uses pixel edges, one for the
@@ -12,7 +13,9 @@ LINE_EXTRA_PIXELS = 2
 # The text line is centred by its advance widths, its ink is measured: the two differ by the
 # side bearings of its first and last letter, some 0.03 em, and by how the printer's fonts and
 # Ghostscript's place glyphs. A text centred between the sheet's edges instead of the margins
-# is off by far more whenever the left and right margins differ.
+# is off by far more whenever the left and right margins differ. A line wider than the page
+# starts at its left edge: its ink, after the first letter's side bearing (about 0.05 inch), within
+# as much again.
 TEXT_SLACK_INCH = 1 / 16
 # Cap height of the text face, in ems: a 48-point line is about a third of an inch tall.
 CAP_HEIGHT_EM = 0.716
@@ -41,10 +44,12 @@ class Check:
 
 class Tolerance:
     """The tolerance in printer pixels along x and y: the millimetres asked for, never less than
-    MIN_PIXELS."""
+    MIN_PIXELS of the page's drawing (grain printer pixels each); line, that of the diagonals and
+    the ellipse."""
 
-    def __init__(self, mm, dpi):
-        self.x, self.y = (max(mm / MM_PER_INCH * dots, MIN_PIXELS) for dots in dpi)
+    def __init__(self, mm, dpi, grain=(1, 1)):
+        self.x, self.y = (max(mm / MM_PER_INCH * dots, MIN_PIXELS * max(1, size)) for dots, size in zip(dpi, grain))
+        self.line = max(self.x, self.y) + LINE_EXTRA_PIXELS * max(1, *grain)
         self.dpi = dpi
 
 
@@ -89,11 +94,10 @@ def judge_strokes(m, tolerance):
 
 
 def judge_line(name, errors, tolerance, dots):
-    allowed = max(tolerance.x, tolerance.y) + LINE_EXTRA_PIXELS
     worst = max(errors)
     if worst == float('inf'):
         return Check(name, False, 'not found')
-    return Check(name, worst <= allowed, f'off by up to {worst:.1f} px ({mm(worst, dots):.2f} mm)')
+    return Check(name, worst <= tolerance.line, f'off by up to {worst:.1f} px ({mm(worst, dots):.2f} mm)')
 
 
 def judge_text(m):
@@ -106,10 +110,12 @@ def judge_text(m):
     off_x, off_y = (left + right) / 2 - cx, (top + bottom) / 2 - cy
     good = abs(points - TEXT_POINTS) <= TEXT_HEIGHT_SLACK * TEXT_POINTS and \
         abs(off_y) <= TEXT_SLACK_INCH * lay.dpi_y and right - left > 2 * a
-    # A line wider than the page starts at its left edge and is cut at its right one: only its
-    # height and its place down the page tell.
+    # A line wider than the page starts at its left edge and is cut at its right one: its height,
+    # its place down the page and where it starts tell.
     if m.text_cut:
-        across = 'wider than the page, cut at its right edge'
+        start = left - lay.left
+        across = f'wider than the page: starts {mm(start, lay.dpi_x):.2f} mm from its left edge, cut at its right one'
+        good = good and start <= 2 * TEXT_SLACK_INCH * lay.dpi_x
     else:
         across = f'{mm(off_x, lay.dpi_x):+.2f} mm across'
         good = good and abs(off_x) <= TEXT_SLACK_INCH * lay.dpi_x
@@ -121,16 +127,25 @@ def judge_page(page, caption, tolerance_mm):
     if isinstance(page, NotPrinted):
         return [Check(ONE_PAGE, False, f'never printed: {page}')] + \
             [Check(name, None, 'not measured') for name in PAGE_CHECKS[1:]]
+    if page.kind not in (POSTSCRIPT, PDF):
+        # The job's name is all there is to judge when the document cannot be read for its own.
+        language = page.language or 'a language'
+        said = f'title "{page.title}", ' if page.title is not None else ''
+        titled = Check(TITLED, page.job.name == caption and page.title in (None, caption),
+                       f'{said}job "{page.job.name}"; the document is in {language}, which Ghostscript cannot read')
+        return [Check(ONE_PAGE, None, f'printed in {language}, which Ghostscript cannot read: not measured'),
+                titled] + [Check(name, None, 'not measured') for name in PAGE_CHECKS[2:]]
     titled = Check(TITLED, page.title == caption and page.job.name == caption,
                    f'title "{page.title}", job "{page.job.name}"')
-    if page.kind not in (POSTSCRIPT, PDF):
-        return [Check(ONE_PAGE, None, 'printed in a language Ghostscript cannot read: not measurable'), titled] + \
-            [Check(name, None, 'not measured') for name in PAGE_CHECKS[2:]]
-    checks = [Check(ONE_PAGE, page.pages == 1, f'{page.pages} page(s) of {page.kind}'), titled]
+    pages = f'{page.pages} page(s) of {page.kind}'
     m = page.measurement
+    if m and m.placement.grain != (1, 1):
+        layout = [round(dots / size) for dots, size in zip(page.dpi, m.placement.grain)]
+        pages += f', drawn at {layout[0]}x{layout[1]} dpi'
+    checks = [Check(ONE_PAGE, page.pages == 1, pages), titled]
     if not m:
         return checks + [Check(name, False, 'no page') for name in PAGE_CHECKS[2:]]
-    tolerance = Tolerance(tolerance_mm, page.dpi)
+    tolerance = Tolerance(tolerance_mm, page.dpi, m.placement.grain)
     return checks + [judge_edges(m, tolerance), judge_strokes(m, tolerance),
                      judge_line(DIAGONALS, m.diagonal_errors, tolerance, page.dpi[0]),
                      judge_line(ELLIPSE, m.ellipse_errors, tolerance, page.dpi[0]), judge_text(m)]
@@ -141,7 +156,7 @@ def judge_agreement(direct, bitmap, tolerance_mm, differing=None):
     sheet's pixels inked in one page only."""
     if not all(getattr(page, 'measurement', None) for page in (direct, bitmap)):
         return Check(AGREE, None, 'not both measured')
-    tolerance = Tolerance(tolerance_mm, direct.dpi)
+    tolerance = Tolerance(tolerance_mm, direct.dpi, direct.measurement.placement.grain)
     worst, apart = 0.0, []
     one, other = direct.measurement.edges(), bitmap.measurement.edges()
     for edge in one:
