@@ -46,8 +46,13 @@ class Row:
         self.checks[caption] = checks
 
     def summary(self, caption):
-        failed = [check.name for check in self.checks[caption] if check.passed is not True]
-        return f'FAIL ({", ".join(failed)})' if failed else 'pass'
+        """pass, FAIL naming the checks that failed, or not measured naming those that could not
+        be judged when none failed."""
+        for verdict, word in ((False, 'FAIL'), (None, 'not measured')):
+            names = [check.name for check in self.checks[caption] if check.passed is verdict]
+            if names:
+                return f'{word} ({", ".join(names)})'
+        return 'pass'
 
     def all_checks(self):
         """(mode, check) for every check of the row."""
@@ -188,14 +193,16 @@ def summary(rows):
     printers = {id(row.printer) for row in rows}
     pages = [(row, caption) for row in rows for caption in row.checks]
     passed = sum(row.summary(caption) == 'pass' for row, caption in pages)
+    unmeasured = sum(row.summary(caption).startswith('not measured') for row, caption in pages)
     failures = {}
     for row in rows:
         for _, check in row.all_checks():
-            if check.passed is not True:
+            if check.passed is False:
                 failures[check.name] = failures.get(check.name, 0) + 1
     unusable = sum(1 for row in rows if row.problem)
     lines = [f'{len(printers)} printer(s), {len(pages)} page(s): {passed} passed every check, '
-             f'{len(pages) - passed} failed one; {unusable} printer, paper or orientation could not be checked']
+             f'{len(pages) - passed - unmeasured} failed one, {unmeasured} could not be measured; '
+             f'{unusable} printer, paper or orientation could not be checked']
     lines.append('Failures by check: ' + (', '.join(f'{name} {count}' for name, count in failures.items()) or 'none'))
     steps = {}
     for row in rows:
