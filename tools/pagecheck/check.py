@@ -5,13 +5,15 @@ import multiprocessing
 import os
 import queue
 import re
+import shutil
 import signal
 import subprocess
 import sys
 import time
 
+from . import keep
 from .pictures import difference_picture, page_picture
-from .printers import UsageError, find_printer
+from .printers import CUPS_RASTER, UsageError, find_printer
 from .printing import Stopwatch, print_page
 from .report import Row, summary, write_reports
 from .session import Session
@@ -34,7 +36,14 @@ across the middle half; the 48-point text line centred; Direct and Bitmap pages 
 
 PRINTER is a PPD file, a PPD of an installed CUPS driver as `lpinfo -m` names it (for instance
 openprinting-ppds:0/ppd/openprinting/Brother/BR2600CN_GPL.ppd), or the name of a queue of this
-machine's CUPS scheduler (its PPD is read from the scheduler). The report goes to DIR: report.html (each page with the expected border drawn
+machine's CUPS scheduler (its PPD is read from the scheduler).
+
+PRINTER may also be a driverless printer's IPP URI (ipp://HOST:PORT/PATH, ipps://...): the check
+makes the IPP Everywhere queue CUPS would make for it and measures the PWG raster or PDF it is
+sent, as the printer received it when it keeps what it receives in the --received folder, else
+as the queue sent it. A PPD whose filters end in a raster driver (Gutenprint, hpcups) is judged
+on the CUPS raster the driver is handed; the driver's output is kept beside the report. The
+report says which document each page was measured on. The report goes to DIR: report.html (each page with the expected border drawn
 over it, where the two modes differ, the figures and a verdict per check), report.md and
 junit.xml.
 
@@ -116,6 +125,10 @@ def parse(arguments):
                              '(default 1)')
     parser.add_argument('--shard', metavar='I/N', default='1/1',
                         help='check only the I-th of N shares of the printers, for a CI matrix (default 1/1)')
+    parser.add_argument('--queue-option', metavar='NAME=VALUE', action='append', default=[],
+                        help="set on every queue the check makes, as lpadmin's -o sets it (print-scaling-default=fit)")
+    parser.add_argument('--received', metavar='DIR',
+                        help='where driverless printers keep the documents they receive (ippeveprinter -k -d DIR)')
     parser.add_argument('--out', metavar='DIR', default=os.path.join(ROOT, 'build', 'check'),
                         help='where the report goes (default build/check)')
     options = parser.parse_args(arguments)
@@ -124,6 +137,11 @@ def parse(arguments):
     if not re.fullmatch(r'\s*\d+(\.\d+)?\s*(,\s*\d+(\.\d+)?\s*){3}', options.margins):
         raise UsageError(f'--margins: {options.margins} is not four numbers L,T,R,B')
     options.margins = [text.strip() for text in options.margins.split(',')]
+    for option in options.queue_option:
+        if not re.fullmatch(r'[\w-]+=\S.*', option):
+            raise UsageError(f'--queue-option: {option} is not NAME=VALUE')
+    if options.received and not os.path.isdir(options.received):
+        raise UsageError(f'--received: {options.received} is no folder')
     if not options.tolerance > 0:
         raise UsageError('--tolerance: must be more than 0')
     if options.jobs < 1:
@@ -181,9 +199,14 @@ def print_row(program, session, queue, printer, paper, orientation, options, cou
         page_watch = Stopwatch()
         try:
             page = print_page(program, session.spooler, queue, session.temp, None, options.margins if room else None,
-                              options.mm, orientation == 'landscape', printer.sheet(paper), stopwatch=page_watch)
+                              options.mm, orientation == 'landscape', printer.sheet(paper), stopwatch=page_watch,
+                              received=printer.device and options.received)
         except NotPrinted as failure:
             page = failure
+        if getattr(page, 'driver_output', None):
+            kept = row.stem(mode) + '.prn'
+            shutil.move(page.driver_output, os.path.join(options.out, kept))
+            page.measured += f'; the driver wrote {os.path.getsize(os.path.join(options.out, kept)) / 1024:.1f} kB, kept as {kept}'
         row.add(caption, page, judge_page(page, caption, options.tolerance) if room else judge_no_room(page, caption))
         row.pictures[caption] = page_picture(page, options.out, row.stem(mode))
         page_watch.lap('pictures')
@@ -217,7 +240,8 @@ def check_printer(session, number, options, counter):
     printer, papers = options.printers[number], options.papers[number]
     ppd = os.path.join(session.temp, f'{number}.ppd')
     with open(ppd, 'w', encoding='latin-1') as copy:
-        copy.write(printer.ppd)
+        # What a raster driver is handed is kept on its way to it.
+        copy.write(keep.insert(printer.ppd, CUPS_RASTER, session.temp, str(number)) if printer.driver else printer.ppd)
     rows = []
     for paper in papers:
         done = []
@@ -225,7 +249,7 @@ def check_printer(session, number, options, counter):
         try:
             # The paper is the queue's default, which the program takes when it starts.
             queue = re.sub(r'\W', '_', f'CHECK{number}_{paper}')[:30]
-            session.add_queue(queue, ppd, paper)
+            session.add_queue(queue, ppd, paper, printer.device, options.queue_option)
             with Program(options.exe, options.uidriver) as program:
                 stopwatch.lap('start')
                 for orientation in options.orientations:

@@ -1,5 +1,6 @@
 """The printers a check is asked for: a PPD file, a PPD of an installed CUPS driver named as
-`lpinfo -m` lists it (openprinting-ppds:0/ppd/openprinting/MAKER/FILE.ppd), or a queue of the
+`lpinfo -m` lists it (openprinting-ppds:0/ppd/openprinting/MAKER/FILE.ppd,
+drv:///hpcups.drv/hp-deskjet_5550.ppd), a driverless printer's IPP URI, or a queue of the
 machine's own CUPS scheduler whose PPD its server hands out, read through libcups. An argument
 that names no printer is a UsageError, found before anything is started; a printer whose PPD
 cannot be used says why in its problem."""
@@ -13,7 +14,10 @@ import cups
 from .libcups import NEAR, PPDSizes, pwg_media, pwg_units
 
 FILTER_FOLDER = '/usr/lib/cups/filter'
-DRIVER_FOLDER = '/usr/lib/cups/driver'
+# Writes out any PPD `lpinfo -m` lists: from a driver program, compiled from a .drv file, or a file.
+DRIVERD = '/usr/lib/cups/daemon/cups-driverd'
+# What a raster driver is handed.
+CUPS_RASTER = 'application/vnd.cups-raster'
 
 
 class UsageError(Exception):
@@ -29,7 +33,8 @@ def ppd_value(ppd, keyword):
 class Printer:
     """name is what the report calls it; ppd the PPD's text; papers the page sizes it offers, in
     the PPD's order, with their (width, height) in points. A printer that cannot be used has a
-    problem, which says why, and no papers."""
+    problem, which says why, and no papers. device is a driverless printer's IPP URI; driver the
+    raster driver its filters end in, if any."""
 
     def __init__(self, name, path):
         self.name = name
@@ -37,6 +42,8 @@ class Printer:
         self.default_paper = None
         self.papers = {}
         self.problem = None
+        self.device = None
+        self.driver = None
         with open(path, encoding='latin-1') as ppd:
             self.ppd = ppd.read()
         try:
@@ -68,6 +75,8 @@ class Printer:
             path = program if program.startswith('/') else os.path.join(FILTER_FOLDER, program)
             if program != '-' and not os.access(path, os.X_OK):
                 raise UsageError(f'{self.name}: its PPD needs the filter {program}, which is not installed')
+            if filter_line.split()[0] == CUPS_RASTER:
+                self.driver = program
 
     def sheet(self, paper):
         if paper not in self.papers:
@@ -114,11 +123,10 @@ def queue_printer(queue):
 
 
 def driver_printer(uri, name):
-    """The printer of the PPD a CUPS driver program writes for its URI."""
-    program = os.path.join(DRIVER_FOLDER, uri.split(':', 1)[0])
-    written = subprocess.run([program, 'cat', uri], capture_output=True) if os.access(program, os.X_OK) else None
-    if not written or written.returncode != 0 or not written.stdout:
-        raise UsageError(f'{uri}: no installed CUPS driver has this PPD')
+    """The printer of a PPD of an installed CUPS driver, as the scheduler writes it out."""
+    written = subprocess.run([DRIVERD, 'cat', uri], capture_output=True, stdin=subprocess.DEVNULL)
+    if written.returncode != 0 or not written.stdout.startswith(b'*PPD-Adobe'):
+        raise UsageError(f'{uri}: no such PPD file, nor a PPD of an installed CUPS driver')
     with tempfile.NamedTemporaryFile(suffix='.ppd') as ppd:
         ppd.write(written.stdout)
         ppd.flush()
@@ -126,11 +134,16 @@ def driver_printer(uri, name):
 
 
 def find_printer(argument):
+    # ipp makes driverless printers of this module's kind.
+    from .ipp import driverless_printer, is_uri
     name = os.path.splitext(os.path.basename(argument))[0]
     if os.path.isfile(argument):
         return Printer(name, argument)
-    if re.match(r'[\w-]+:', argument):
+    if is_uri(argument):
+        return driverless_printer(argument)
+    if re.match(r'[\w.-]+:', argument) or '/' in argument or argument.lower().endswith('.ppd'):
+        # A driver program's URI names its model before the kind of PPD (gutenprint.5.3://hp-lj_4000/expert).
+        if not re.search(r'\.ppd(\.gz)?$', argument):
+            name = re.sub(r'^[\w.-]+:/*', '', argument).replace('/', '-')
         return driver_printer(argument, name)
-    if '/' in argument or argument.lower().endswith('.ppd'):
-        raise UsageError(f'{argument}: no such PPD file')
     return queue_printer(argument)

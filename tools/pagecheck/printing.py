@@ -3,6 +3,8 @@ import os
 import shutil
 import time
 
+from . import keep, raster
+from .ipp import received as received_document
 from .measure import Measurement, Placement
 from .document import Document
 from .sheet import Sheet, View, render
@@ -28,29 +30,46 @@ class PrintedPage:
     and the figures of its first page when the margins it was laid out with are given. dpi is
     the printer's (x, y) resolution across the sheet, sheet_points the sheet's size when the
     page may not say it; turn is the way the page was turned on the sheet, for a landscape page;
-    layout the (x, y) resolution the printer's driver gave the program along the page. The time
-    of rendering and measuring goes to stopwatch."""
+    layout the (x, y) resolution the printer's driver gave the program along the page. A raster
+    page has its own resolution, and no title but the one its job was handed on with, title.
+    measured says what the document is (what the queue wrote, unless print_page says otherwise).
+    The time of rendering and measuring goes to stopwatch."""
 
     def __init__(self, job, path, dpi, turn, workdir, margins=None, metric=False, sheet_points=None,
-                 stopwatch=None, layout=None):
+                 stopwatch=None, layout=None, title=None):
         stopwatch = stopwatch or Stopwatch()
         self.job = job
         self.document = path
-        document = Document(path)
-        self.kind = document.kind
-        self.language = document.language
-        self.title = document.title
-        # Along a landscape page, x runs down the sheet.
-        self.dpi = dpi[::-1] if turn else dpi
+        self.measured = 'the document the queue wrote'
+        self.driver_output = None
+        self.kind = raster.kind(path)
+        self.language = None
+        self.title = title
         self.pages = None
         self.sheet_size = None
         self.view = None
         self.measurement = None
-        if not document.kind:
-            return
-        readable = os.path.join(workdir, 'readable')
-        document.save(readable)
-        files = render(readable, dpi, workdir, sheet_points)
+        # Along a landscape page, x runs down the sheet.
+        self.dpi = dpi[::-1] if turn else dpi
+        if self.kind:
+            try:
+                files, first = raster.render(path, workdir)
+                dpi = first.dpi
+            except raster.RasterError as problem:
+                files = []
+                self.kind += f' that cannot be read: {problem}'
+        else:
+            document = Document(path)
+            self.kind = document.kind
+            self.language = document.language
+            if document.title is not None:
+                self.title = document.title
+            if not document.kind:
+                return
+            readable = os.path.join(workdir, 'readable')
+            document.save(readable)
+            files = render(readable, dpi, workdir, sheet_points)
+        self.dpi = dpi[::-1] if turn else dpi
         self.pages = len(files)
         if files:
             sheet = Sheet(files[0])
@@ -70,18 +89,37 @@ class PrintedPage:
         stopwatch.lap('measure')
 
 
+def measured_document(spooler, queue, received, since):
+    """The document to measure, what it is, and the raster driver's output beside it. A queue with
+    a keeping filter kept what it handed its raster driver or sent its printer; a printer that keeps
+    what it receives in the folder received has that measured instead."""
+    copy = keep.copy_path(spooler, queue)
+    output = spooler.output(queue) if os.path.exists(spooler.output(queue)) else None
+    if not os.path.exists(copy):
+        return output, 'the document the queue wrote', None
+    if output:
+        return copy, 'the CUPS raster handed to the raster driver; the printer\'s own language is not decoded', output
+    got = received and received_document(received, since)
+    if got:
+        return got, f'the document the printer received ({os.path.relpath(got, received)})', None
+    return copy, 'the document the queue sent to the printer, which kept none the check can read', None
+
+
 def print_page(program, spooler, queue, workdir, printer=None, margins=None, metric=False, landscape=False,
-               sheet_points=None, dpi=None, stopwatch=None):
+               sheet_points=None, dpi=None, stopwatch=None, received=None):
     """Prints the page the program shows and waits for its job on queue; returns it rendered, or
     raises NotPrinted. printer is the name to pick in the Print dialog; without one the dialog's
     choice stands. The page is rendered and measured at the queue's resolution, or at dpi. Each
     step's time goes to stopwatch: the Print dialog, the job (the program and Wine's driver), the
-    scheduler's filters, rendering and measuring."""
+    scheduler's filters, rendering and measuring. received is the folder where a driverless
+    printer keeps what it receives."""
     stopwatch = stopwatch or Stopwatch()
     before = spooler.last_job(queue)
     # The queue writes each job over the last; no file afterwards means no output at all.
     if os.path.exists(spooler.output(queue)):
         os.remove(spooler.output(queue))
+    keep.clear(spooler, queue)
+    since = time.time()
     program.drive('print', *([printer] if printer else []))
     stopwatch.lap('dialog')
     message = program.answer_message()
@@ -98,10 +136,11 @@ def print_page(program, spooler, queue, workdir, printer=None, margins=None, met
         raise AssertionError(f'one print gave the jobs {jobs}')
     if jobs[0].state != 'completed':
         raise NotPrinted(f'the queue did not complete the job: {jobs[0].state}', message)
-    if not os.path.exists(spooler.output(queue)):
+    document, measured, driver_output = measured_document(spooler, queue, received, since)
+    if not document:
         raise NotPrinted(f'{jobs[0]} wrote nothing to {spooler.output(queue)}', message)
     kept = os.path.join(workdir, f'{queue}-{jobs[0].id}.out')
-    shutil.copyfile(spooler.output(queue), kept)
+    shutil.copyfile(document, kept)
     # What the program sent tells how Wine's driver laid the page out: the resolution it gave the
     # program, and which way it turned a landscape page.
     sent = spooler.sent(queue, jobs[0], os.path.join(workdir, f'{queue}-{jobs[0].id}.sent'))
@@ -109,5 +148,10 @@ def print_page(program, spooler, queue, workdir, printer=None, margins=None, met
     if sent:
         os.remove(sent)
     turn = ((setup and setup.turn) or spooler.landscape_turn(queue)) if landscape else None
-    return PrintedPage(jobs[0], kept, dpi or spooler.resolution(queue), turn, workdir, margins, metric, sheet_points,
-                       stopwatch, setup and setup.dpi)
+    page = PrintedPage(jobs[0], kept, dpi or spooler.resolution(queue), turn, workdir, margins, metric, sheet_points,
+                       stopwatch, setup and setup.dpi, keep.title(spooler, queue))
+    page.measured = measured
+    if driver_output:
+        page.driver_output = os.path.join(workdir, f'{queue}-{jobs[0].id}.driver')
+        shutil.copyfile(driver_output, page.driver_output)
+    return page

@@ -107,7 +107,9 @@ def row_html(row):
     parts += [f'<td>{picture_html(row.pictures.get(caption))}</td>' for caption in modes]
     if row.agreement:
         parts.append(f'<td>{picture_html(row.pictures.get("difference"))}</td>')
-    parts.append('</tr>')
+    parts.append('</tr><tr><th>measured on</th>')
+    parts += [f'<td>{html.escape(measured(row.pages[caption]))}</td>' for caption in modes]
+    parts.append('<td></td></tr>' if row.agreement else '</tr>')
     for index, check in enumerate(row.checks[modes[0]]):
         parts.append(f'<tr><th>{html.escape(check.name)}</th>')
         parts += [cell_html(row.checks[caption][index]) for caption in modes]
@@ -137,10 +139,15 @@ def check_cell(check):
     return f'{VERDICTS[check.passed]}{named}: {check.figure}'
 
 
+def measured(page):
+    """Which document a page was measured on."""
+    return getattr(page, 'measured', '')
+
+
 def md_lines(row):
     if row.problem:
         cells = [row.printer.name, row.paper or '', row.orientation or '', '', 'FAIL', check_cell(row.all_checks()[0][1])]
-        return [cells + [''] * (len(PAGE_CHECKS) + 1)]
+        return [cells + [''] * (len(PAGE_CHECKS) + 2)]
     lines = []
     for number, (caption, checks) in enumerate(row.checks.items()):
         mode = mode_name(caption)
@@ -150,7 +157,8 @@ def md_lines(row):
             links.append(f'[difference]({row.pictures["difference"]})')
         cells = [row.printer.name, row.paper, row.orientation, mode, 'pass' if row.summary(caption) == 'pass' else 'FAIL']
         cells += [check_cell(check) for check in checks] + [''] * (len(PAGE_CHECKS) - len(checks))
-        lines.append(cells + [f'{VERDICTS[agreement.passed]}: {agreement.figure}' if agreement else '', ' '.join(links)])
+        lines.append(cells + [f'{VERDICTS[agreement.passed]}: {agreement.figure}' if agreement else '', ' '.join(links),
+                              measured(row.pages[caption])])
     return lines
 
 
@@ -158,8 +166,9 @@ def write_md(rows, path, heading, ending):
     lines = ['# Printer check', '', heading + '.']
     for paper, group in by_paper(rows):
         lines += ['', f'## {paper}', '',
-                  '| Printer | Paper | Orientation | Mode | Verdict | ' + ' | '.join(PAGE_CHECKS) + f' | {AGREE} | Page |',
-                  '|' + '---|' * (len(PAGE_CHECKS) + 7)]
+                  '| Printer | Paper | Orientation | Mode | Verdict | ' + ' | '.join(PAGE_CHECKS) +
+                  f' | {AGREE} | Page | Measured on |',
+                  '|' + '---|' * (len(PAGE_CHECKS) + 8)]
         lines += ['| ' + ' | '.join(cell.replace('|', '\\|') for cell in cells) + ' |'
                   for row in group for cells in md_lines(row)]
     lines += ['', '## Summary', ''] + [line + '  ' for line in ending]

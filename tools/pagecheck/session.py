@@ -6,6 +6,7 @@ import shutil
 import subprocess
 import tempfile
 
+from .ipp import add_queue as add_driverless_queue
 from .spooler import Spooler
 from .wine import ROOT, prepare_prefix
 
@@ -61,12 +62,16 @@ class Session:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         prepare_prefix(self.metric)
 
-    def add_queue(self, name, ppd, paper):
-        """A queue writing to a file, with the printer's PPD and paper as its default, made the
-        default printer."""
-        subprocess.run(['lpadmin', '-p', name, '-E', '-v', f'file://{self.spooler.output(name)}', '-P', ppd,
-                        '-o', f'PageSize={paper}'],
-                       check=True, capture_output=True)
+    def add_queue(self, name, ppd, paper, device=None, options=()):
+        """A queue writing to a file, with the printer's PPD and paper as its default, or for a
+        driverless printer at device the IPP Everywhere queue CUPS makes for it; options are more
+        of lpadmin's -o settings. It is made the default printer."""
+        if device:
+            add_driverless_queue(self, name, device, paper, [f'-o{option}' for option in options])
+        else:
+            subprocess.run(['lpadmin', '-p', name, '-E', '-v', f'file://{self.spooler.output(name)}', '-P', ppd,
+                            '-o', f'PageSize={paper}', *(f'-o{option}' for option in options)],
+                           check=True, capture_output=True)
         subprocess.run(['lpadmin', '-d', name], check=True, capture_output=True)
 
     def stop(self):

@@ -1,5 +1,4 @@
 """The checks of a printed page, each with the figure it measured and a verdict."""
-from .document import POSTSCRIPT, PDF
 from .spooler import NotPrinted
 
 MM_PER_INCH = 25.4
@@ -127,7 +126,7 @@ def judge_page(page, caption, tolerance_mm):
     if isinstance(page, NotPrinted):
         return [Check(ONE_PAGE, False, f'never printed: {page}')] + \
             [Check(name, None, 'not measured') for name in PAGE_CHECKS[1:]]
-    if page.kind not in (POSTSCRIPT, PDF):
+    if page.pages is None:
         # The job's name is all there is to judge when the document cannot be read for its own.
         language = page.language or 'a language'
         said = f'title "{page.title}", ' if page.title is not None else ''

@@ -1,0 +1,72 @@
+"""Driverless printers, named by their IPP URI. The check makes an IPP Everywhere queue for one as
+CUPS makes it for a user (lpadmin -m everywhere, from the printer's answers), with a keeping
+filter at the end of its filters: what the queue sends is then known even from a printer that
+keeps nothing. A printer that keeps what it receives in a folder is measured on that."""
+import os
+import re
+import subprocess
+import tempfile
+import time
+
+from . import keep
+from .printers import Printer, UsageError
+
+DRIVERLESS = '/usr/lib/cups/driver/driverless'
+URI = re.compile(r'ipps?://[^/\s]+(/\S*)?')
+# A printer that has not answered by then is taken as stopped.
+ANSWER_TIMEOUT = 30
+PPD_TIMEOUT = 30
+
+
+def is_uri(argument):
+    return bool(URI.fullmatch(argument))
+
+
+def driverless_printer(uri):
+    """The printer at uri with the PPD made from its answers, the one `lpinfo -m` offers for it
+    (driverless:URI); a UsageError when it does not answer."""
+    try:
+        made = subprocess.run([DRIVERLESS, 'cat', 'driverless:' + uri], capture_output=True, timeout=ANSWER_TIMEOUT,
+                              stdin=subprocess.DEVNULL)
+    except subprocess.TimeoutExpired:
+        made = None
+    if not made or made.returncode != 0 or not made.stdout.startswith(b'*PPD-Adobe'):
+        raise UsageError(f'{uri}: no IPP Everywhere printer answers there')
+    with tempfile.NamedTemporaryFile(suffix='.ppd') as ppd:
+        ppd.write(made.stdout)
+        ppd.flush()
+        printer = Printer(uri, ppd.name)
+    printer.device = uri
+    return printer
+
+
+def add_queue(session, name, device, paper, options):
+    """An IPP Everywhere queue for the printer at device, with paper as its default, and a keeping
+    filter where the queue hands its document to the printer."""
+    subprocess.run(['lpadmin', '-p', name, '-E', '-v', device, '-m', 'everywhere', '-o', f'PageSize={paper}',
+                    *options], check=True, capture_output=True, timeout=ANSWER_TIMEOUT)
+    made = os.path.join(session.cups, 'ppd', name + '.ppd')
+    waited = time.monotonic()
+    while not os.path.exists(made):
+        if time.monotonic() - waited > PPD_TIMEOUT:
+            raise RuntimeError(f'{name}: the scheduler made no PPD for {device}')
+        time.sleep(0.1)
+    with open(made, encoding='utf-8', errors='surrogateescape') as ppd:
+        text = keep.insert(ppd.read(), None, session.temp, name)
+    kept = os.path.join(session.temp, name + '.ppd')
+    with open(kept, 'w', encoding='utf-8', errors='surrogateescape') as ppd:
+        ppd.write(text)
+    subprocess.run(['lpadmin', '-p', name, '-P', kept], check=True, capture_output=True)
+
+
+def received(folder, since):
+    """The newest document the printer wrote into folder (or a folder in it) since the time since,
+    or None; a printer's empty files are no documents."""
+    found = []
+    for parent, _, names in os.walk(folder):
+        for name in names:
+            path = os.path.join(parent, name)
+            status = os.stat(path)
+            if status.st_mtime >= since and status.st_size:
+                found.append((status.st_mtime, path))
+    return max(found)[1] if found else None

@@ -1,0 +1,182 @@
+"""PWG raster (what a driverless printer receives) and CUPS raster (what CUPS hands a raster
+driver): page headers of 1796 bytes, then each page's lines, run-length coded in version 2. Each
+page is handed back as the whole sheet in 8-bit grey at the page's own resolution, written as
+Ghostscript writes its pages, so that what follows does not know where a page came from."""
+import os
+import struct
+
+from PIL import Image
+
+# PIL refuses images above some 179 million pixels; a Letter sheet at 2400 dpi is 269 million.
+Image.MAX_IMAGE_PIXELS = None
+
+PWG_RASTER = 'PWG raster'
+CUPS_RASTER = 'CUPS raster'
+# Sync word: byte order of the header's numbers, and whether the lines are run-length coded.
+SYNCS = {b'RaS2': ('>', True), b'2SaR': ('<', True), b'RaS3': ('>', False), b'3SaR': ('<', False),
+         b'RaSt': ('>', False), b'tSaR': ('<', False)}
+HEADER = 1796
+# What a PWG raster page names in its MediaClass field.
+PWG_CLASS = b'PwgRaster'
+# Colour spaces: luminance (white is 255) and colorant (ink is 255) ones, by their PIL mode.
+WHITE_SPACES = {0: 'L', 18: 'L', 1: 'RGB', 19: 'RGB', 20: 'RGB'}
+INK_SPACES = {3: 'L', 4: 'RGB', 6: 'CMYK'}
+# The largest page read, two gigapixels: a Tabloid sheet at 2400 dpi is 1.1.
+MAX_PIXELS = 1 << 31
+
+
+class RasterError(ValueError):
+    pass
+
+
+class Page:
+    """One page's header fields the reading relies on; offsets are into the header, after the
+    sync word."""
+
+    def __init__(self, header, order):
+        def numbers(offset, count, kind='I'):
+            return struct.unpack_from(f'{order}{count}{kind}', header, offset)
+
+        self.dpi = numbers(276, 2)
+        self.bounding_box = numbers(284, 4)
+        self.page_size = numbers(352, 2)
+        (self.width, self.height, _, self.bits_per_colour, self.bits_per_pixel, self.bytes_per_line,
+         self.colour_order, self.colour_space) = numbers(372, 8)
+        self.colours = numbers(420, 1)[0]
+        self.exact_size = numbers(428, 2, 'f')
+        self.exact_box = numbers(436, 4, 'f')
+        self.media_class = header[:64].split(b'\0', 1)[0]
+        self.check()
+
+    def check(self):
+        if not (self.width and self.height and all(self.dpi)):
+            raise RasterError(f'a page of {self.width}x{self.height} pixels at {self.dpi[0]}x{self.dpi[1]} dpi')
+        if self.width * self.height > MAX_PIXELS:
+            raise RasterError(f'a page of {self.width}x{self.height} pixels is larger than any sheet')
+        if self.colour_order != 0:
+            raise RasterError(f'colour order {self.colour_order}: only pixels with their colours together are read')
+        spaces = WHITE_SPACES if self.colour_space in WHITE_SPACES else INK_SPACES
+        mode = spaces.get(self.colour_space)
+        colours = len(mode) if mode else 0
+        if not mode or self.colours not in (0, colours) or self.bits_per_colour not in (1, 2, 4, 8, 16) or \
+                self.bits_per_pixel != colours * self.bits_per_colour or (colours > 1 and self.bits_per_colour < 8):
+            raise RasterError(f'colour space {self.colour_space} with {self.colours} colours of '
+                              f'{self.bits_per_colour} bits in {self.bits_per_pixel}-bit pixels is not read')
+        if self.bytes_per_line != (self.width * self.bits_per_pixel + 7) // 8:
+            raise RasterError(f'{self.bytes_per_line} bytes a line for {self.width} pixels of {self.bits_per_pixel} bits')
+
+    def image(self, data, order):
+        """The page's pixels as grey, paper white."""
+        mode = WHITE_SPACES.get(self.colour_space) or INK_SPACES[self.colour_space]
+        bits = self.bits_per_colour
+        if bits == 16:
+            raw = f'{mode};16{"B" if order == ">" else ("" if mode == "L" else "L")}'
+        elif bits == 1:
+            mode, raw = '1', '1'
+        else:
+            raw = mode if bits == 8 else f'L;{bits}'
+        image = Image.frombytes(mode, (self.width, self.height), data, 'raw', raw)
+        if self.colour_space in INK_SPACES and mode != 'CMYK':
+            image = Image.eval(image.convert('L') if mode == '1' else image, lambda value: 255 - value)
+        return image.convert('L')
+
+    def sheet(self, image):
+        """The whole sheet: a page of only the printable area (a raster driver's) placed where
+        that area lies, from its bounding box (left, bottom, right, top in points)."""
+        box = self.exact_box if any(self.exact_box) else self.bounding_box
+        if not any(box):
+            return image
+        size = self.exact_size if all(self.exact_size) else self.page_size
+        x_dpi, y_dpi = self.dpi
+        sheet = Image.new('L', (round(size[0] * x_dpi / 72), round(size[1] * y_dpi / 72)), 255)
+        sheet.paste(image, (round(box[0] * x_dpi / 72), round((size[1] - box[3]) * y_dpi / 72)))
+        return sheet
+
+
+def kind(path):
+    """PWG_RASTER, CUPS_RASTER, or None for a file that starts with neither's sync word."""
+    with open(path, 'rb') as source:
+        start = source.read(4 + 64)
+    if start[:4] not in SYNCS:
+        return None
+    return PWG_RASTER if start[4:].split(b'\0', 1)[0] == PWG_CLASS else CUPS_RASTER
+
+
+def decode_lines(data, at, page):
+    """The page's lines, run-length coded: a line's repeat count, then runs of one pixel repeated
+    (count below 128) or of pixels as they are (257 - count); 128 fills the line with paper.
+    Returns the lines' bytes and where the next page starts."""
+    width = page.bytes_per_line
+    unit = max(1, page.bits_per_pixel // 8)
+    paper = b'\xff' if page.colour_space in WHITE_SPACES else b'\0'
+    lines = []
+    end = len(data)
+    while len(lines) < page.height:
+        if at >= end:
+            raise RasterError(f'the page ends after {len(lines)} of its {page.height} lines')
+        repeat = data[at] + 1
+        at += 1
+        line = bytearray()
+        while len(line) < width:
+            if at >= end:
+                raise RasterError(f'line {len(lines)} ends after {len(line)} of its {width} bytes')
+            count = data[at]
+            at += 1
+            if count == 128:
+                line += paper * (width - len(line))
+                continue
+            size = unit if count < 128 else (257 - count) * unit
+            if at + size > end:
+                raise RasterError(f'line {len(lines)} ends inside a run')
+            line += data[at:at + size] * (count + 1) if count < 128 else data[at:at + size]
+            at += size
+        if len(line) > width:
+            raise RasterError(f'line {len(lines)} runs {len(line) - width} bytes past its {width}')
+        if len(lines) + repeat > page.height:
+            raise RasterError(f'line {len(lines)} repeats past the page\'s {page.height} lines')
+        lines += [bytes(line)] * repeat
+    return b''.join(lines), at
+
+
+def read(path):
+    """The pages of a raster file, each as (Page, grey sheet image); RasterError for a file that
+    is no raster, is cut short or has a header or line it cannot be."""
+    with open(path, 'rb') as source:
+        data = source.read()
+    if data[:4] not in SYNCS:
+        raise RasterError(f'{os.path.basename(path)}: not PWG or CUPS raster')
+    order, coded = SYNCS[data[:4]]
+    pages = []
+    at = 4
+    while at < len(data):
+        if at + HEADER > len(data):
+            raise RasterError(f'{os.path.basename(path)}: page {len(pages) + 1}\'s header is cut short')
+        try:
+            page = Page(data[at:at + HEADER], order)
+            at += HEADER
+            if coded:
+                pixels, at = decode_lines(data, at, page)
+            else:
+                size = page.bytes_per_line * page.height
+                if at + size > len(data):
+                    raise RasterError(f'the page ends after {(len(data) - at) // page.bytes_per_line} of its '
+                                      f'{page.height} lines')
+                pixels, at = data[at:at + size], at + size
+        except RasterError as problem:
+            raise RasterError(f'{os.path.basename(path)}: page {len(pages) + 1}: {problem}') from None
+        pages.append((page, page.sheet(page.image(pixels, order))))
+    if not pages:
+        raise RasterError(f'{os.path.basename(path)}: no page')
+    return pages
+
+
+def render(path, workdir):
+    """Writes each page of the raster file as an 8-bit grey PGM, one file per page, as
+    Ghostscript's pages are written; returns the files in page order and the first page's
+    header."""
+    pages = read(path)
+    files = []
+    for number, (_, sheet) in enumerate(pages, 1):
+        files.append(os.path.join(workdir, f'page-{number:03d}.pgm'))
+        sheet.save(files[-1])
+    return files, pages[0][0]
