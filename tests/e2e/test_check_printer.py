@@ -20,6 +20,11 @@ QUEUE = 'PTQUEUE600'
 # A Letter page bitmap at 2400 dpi with no margins is about 2 GB, more than the program's address
 # space holds.
 QUEUE_2400 = 'PTQUEUE2400'
+# 1200x600 dpi; Wine's driver lays its pages out at 1200 dpi both ways, and its PPD's landscape
+# line ends in a comment, so that Wine turns a landscape page the default way.
+UNEQUAL_PPD = 'openprinting-ppds:0/ppd/openprinting/Lexmark/Lexmark_E352dn.ppd'
+# 600 dpi set by a PJL option, which Wine's driver does not see: it draws at 300 dpi.
+PJL_RESOLUTION_PPD = '/usr/share/ppd/cupsfilters/HP-Color_LaserJet_CM3530_MFP-PDF.ppd'
 # What the shifting filter does, in printer pixels at 600 dpi: 36 points right, 18 points up.
 SHIFT_RIGHT = 300
 SHIFT_UP = 150
@@ -81,6 +86,16 @@ class CheckPrinterTest(unittest.TestCase):
         for mode in ('Direct Print', 'Bitmap Print'):
             self.assertIn('never printed: the queue did not complete the job', failures[f'{mode}: exactly one page'])
             self.assertIn('not measured', failures[f'{mode}: border at the margins'])
+
+    def test_landscape_pages_laid_out_by_the_driver_its_own_way_pass(self):
+        # Unequal margins: a page turned the wrong way would fail.
+        out = os.path.join(self.work, 'laid-out')
+        run = check('--orientation', 'landscape', '--margins', '0.8,0.7,0.7,0.7', '--out', out, UNEQUAL_PPD,
+                    PJL_RESOLUTION_PPD)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        with open(os.path.join(out, 'report.md')) as report:
+            markdown = report.read()
+        self.assertEqual((markdown.count('drawn at 1200x1200 dpi'), markdown.count('drawn at 300x300 dpi')), (2, 2))
 
     def test_a_page_the_program_cannot_make_fails_quoting_its_message(self):
         out = os.path.join(self.work, 'too-large')
