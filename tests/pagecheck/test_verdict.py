@@ -68,7 +68,7 @@ class PageTest(unittest.TestCase):
     def test_a_page_ghostscript_cannot_read_is_not_measured_and_titled_by_its_job(self):
         for job, title, passed in (('Print Mode: Direct Print', None, True), ('untitled', None, False),
                                    ('Print Mode: Direct Print', 'Print Mode: Bitmap Print', False)):
-            page = types.SimpleNamespace(kind=None, language='PCLXL', title=title,
+            page = types.SimpleNamespace(kind=None, language='PCLXL', title=title, pages=None,
                                          job=types.SimpleNamespace(name=job))
             with self.subTest(job=job, title=title):
                 checks = {check.name: check for check in judge_page(page, 'Print Mode: Direct Print', 0.1)}
