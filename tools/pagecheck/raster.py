@@ -23,6 +23,8 @@ WHITE_SPACES = {0: 'L', 18: 'L', 1: 'RGB', 19: 'RGB', 20: 'RGB'}
 INK_SPACES = {3: 'L', 4: 'RGB', 6: 'CMYK'}
 # The largest page read, two gigapixels: a Tabloid sheet at 2400 dpi is 1.1.
 MAX_PIXELS = 1 << 31
+# The widest and longest sheet a printable area is placed on: 10 metres.
+MAX_POINTS = 28346
 
 
 class RasterError(ValueError):
@@ -43,8 +45,12 @@ class Page:
         (self.width, self.height, _, self.bits_per_colour, self.bits_per_pixel, self.bytes_per_line,
          self.colour_order, self.colour_space) = numbers(372, 8)
         self.colours = numbers(420, 1)[0]
-        self.exact_size = numbers(428, 2, 'f')
-        self.exact_box = numbers(436, 4, 'f')
+        exact_size = numbers(428, 2, 'f')
+        exact_box = numbers(436, 4, 'f')
+        # A raster driver's page is only the printable area, whose box (left, bottom, right, top in
+        # points) says where it lies on the sheet; the fractions, when given, are exact.
+        self.box = exact_box if any(exact_box) else self.bounding_box
+        self.sheet_points = exact_size if all(exact_size) else self.page_size
         self.media_class = header[:64].split(b'\0', 1)[0]
         self.check()
 
@@ -64,6 +70,11 @@ class Page:
                               f'{self.bits_per_colour} bits in {self.bits_per_pixel}-bit pixels is not read')
         if self.bytes_per_line != (self.width * self.bits_per_pixel + 7) // 8:
             raise RasterError(f'{self.bytes_per_line} bytes a line for {self.width} pixels of {self.bits_per_pixel} bits')
+        width, height = self.sheet_points
+        if any(self.box) and not (0 <= self.box[0] < width <= MAX_POINTS and 0 < self.box[3] <= height <= MAX_POINTS):
+            raise RasterError(f'a printable area of {self.box} points off its sheet of {width} x {height}')
+        if any(self.box) and width * self.dpi[0] / 72 * height * self.dpi[1] / 72 > MAX_PIXELS:
+            raise RasterError(f'a sheet of {width} x {height} points at {self.dpi[0]}x{self.dpi[1]} dpi is too large')
 
     def image(self, data, order):
         """The page's pixels as grey, paper white."""
@@ -81,12 +92,10 @@ class Page:
         return image.convert('L')
 
     def sheet(self, image):
-        """The whole sheet: a page of only the printable area (a raster driver's) placed where
-        that area lies, from its bounding box (left, bottom, right, top in points)."""
-        box = self.exact_box if any(self.exact_box) else self.bounding_box
+        """The whole sheet, with a page of only the printable area placed where that lies."""
+        box, size = self.box, self.sheet_points
         if not any(box):
             return image
-        size = self.exact_size if all(self.exact_size) else self.page_size
         x_dpi, y_dpi = self.dpi
         sheet = Image.new('L', (round(size[0] * x_dpi / 72), round(size[1] * y_dpi / 72)), 255)
         sheet.paste(image, (round(box[0] * x_dpi / 72), round((size[1] - box[3]) * y_dpi / 72)))

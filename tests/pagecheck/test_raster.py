@@ -1,0 +1,134 @@
+"""The raster reader: PWG and CUPS raster pages as driverless printers and raster drivers get them,
+placed on their sheet; a bad or cut-short file gives one clear error, whatever its bytes."""
+import os
+import random
+import struct
+import tempfile
+import unittest
+
+from pagecheck.raster import CUPS_RASTER, PWG_RASTER, RasterError, kind, read
+
+# A small page: a frame of ink one pixel wide around paper, and a block of ink.
+WIDTH, HEIGHT = 40, 30
+INK = {(x, y) for x in range(WIDTH) for y in range(HEIGHT)
+       if x in (0, WIDTH - 1) or y in (0, HEIGHT - 1) or (10 <= x < 20 and 5 <= y < 8)}
+
+
+def header(order, space, bits, colours, media_class=b'', box=(0, 0, 0, 0), page_size=(0, 0), dpi=72):
+    data = bytearray(1796)
+    data[:len(media_class)] = media_class
+    bits_per_pixel = bits * colours
+    struct.pack_into(f'{order}2I', data, 276, dpi, dpi)
+    struct.pack_into(f'{order}4I', data, 284, *box)
+    struct.pack_into(f'{order}2I', data, 352, *page_size)
+    struct.pack_into(f'{order}8I', data, 372, WIDTH, HEIGHT, 0, bits, bits_per_pixel,
+                     (WIDTH * bits_per_pixel + 7) // 8, 0, space)
+    struct.pack_into(f'{order}I', data, 420, colours)
+    return bytes(data)
+
+
+def pixels(paper, ink):
+    return [[ink if (x, y) in INK else paper for x in range(WIDTH)] for y in range(HEIGHT)]
+
+
+def coded(lines):
+    """Version 2 lines: each line once, each pixel a run of its own or of the ones like it after it."""
+    out = bytearray()
+    for line in lines:
+        out.append(0)
+        x = 0
+        while x < len(line):
+            run = 1
+            while x + run < len(line) and run < 128 and line[x + run] == line[x]:
+                run += 1
+            out += bytes([run - 1]) + line[x]
+            x += run
+    return bytes(out)
+
+
+def write(data):
+    job = tempfile.NamedTemporaryFile(delete=False)
+    job.write(data)
+    job.close()
+    return job.name
+
+
+def decoded(data):
+    path = write(data)
+    try:
+        return read(path)
+    finally:
+        os.remove(path)
+
+
+def ink_of(image):
+    return {(x, y) for x in range(image.width) for y in range(image.height) if image.getpixel((x, y)) < 128}
+
+
+# What real queues send: a driverless printer's grey PWG raster, a raster driver's RGB and black
+# CUPS raster of the printable area only, big- and little-endian, coded and plain.
+PWG_GREY = b'RaS2' + header('>', 18, 8, 1, b'PwgRaster') + coded(pixels(b'\xff', b'\x00'))
+CUPS_RGB = b'3SaR' + header('<', 1, 8, 3, box=(10, 20, 50, 50), page_size=(60, 80)) + \
+    b''.join(b''.join(line) for line in pixels(b'\xff\xff\xff', b'\x00\x00\x00'))
+BLACK_BITS = b'RaS2' + header('>', 3, 1, 1) + coded(
+    [[bytes([int(''.join('1' if (x, y) in INK else '0' for x in range(byte * 8, byte * 8 + 8)), 2)])
+      for byte in range(WIDTH // 8)] for y in range(HEIGHT)])
+
+
+class RasterTest(unittest.TestCase):
+    def test_pages_are_read_onto_their_sheet_in_every_form_queues_send(self):
+        for name, data, sort, shift, size in (('PWG grey', PWG_GREY, PWG_RASTER, (0, 0), (WIDTH, HEIGHT)),
+                                              # Printable area from 10 points in, 30 points down.
+                                              ('CUPS RGB', CUPS_RGB, CUPS_RASTER, (10, 30), (60, 80)),
+                                              ('CUPS black', BLACK_BITS, CUPS_RASTER, (0, 0), (WIDTH, HEIGHT))):
+            with self.subTest(name):
+                path = write(data + data[4:])
+                self.assertEqual(kind(path), sort)
+                pages = read(path)
+                os.remove(path)
+                self.assertEqual(len(pages), 2)
+                page, sheet = pages[0]
+                self.assertEqual((page.dpi, sheet.size), ((72, 72), size))
+                self.assertEqual(ink_of(sheet), {(x + shift[0], y + shift[1]) for x, y in INK})
+
+    def test_a_bad_or_cut_short_file_says_what_is_wrong(self):
+        start = len(PWG_GREY) - len(coded(pixels(b'\xff', b'\x00')))
+        cases = {
+            'not PWG or CUPS raster': b'%!PS-Adobe-3.0\n',
+            "page 1's header is cut short": PWG_GREY[:1000],
+            'the page ends after 0 of its 30 lines': PWG_GREY[:start],
+            'line 0 ends after 0 of its 40 bytes': PWG_GREY[:start + 1],
+            'line 0 ends inside a run': PWG_GREY[:start + 2],
+            'line 0 runs 88 bytes past its 40': PWG_GREY[:start] + b'\x00\x7f\x00' + PWG_GREY[start + 3:],
+            "line 0 repeats past the page's 30 lines": PWG_GREY[:start] + b'\x1e' + PWG_GREY[start + 1:],
+            'colour order 1': PWG_GREY[:4 + 396] + struct.pack('>I', 1) + PWG_GREY[4 + 400:],
+            '41 bytes a line for 40 pixels': PWG_GREY[:4 + 392] + struct.pack('>I', 41) + PWG_GREY[4 + 396:],
+            'colour space 2 with': PWG_GREY[:4 + 400] + struct.pack('>I', 2) + PWG_GREY[4 + 404:],
+        }
+        for message, data in cases.items():
+            with self.subTest(message), self.assertRaisesRegex(RasterError, message):
+                decoded(data)
+
+    def test_any_mutation_is_read_or_refused_with_one_error(self):
+        generator = random.Random(5102)
+        for _ in range(3000):
+            data = bytearray(generator.choice((PWG_GREY, CUPS_RGB, BLACK_BITS)))
+            for _ in range(generator.randint(1, 4)):
+                at = generator.randrange(len(data))
+                choice = generator.random()
+                if choice < 0.3:
+                    del data[at:]
+                elif choice < 0.6:
+                    data[at] = generator.randrange(256)
+                else:
+                    data[at:at] = bytes(generator.randrange(256) for _ in range(generator.randint(1, 8)))
+            try:
+                pages = decoded(bytes(data))
+            except RasterError:
+                continue
+            for page, sheet in pages:
+                self.assertGreater(sheet.width * sheet.height, 0)
+
+
+if __name__ == '__main__':
+    unittest.main()
