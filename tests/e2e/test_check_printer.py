@@ -1,6 +1,8 @@
 """scripts/check-printer.sh as a user runs it: on a real printer's PPD, named as its CUPS driver
 names it, and on a queue of the scheduler it is pointed at every check passes; a driver that moves the page and one that refuses
-the job fail, and the report says how; bad arguments exit with 2 and leave nothing behind."""
+the job fail, and the report says how; a printer that cannot be used is a failed row of a run
+checking two printers at once; every page size of a printer is printed on, the program's answer
+to margins that leave no room reported; bad arguments exit with 2 and leave nothing behind."""
 import os
 import re
 import shutil
@@ -16,6 +18,8 @@ COMMAND = os.path.join(ROOT, 'scripts', 'check-printer.sh')
 # A4, 600 dpi, hardware margins of 12, 12.24, 11.92 and 12.08 points, a PJL wrapper.
 REAL_PPD = 'openprinting-ppds:0/ppd/openprinting/Brother/BR2600CN_GPL.ppd'
 REAL = 'BR2600CN_GPL'
+# Six sizes: A5 and Statement are narrower than six inches.
+SIX_SIZES_PPD = 'openprinting-ppds:0/ppd/openprinting/Lanier/PS/Lanier-LP031c_PS.ppd'
 QUEUE = 'PTQUEUE600'
 # A Letter page bitmap at 2400 dpi with no margins is about 2 GB, more than the program's address
 # space holds.
@@ -49,7 +53,8 @@ class CheckPrinterTest(unittest.TestCase):
             with open(cls.ppds[name], 'w', encoding='latin-1') as ppd:
                 ppd.write(real.replace('\n', f'\n{extra}\n', 1))
         cls.out = os.path.join(cls.work, 'report')
-        cls.checked = check('--out', cls.out, REAL_PPD, QUEUE, cls.ppds['shifted'], cls.ppds['refused'])
+        cls.checked = check('--jobs', '2', '--out', cls.out, REAL_PPD, QUEUE, cls.ppds['shifted'], cls.ppds['refused'],
+                            cls.ppds['unfiltered'])
         print(cls.checked.stdout, cls.checked.stderr, file=sys.stderr)
         cls.suites = {suite.get('name').split(' ')[0]: suite
                       for suite in ElementTree.parse(os.path.join(cls.out, 'junit.xml')).getroot()}
@@ -67,7 +72,7 @@ class CheckPrinterTest(unittest.TestCase):
             with self.subTest(printer=printer):
                 self.assertEqual(self.failures(printer), {})
                 self.assertEqual(len(self.suites[printer]), 2 * 7 + 1, 'seven checks a mode, and the modes agree')
-        self.assertRegex(self.checked.stdout, rf'\[1/8\] {REAL} A4 portrait Direct Print: pass')
+        self.assertRegex(self.checked.stdout, rf'\[\d/8\] {REAL} A4 portrait Direct Print: pass \([\d.]+ s: dialog')
         self.assertRegex(self.checked.stdout, r'8 pages measured in .*: [\d.]+ pages per minute')
 
     def test_a_moved_page_fails_naming_the_edges_and_how_far(self):
@@ -80,6 +85,26 @@ class CheckPrinterTest(unittest.TestCase):
                 measured = float(re.search(rf'{edge} ([-+][\d.]+) px', message).group(1))
                 self.assertAlmostEqual(measured, pixels, delta=2, msg=message)
         self.assertNotIn('Direct Print: exactly one page', failures)
+
+    def test_a_printer_that_cannot_be_used_is_a_failed_row_of_the_summary(self):
+        self.assertIn('needs the filter no-such-filter', self.failures('unfiltered')['printer: set up'])
+        self.assertIn('5 printer(s), 8 page(s): 4 passed every check, 4 failed one', self.checked.stdout)
+        self.assertRegex(self.checked.stdout, r'Failures by check: .*border at the margins \d.*set up 1')
+        self.assertRegex(self.checked.stdout, r'Time per page: [\d.]+ s, of it dialog')
+
+    def test_every_paper_size_and_what_the_program_does_without_room(self):
+        out = os.path.join(self.work, 'all')
+        run = check('--paper', 'all', '--margins', '3,1,3,1', '--out', out, SIX_SIZES_PPD)
+        with open(os.path.join(out, 'report.md')) as report:
+            markdown = report.read()
+        self.assertEqual(re.findall(r'^## (.*)', markdown, re.M),
+                         ['A4', 'A5', 'Legal', 'Letter', 'Statement', 'Executive', 'Summary'], run.stdout)
+        for paper in ('A5', 'Statement'):
+            self.assertIn(f'| {paper} | portrait | Direct Print | pass | pass (margins leave no room): printed 1 page(s)',
+                          markdown)
+            self.assertIn(f'| {paper} | portrait | Bitmap Print | pass | pass (margins leave no room): nothing printed: '
+                          f'no job reached the queue: the program said "Unable to create page bitmap!"', markdown)
+        self.assertIn('12 page(s)', run.stdout)
 
     def test_a_refused_job_fails_as_never_printed(self):
         failures = self.failures('refused')
@@ -124,7 +149,6 @@ class CheckPrinterTest(unittest.TestCase):
             (): 'required',
             ('/nowhere/printer.ppd',): 'no such PPD file',
             ('NO_SUCH_QUEUE',): 'nor a queue',
-            (self.ppds['unfiltered'],): 'needs the filter no-such-filter',
             ('--paper', 'Tabloid', REAL_PPD): 'Tabloid is not one of',
             ('--margins', '1,1,1', REAL_PPD): 'not four numbers',
             ('--margins', '5,1,4,1', REAL_PPD): 'leave no room',

@@ -192,6 +192,7 @@ def print_row(program, session, queue, printer, paper, orientation, options, cou
     program.drive('page-setup', *options.margins, orientation)
     row = Row(printer, paper, orientation)
     room = has_room(printer.sheet(paper), orientation, options.margin_points)
+    greys = {}
     for mode in options.modes:
         caption = MODES[mode]
         program.set_mode(caption)
@@ -208,7 +209,7 @@ def print_row(program, session, queue, printer, paper, orientation, options, cou
             shutil.move(page.driver_output, os.path.join(options.out, kept))
             page.measured += f'; the driver wrote {os.path.getsize(os.path.join(options.out, kept)) / 1024:.1f} kB, kept as {kept}'
         row.add(caption, page, judge_page(page, caption, options.tolerance) if room else judge_no_room(page, caption))
-        row.pictures[caption] = page_picture(page, options.out, row.stem(mode))
+        row.pictures[caption], greys[caption] = page_picture(page, options.out, row.stem(mode)) or (None, None)
         page_watch.lap('pictures')
         row.time(page_watch.steps)
         stopwatch.lap('pages')
@@ -216,7 +217,8 @@ def print_row(program, session, queue, printer, paper, orientation, options, cou
                  f'{row.summary(caption)} ({sum(page_watch.steps.values()):.1f} s: {step_times(page_watch.steps)})')
     if len(options.modes) == 2 and room:
         direct, bitmap = row.pages[DIRECT_CAPTION], row.pages[BITMAP_CAPTION]
-        differing = difference_picture(direct, bitmap, options.out, row.stem('difference'))
+        differing = difference_picture(direct, bitmap, (greys[DIRECT_CAPTION], greys[BITMAP_CAPTION]), options.out,
+                                       row.stem('difference'))
         row.pictures['difference'] = differing and differing[0]
         row.agreement = judge_agreement(direct, bitmap, options.tolerance, differing and differing[1])
         stopwatch.lap('pictures')

@@ -90,7 +90,7 @@ def by_paper(rows):
     """The rows grouped by paper size, in the order the sizes first come; rows of printers that
     could not be set up on any paper last."""
     groups = {}
-    for row in rows:
+    for row in sorted(rows, key=lambda row: not row.paper):
         groups.setdefault(row.paper or 'No paper: the printer could not be set up', []).append(row)
     return groups.items()
 

@@ -18,6 +18,9 @@
 //                                        is disabled while the job's cancel dialog is up
 //   uidriver memory                      writes the program's private memory in bytes
 //   uidriver exit                        chooses File > Exit and waits for the process to end
+//   uidriver serve                       runs the steps above read from its input, one a line,
+//                                        arguments separated by tabs; after each step writes
+//                                        "uidriver: N", N what the step would have returned
 #include <windows.h>
 #include <dlgs.h>
 #include <psapi.h>
@@ -27,6 +30,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/menu_ids.h"
 #include "tools/winauto/winauto.h"
@@ -291,9 +295,7 @@ bool Exit()
     return Ended || Fail("the program did not end");
 }
 
-}  // namespace
-
-int main(int Argc, char** Argv)
+int Step(int Argc, char** Argv)
 {
     if (Argc < 2)
         return Fail("no sub-command"), 2;
@@ -322,4 +324,31 @@ int main(int Argc, char** Argv)
     else
         return Fail("unknown sub-command"), 2;
     return Done ? 0 : 1;
+}
+
+// A run of steps costs one start of this program under Wine instead of one a step.
+int Serve(char* Self)
+{
+    char Line[4096];
+    while (std::fgets(Line, sizeof(Line), stdin))
+    {
+        Line[std::strcspn(Line, "\r\n")] = '\0';
+        std::vector<char*> Args = {Self};
+        for (char* Arg = std::strtok(Line, "\t"); Arg; Arg = std::strtok(nullptr, "\t"))
+            Args.push_back(Arg);
+        int Result = Step(static_cast<int>(Args.size()), Args.data());
+        std::fflush(stderr);
+        std::printf("uidriver: %d\n", Result);
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int Argc, char** Argv)
+{
+    if (Argc == 2 && std::strcmp(Argv[1], "serve") == 0)
+        return Serve(Argv[0]);
+    return Step(Argc, Argv);
 }

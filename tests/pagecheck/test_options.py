@@ -1,0 +1,99 @@
+"""The check's choices before anything starts, on real PPDs read through libcups: which printers
+a shard holds, which page sizes --paper names (PWG media names matched by their dimensions, all of
+them, sizes the margins leave no room on), bad arguments; and the report's rows of a printer that
+cannot be used and its summary."""
+import contextlib
+import io
+import os
+import shutil
+import subprocess
+import tempfile
+import types
+import unittest
+
+from pagecheck.check import main, parse
+from pagecheck.report import Row, summary, write_reports
+from pagecheck.verdict import ONE_PAGE, TITLED, Check
+
+# A4 by default; Letter, Legal, Executive, A4, JISB5, ISOB5 and two envelopes.
+BROTHER = 'openprinting-ppds:0/ppd/openprinting/Brother/BR2600CN_GPL.ppd'
+# Six sizes, A5 (420 x 595 points) and Statement (396 x 612) the narrowest.
+LANIER = 'openprinting-ppds:0/ppd/openprinting/Lanier/PS/Lanier-LP031c_PS.ppd'
+
+
+class OptionsTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix='options-')
+        cls.ppds = {}
+        for name, uri in (('brother', BROTHER), ('lanier', LANIER)):
+            cls.ppds[name] = os.path.join(cls.work, name + '.ppd')
+            with open(cls.ppds[name], 'wb') as ppd:
+                ppd.write(subprocess.run(['/usr/lib/cups/daemon/cups-driverd', 'cat', uri], capture_output=True,
+                                         check=True).stdout)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, True)
+
+    def test_shards_hold_every_printer_once(self):
+        printers = []
+        for number in range(5):
+            printers.append(os.path.join(self.work, f'p{number}.ppd'))
+            shutil.copyfile(self.ppds['brother'], printers[-1])
+        shares = [[printer.name for printer in parse(['--shard', f'{index}/3', *printers]).printers]
+                  for index in (1, 2, 3)]
+        self.assertEqual(shares, [['p0', 'p3'], ['p1', 'p4'], ['p2']])
+
+    def test_paper_names_pwg_names_and_all(self):
+        papers = parse(['--paper', 'iso_a4_210x297mm,na_letter_8.5x11in,jis_b5_182x257mm,Legal,A4',
+                        self.ppds['brother']]).papers
+        self.assertEqual(papers, [['A4', 'Letter', 'JISB5', 'Legal']])
+        self.assertEqual(parse([self.ppds['brother']]).papers, [['A4']])
+        # Sizes the margins leave no room on are printed on with all, refused when named.
+        everything = parse(['--paper', 'all', '--margins', '3,1,3,1', self.ppds['lanier']]).papers
+        self.assertEqual(everything, [['A4', 'A5', 'Legal', 'Letter', 'Statement', 'Executive']])
+
+    def test_bad_arguments_exit_2_naming_the_fault(self):
+        cases = {('--jobs', '0'): '--jobs: 0 is not 1 or more',
+                 ('--shard', '3/2'): '--shard: 3/2 is not I/N',
+                 ('--shard', '0/2'): '--shard: 0/2 is not I/N',
+                 ('--paper', 'iso_zz'): 'iso_zz is not one of Letter, Legal',
+                 ('--paper', 'iso_a5_148x210mm'): 'iso_a5_148x210mm, 148 x 210 mm, is none of its page sizes',
+                 ('--paper', 'A5', '--margins', '3,1,3,1'): 'leave no room on A5 portrait'}
+        for arguments, message in cases.items():
+            with self.subTest(arguments=arguments):
+                said = io.StringIO()
+                ppd = self.ppds['lanier' if 'A5' in arguments else 'brother']
+                with contextlib.redirect_stderr(said):
+                    self.assertEqual(main([*arguments, ppd]), 2)
+                self.assertIn(message, said.getvalue())
+
+
+class ReportTest(unittest.TestCase):
+    def test_rows_grouped_by_paper_failed_rows_and_summary(self):
+        printer = types.SimpleNamespace(name='P', model='Model')
+        broken = types.SimpleNamespace(name='Broken', model='Broken')
+        good, bad, unusable = Row(printer, 'A4', 'portrait'), Row(printer, 'Letter', 'portrait'), Row(broken, None, None)
+        for row, titled in ((good, True), (bad, False)):
+            row.add('Print Mode: Direct Print', object(), [Check(ONE_PAGE, True, '1 page'), Check(TITLED, titled, 't')])
+            row.time({'job': 0.25, 'render': 0.5})
+        unusable.fail('cannot be used: its PPD needs the filter x, which is not installed')
+        rows = [good, unusable, bad]
+        self.assertEqual(summary(rows), [
+            '2 printer(s), 2 page(s): 1 passed every check, 1 failed one, 0 could not be measured; 1 printer, paper or '
+            'orientation could not be checked',
+            'Failures by check: set up 1, titled with the mode 1',
+            'Time per page: 0.75 s, of it job 0.25 s, render 0.50 s'])
+        with tempfile.TemporaryDirectory() as out:
+            options = types.SimpleNamespace(mm=False, margins=['1', '1', '1', '1'], tolerance=0.1)
+            self.assertFalse(write_reports(rows, options, out))
+            with open(os.path.join(out, 'report.md')) as report:
+                markdown = report.read()
+        groups = [line for line in markdown.splitlines() if line.startswith('## ')]
+        self.assertEqual(groups, ['## A4', '## Letter', '## No paper: the printer could not be set up', '## Summary'])
+        self.assertIn('| Broken |  |  |  | FAIL | FAIL (set up): cannot be used: its PPD needs the filter x', markdown)
+
+
+if __name__ == '__main__':
+    unittest.main()
