@@ -1,4 +1,4 @@
-"""The raster reader: PWG and CUPS raster pages as driverless printers and raster drivers get them,
+"""The raster reader: PWG, Apple and CUPS raster pages as driverless printers and raster drivers get them,
 placed on their sheet; a bad or cut-short file gives one clear error, whatever its bytes."""
 import os
 import random
@@ -6,7 +6,7 @@ import struct
 import tempfile
 import unittest
 
-from pagecheck.raster import CUPS_RASTER, PWG_RASTER, RasterError, kind, read
+from pagecheck.raster import APPLE_RASTER, CUPS_RASTER, PWG_RASTER, RasterError, kind, read
 
 # A small page: a frame of ink one pixel wide around paper, and a block of ink.
 WIDTH, HEIGHT = 40, 30
@@ -70,6 +70,8 @@ def ink_of(image):
 PWG_GREY = b'RaS2' + header('>', 18, 8, 1, b'PwgRaster') + coded(pixels(b'\xff', b'\x00'))
 CUPS_RGB = b'3SaR' + header('<', 1, 8, 3, box=(10, 20, 50, 50), page_size=(60, 80)) + \
     b''.join(b''.join(line) for line in pixels(b'\xff\xff\xff', b'\x00\x00\x00'))
+APPLE_RGB = b'UNIRAST\0' + struct.pack('>I', 1) + bytes([24, 1, 1, 4]) + bytes(8) + \
+    struct.pack('>3I', WIDTH, HEIGHT, 72) + bytes(8) + coded(pixels(b'\xff\xff\xff', b'\x00\x00\x00'))
 BLACK_BITS = b'RaS2' + header('>', 3, 1, 1) + coded(
     [[bytes([int(''.join('1' if (x, y) in INK else '0' for x in range(byte * 8, byte * 8 + 8)), 2)])
       for byte in range(WIDTH // 8)] for y in range(HEIGHT)])
@@ -80,9 +82,10 @@ class RasterTest(unittest.TestCase):
         for name, data, sort, shift, size in (('PWG grey', PWG_GREY, PWG_RASTER, (0, 0), (WIDTH, HEIGHT)),
                                               # Printable area from 10 points in, 30 points down.
                                               ('CUPS RGB', CUPS_RGB, CUPS_RASTER, (10, 30), (60, 80)),
-                                              ('CUPS black', BLACK_BITS, CUPS_RASTER, (0, 0), (WIDTH, HEIGHT))):
+                                              ('CUPS black', BLACK_BITS, CUPS_RASTER, (0, 0), (WIDTH, HEIGHT)),
+                                              ('Apple RGB', APPLE_RGB, APPLE_RASTER, (0, 0), (WIDTH, HEIGHT))):
             with self.subTest(name):
-                path = write(data + data[4:])
+                path = write(data + data[12 if sort == APPLE_RASTER else 4:])
                 self.assertEqual(kind(path), sort)
                 pages = read(path)
                 os.remove(path)
@@ -94,7 +97,8 @@ class RasterTest(unittest.TestCase):
     def test_a_bad_or_cut_short_file_says_what_is_wrong(self):
         start = len(PWG_GREY) - len(coded(pixels(b'\xff', b'\x00')))
         cases = {
-            'not PWG or CUPS raster': b'%!PS-Adobe-3.0\n',
+            'not PWG, CUPS or Apple raster': b'%!PS-Adobe-3.0\n',
+            'Apple raster colour space 2 is not read': APPLE_RGB[:13] + b'\x02' + APPLE_RGB[14:],
             "page 1's header is cut short": PWG_GREY[:1000],
             'the page ends after 0 of its 30 lines': PWG_GREY[:start],
             'line 0 ends after 0 of its 40 bytes': PWG_GREY[:start + 1],
@@ -112,14 +116,14 @@ class RasterTest(unittest.TestCase):
     def test_any_mutation_is_read_or_refused_with_one_error(self):
         generator = random.Random(5102)
         for _ in range(3000):
-            data = bytearray(generator.choice((PWG_GREY, CUPS_RGB, BLACK_BITS)))
+            data = bytearray(generator.choice((PWG_GREY, CUPS_RGB, BLACK_BITS, APPLE_RGB)))
             for _ in range(generator.randint(1, 4)):
-                at = generator.randrange(len(data))
+                at = generator.randrange(len(data) + 1)
                 choice = generator.random()
                 if choice < 0.3:
                     del data[at:]
                 elif choice < 0.6:
-                    data[at] = generator.randrange(256)
+                    data[at:at + 1] = bytes([generator.randrange(256)])
                 else:
                     data[at:at] = bytes(generator.randrange(256) for _ in range(generator.randint(1, 8)))
             try:

@@ -1,5 +1,6 @@
-"""PWG raster (what a driverless printer receives) and CUPS raster (what CUPS hands a raster
-driver): page headers of 1796 bytes, then each page's lines, run-length coded in version 2. Each
+"""PWG raster and Apple raster (what a driverless printer receives) and CUPS raster (what CUPS
+hands a raster driver): page headers of 1796 bytes (32 in Apple raster), then each page's lines,
+run-length coded alike in PWG and Apple raster and in CUPS raster version 2. Each
 page is handed back as the whole sheet in 8-bit grey at the page's own resolution, written as
 Ghostscript writes its pages, so that what follows does not know where a page came from."""
 import os
@@ -12,6 +13,13 @@ Image.MAX_IMAGE_PIXELS = None
 
 PWG_RASTER = 'PWG raster'
 CUPS_RASTER = 'CUPS raster'
+APPLE_RASTER = 'Apple raster'
+APPLE_SYNC = b'UNIRAST\0'
+# An Apple raster file's header: its sync word and page count; then each page's.
+APPLE_FILE_HEADER = 12
+APPLE_HEADER = 32
+# Apple raster's colour spaces as CUPS numbers them, with their colours.
+APPLE_SPACES = {0: (18, 1), 1: (19, 3), 3: (20, 3), 4: (0, 1), 5: (1, 3), 6: (6, 4)}
 # Sync word: byte order of the header's numbers, and whether the lines are run-length coded.
 SYNCS = {b'RaS2': ('>', True), b'2SaR': ('<', True), b'RaS3': ('>', False), b'3SaR': ('<', False),
          b'RaSt': ('>', False), b'tSaR': ('<', False)}
@@ -102,10 +110,28 @@ class Page:
         return sheet
 
 
+def apple_header(data):
+    """An Apple raster page's header as the CUPS raster header that says the same."""
+    bits, space = data[0], data[1]
+    width, height, dpi = struct.unpack_from('>3I', data, 12)
+    if space not in APPLE_SPACES:
+        raise RasterError(f'Apple raster colour space {space} is not read')
+    if width * max(height, 1) * max(bits, 8) // 8 > MAX_PIXELS:
+        raise RasterError(f'a page of {width}x{height} pixels of {bits} bits is larger than any sheet')
+    cups_space, colours = APPLE_SPACES[space]
+    header = bytearray(HEADER)
+    struct.pack_into('>2I', header, 276, dpi, dpi)
+    struct.pack_into('>8I', header, 372, width, height, 0, bits // colours, bits, (width * bits + 7) // 8, 0, cups_space)
+    struct.pack_into('>I', header, 420, colours)
+    return bytes(header)
+
+
 def kind(path):
-    """PWG_RASTER, CUPS_RASTER, or None for a file that starts with neither's sync word."""
+    """PWG_RASTER, CUPS_RASTER, APPLE_RASTER, or None for a file that starts with none's sync word."""
     with open(path, 'rb') as source:
         start = source.read(4 + 64)
+    if start.startswith(APPLE_SYNC):
+        return APPLE_RASTER
     if start[:4] not in SYNCS:
         return None
     return PWG_RASTER if start[4:].split(b'\0', 1)[0] == PWG_CLASS else CUPS_RASTER
@@ -152,17 +178,19 @@ def read(path):
     is no raster, is cut short or has a header or line it cannot be."""
     with open(path, 'rb') as source:
         data = source.read()
-    if data[:4] not in SYNCS:
-        raise RasterError(f'{os.path.basename(path)}: not PWG or CUPS raster')
-    order, coded = SYNCS[data[:4]]
+    apple = data.startswith(APPLE_SYNC)
+    if not apple and data[:4] not in SYNCS:
+        raise RasterError(f'{os.path.basename(path)}: not PWG, CUPS or Apple raster')
+    order, coded = ('>', True) if apple else SYNCS[data[:4]]
+    header = APPLE_HEADER if apple else HEADER
     pages = []
-    at = 4
+    at = APPLE_FILE_HEADER if apple else 4
     while at < len(data):
-        if at + HEADER > len(data):
+        if at + header > len(data):
             raise RasterError(f'{os.path.basename(path)}: page {len(pages) + 1}\'s header is cut short')
         try:
-            page = Page(data[at:at + HEADER], order)
-            at += HEADER
+            page = Page(apple_header(data[at:at + header]) if apple else data[at:at + header], order)
+            at += header
             if coded:
                 pixels, at = decode_lines(data, at, page)
             else:
