@@ -1,6 +1,7 @@
 """scripts/check-printer.sh: prints the test page on printers given by their PPDs, in each mode,
 paper and orientation asked for, and judges every page; see --help."""
 import argparse
+import concurrent.futures
 import multiprocessing
 import os
 import queue
@@ -25,6 +26,8 @@ MODES = {'direct': DIRECT_CAPTION, 'bitmap': BITMAP_CAPTION}
 ORIENTATIONS = {'portrait': ('portrait',), 'landscape': ('landscape',), 'both': ('portrait', 'landscape')}
 NO_ROOM = 'margins leave no room'
 NO_BITMAP = 'Unable to create page bitmap!'
+# How long a session may take to stop its display, scheduler and Wine.
+STOP_TIMEOUT = 120
 DESCRIPTION = """Prints the program's test page on each PRINTER with the real printtest.exe under Wine,
 driven as a user would (the mode chosen from the File menu, the margins and orientation typed into
 Page Setup, the printer confirmed in the Print dialog), through a private CUPS scheduler whose
@@ -150,8 +153,10 @@ def parse(arguments):
     per_inch = 25.4 if options.mm else 1
     options.margin_points = [float(text) / per_inch * 72 for text in options.margins]
     # Shares dealt in turn, so that each holds printers from all over the list; only this share's
-    # PPDs are read.
-    options.printers = [find_printer(argument) for argument in options.printers[shard - 1::shards]]
+    # PPDs are read, as many at once as there are sessions: a driver's PPD takes half a second to
+    # write out.
+    with concurrent.futures.ThreadPoolExecutor(options.jobs) as pool:
+        options.printers = list(pool.map(find_printer, options.printers[shard - 1::shards]))
     options.papers = [choose_papers(printer, options) for printer in options.printers]
     return options
 
@@ -276,14 +281,15 @@ def run_session(slot, options, tasks, results, counter):
             results.put(('ready', slot, time.monotonic()))
             for number in iter(tasks.get, None):
                 results.put(('started', slot, number))
-                results.put(('rows', number, check_printer(session, number, options, counter)))
+                made = check_printer(session, number, options, counter)
+                results.put(('rows', number, (made, time.monotonic())))
     except Exception as problem:
         results.put(('broken', slot, f'{type(problem).__name__}: {problem}'))
 
 
 def run_sessions(options, counter):
     """The rows of every printer, checked by options.jobs sessions at once (in this process when
-    one), and how long the sessions took to be ready."""
+    one); when, from the start, the sessions were ready and the last rows made."""
     context = multiprocessing.get_context('fork')
     tasks, results = (context.Queue(), context.Queue()) if options.jobs > 1 else (queue.Queue(), queue.Queue())
     # A printer that cannot be used needs no session.
@@ -304,7 +310,8 @@ def run_sessions(options, counter):
             worker.start()
     elif usable:
         run_session(1, options, tasks, results, counter)
-    running, broken, ready = {}, 'it stopped', 0.0
+    running, broken, ready, done = {}, 'it stopped', 0.0, 0.0
+    stopping = 0
     try:
         while len(rows) < len(options.printers):
             try:
@@ -318,18 +325,23 @@ def run_sessions(options, counter):
             elif kind == 'started':
                 running[key] = value
             elif kind == 'rows':
-                rows[key] = value
+                rows[key], made = value
+                done = max(done, made - started)
             else:
                 broken = value
+        # Each session stops what it started once it has no printer left.
+        stopping = STOP_TIMEOUT
     finally:
         for worker in workers:
-            worker.terminate()
-            worker.join()
+            worker.join(stopping)
+            if worker.is_alive():
+                worker.terminate()
+                worker.join()
     for number, printer in enumerate(options.printers):
         if number not in rows:
             lost = f'its session ended: {broken}' if number in running.values() else f'no session to check it: {broken}'
             rows[number] = [set_up_failed(printer, None, None, lost, options, counter)]
-    return [row for number in sorted(rows) for row in rows[number]], ready
+    return [row for number in sorted(rows) for row in rows[number]], ready, done
 
 
 def check(options, build):
@@ -338,12 +350,10 @@ def check(options, build):
     options.uidriver = os.path.join(build, 'tools', 'uidriver.exe')
     os.makedirs(options.out, exist_ok=True)
     counter = Counter(sum(len(papers) for papers in options.papers) * len(options.orientations) * len(options.modes))
-    started = time.monotonic()
-    rows, set_up = run_sessions(options, counter)
-    elapsed = time.monotonic() - started
+    rows, set_up, done = run_sessions(options, counter)
     pages = sum(len(row.pages) for row in rows)
-    progress(f'{pages} pages measured in {elapsed:.0f} s ({set_up:.0f} s of it setting up): '
-             f'{pages / max(elapsed - set_up, 1e-9) * 60:.1f} pages per minute')
+    progress(f'{pages} pages measured in {done - set_up:.0f} s once set up ({set_up:.0f} s): '
+             f'{pages / max(done - set_up, 1e-9) * 60:.1f} pages per minute')
     passed = write_reports(rows, options, options.out)
     for line in summary(rows):
         progress(line)

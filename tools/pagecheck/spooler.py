@@ -12,6 +12,9 @@ from .printers import ppd_value
 JOB_TIMEOUT = 180
 # How long a job may take to reach the scheduler once the program has sent it.
 ARRIVAL_TIMEOUT = 20
+# Asking the scheduler through libcups costs a fraction of a millisecond; a job's filters take a
+# tenth of a second or so.
+POLL = 0.02
 
 # The job-state values of IPP.
 JOB_STATES = {3: 'pending', 4: 'pending-held', 5: 'processing', 6: 'processing-stopped', 7: 'canceled', 8: 'aborted',
@@ -104,4 +107,4 @@ class Spooler:
             waited = time.monotonic() - start
             if waited > JOB_TIMEOUT or (not newer and waited > arrival):
                 raise NotPrinted(f'{queue}: waited for {count} job(s) after job {after}, have {newer}')
-            time.sleep(0.1)
+            time.sleep(POLL)
