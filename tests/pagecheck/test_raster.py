@@ -6,7 +6,9 @@ import struct
 import tempfile
 import unittest
 
-from pagecheck.raster import APPLE_RASTER, CUPS_RASTER, PWG_RASTER, RasterError, kind, read
+from PIL import Image
+
+from pagecheck.raster import APPLE_RASTER, CUPS_RASTER, PWG_RASTER, RasterError, kind, read, render
 
 # A small page: a frame of ink one pixel wide around paper, and a block of ink.
 WIDTH, HEIGHT = 40, 30
@@ -93,6 +95,18 @@ class RasterTest(unittest.TestCase):
                 page, sheet = pages[0]
                 self.assertEqual((page.dpi, sheet.size), ((72, 72), size))
                 self.assertEqual(ink_of(sheet), {(x + shift[0], y + shift[1]) for x, y in INK})
+
+    def test_a_page_short_of_its_sheet_by_a_fraction_of_a_pixel_is_filled_out_to_it(self):
+        path = write(PWG_GREY)
+        folder = tempfile.mkdtemp()
+        # A sheet 0.7 pixels longer than the page: a page turned across it is measured from its far edge.
+        for points, size in (((WIDTH + 0.4, HEIGHT + 0.7), (WIDTH, HEIGHT + 1)), ((WIDTH + 5, HEIGHT), (WIDTH, HEIGHT))):
+            files, _ = render(path, folder, points)
+            with Image.open(files[0]) as sheet:
+                self.assertEqual((sheet.size, ink_of(sheet)), (size, INK))
+            os.remove(files[0])
+        os.rmdir(folder)
+        os.remove(path)
 
     def test_a_bad_or_cut_short_file_says_what_is_wrong(self):
         start = len(PWG_GREY) - len(coded(pixels(b'\xff', b'\x00')))

@@ -53,7 +53,7 @@ class PrintedPage:
         self.dpi = dpi[::-1] if turn else dpi
         if self.kind:
             try:
-                files, first = raster.render(path, workdir)
+                files, first = raster.render(path, workdir, sheet_points)
                 dpi = first.dpi
             except raster.RasterError as problem:
                 files = []

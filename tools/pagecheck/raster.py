@@ -207,13 +207,26 @@ def read(path):
     return pages
 
 
-def render(path, workdir):
+def fill_out(sheet, page, sheet_points):
+    """The sheet padded with paper at its right and bottom to the whole pixels of a sheet of
+    sheet_points (width, height): a page that stops short of the sheet by less than a pixel (A4 is
+    7015.7 rows at 600 dpi, the page 7015) still has the sheet's far edges where they are, for a
+    page turned to lie across it."""
+    size = [round(points * dots / 72) for points, dots in zip(sheet_points, page.dpi)]
+    if not all(0 <= whole - have <= 1 for whole, have in zip(size, sheet.size)) or tuple(size) == sheet.size:
+        return sheet
+    filled = Image.new('L', size, 255)
+    filled.paste(sheet, (0, 0))
+    return filled
+
+
+def render(path, workdir, sheet_points=None):
     """Writes each page of the raster file as an 8-bit grey PGM, one file per page, as
-    Ghostscript's pages are written; returns the files in page order and the first page's
-    header."""
+    Ghostscript's pages are written, on sheets of sheet_points (width, height) when given;
+    returns the files in page order and the first page's header."""
     pages = read(path)
     files = []
-    for number, (_, sheet) in enumerate(pages, 1):
+    for number, (page, sheet) in enumerate(pages, 1):
         files.append(os.path.join(workdir, f'page-{number:03d}.pgm'))
-        sheet.save(files[-1])
+        (fill_out(sheet, page, sheet_points) if sheet_points else sheet).save(files[-1])
     return files, pages[0][0]
