@@ -378,6 +378,8 @@ def main(arguments):
             print(built.stdout + built.stderr, file=sys.stderr)
             return 2
         build = os.path.join(ROOT, 'build', os.environ['PRINTTEST_CHECK_DIR'])
+        progress(f'The {"32" if os.environ["PRINTTEST_CHECK_ARCH"] == "x86" else "64"}-bit program prints: '
+                 f'{os.path.join(build, "printtest.exe")}')
     return check(options, build)
 
 
