@@ -72,6 +72,9 @@ def ink_of(image):
 PWG_GREY = b'RaS2' + header('>', 18, 8, 1, b'PwgRaster') + coded(pixels(b'\xff', b'\x00'))
 CUPS_RGB = b'3SaR' + header('<', 1, 8, 3, box=(10, 20, 50, 50), page_size=(60, 80)) + \
     b''.join(b''.join(line) for line in pixels(b'\xff\xff\xff', b'\x00\x00\x00'))
+# hpcups' inkjets are handed red, green, blue and white.
+CUPS_RGBW = b'RaS3' + header('>', 17, 8, 4) + \
+    b''.join(b''.join(line) for line in pixels(b'\xff\xff\xff\xff', b'\x00\x00\x00\x00'))
 APPLE_RGB = b'UNIRAST\0' + struct.pack('>I', 1) + bytes([24, 1, 1, 4]) + bytes(8) + \
     struct.pack('>3I', WIDTH, HEIGHT, 72) + bytes(8) + coded(pixels(b'\xff\xff\xff', b'\x00\x00\x00'))
 BLACK_BITS = b'RaS2' + header('>', 3, 1, 1) + coded(
@@ -85,6 +88,7 @@ class RasterTest(unittest.TestCase):
                                               # Printable area from 10 points in, 30 points down.
                                               ('CUPS RGB', CUPS_RGB, CUPS_RASTER, (10, 30), (60, 80)),
                                               ('CUPS black', BLACK_BITS, CUPS_RASTER, (0, 0), (WIDTH, HEIGHT)),
+                                              ('CUPS RGBW', CUPS_RGBW, CUPS_RASTER, (0, 0), (WIDTH, HEIGHT)),
                                               ('Apple RGB', APPLE_RGB, APPLE_RASTER, (0, 0), (WIDTH, HEIGHT))):
             with self.subTest(name):
                 path = write(data + data[12 if sort == APPLE_RASTER else 4:])

@@ -26,8 +26,9 @@ SYNCS = {b'RaS2': ('>', True), b'2SaR': ('<', True), b'RaS3': ('>', False), b'3S
 HEADER = 1796
 # What a PWG raster page names in its MediaClass field.
 PWG_CLASS = b'PwgRaster'
-# Colour spaces: luminance (white is 255) and colorant (ink is 255) ones, by their PIL mode.
-WHITE_SPACES = {0: 'L', 18: 'L', 1: 'RGB', 19: 'RGB', 20: 'RGB'}
+# Colour spaces: luminance (white is 255) and colorant (ink is 255) ones, by their PIL mode; of
+# RGBW (hpcups' inkjets) the page is in its red, green and blue.
+WHITE_SPACES = {0: 'L', 18: 'L', 1: 'RGB', 19: 'RGB', 20: 'RGB', 17: 'RGBX'}
 INK_SPACES = {3: 'L', 4: 'RGB', 6: 'CMYK'}
 # The largest page read, two gigapixels: a Tabloid sheet at 2400 dpi is 1.1.
 MAX_PIXELS = 1 << 31
