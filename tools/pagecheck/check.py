@@ -192,43 +192,66 @@ def judge_no_room(page, caption):
     return [Check(NO_ROOM, caption == DIRECT_CAPTION, printed)]
 
 
-def print_row(program, session, queue, printer, paper, orientation, options, counter, stopwatch):
-    """Prints the page in each mode with the margins and orientation set, and judges it."""
+def judge_mode(row, mode, printed, room, page_watch, options, counter, greys):
+    """Renders, measures and judges a printed page, or the NotPrinted in its place, and makes its
+    picture."""
+    page_watch.resume()
+    page = printed if isinstance(printed, NotPrinted) else printed()
+    caption = MODES[mode]
+    if getattr(page, 'driver_output', None):
+        kept = row.stem(mode) + '.prn'
+        shutil.move(page.driver_output, os.path.join(options.out, kept))
+        page.measured += f'; the driver wrote {os.path.getsize(os.path.join(options.out, kept)) / 1024:.1f} kB, kept as {kept}'
+    row.add(caption, page, judge_page(page, caption, options.tolerance) if room else judge_no_room(page, caption))
+    row.pictures[caption], greys[caption] = page_picture(page, options.out, row.stem(mode)) or (None, None)
+    page_watch.lap('pictures')
+    row.time(page_watch.steps)
+    progress(f'[{counter.next()}/{counter.total}] {row.printer.name} {row.paper} {row.orientation} '
+             f'{mode_name(caption)}: {row.summary(caption)} ({sum(page_watch.steps.values()):.1f} s: '
+             f'{step_times(page_watch.steps)})')
+
+
+def complete_row(row, judged, greys, room, options):
+    """Compares the two modes' pages once both are judged, and lets their pixels go."""
+    try:
+        for page in judged:
+            page.result()
+        if len(options.modes) == 2 and room:
+            started = time.monotonic()
+            direct, bitmap = row.pages[DIRECT_CAPTION], row.pages[BITMAP_CAPTION]
+            differing = difference_picture(direct, bitmap, (greys[DIRECT_CAPTION], greys[BITMAP_CAPTION]),
+                                           options.out, row.stem('difference'))
+            row.pictures['difference'] = differing and differing[0]
+            row.agreement = judge_agreement(direct, bitmap, options.tolerance, differing and differing[1])
+            row.time({'pictures': time.monotonic() - started})
+    except Exception as problem:
+        row.fail(f'{type(problem).__name__}: {problem}')
+    row.release()
+
+
+def print_row(program, session, background, queue, printer, paper, orientation, options, counter, stopwatch):
+    """Prints the page in each mode with the margins and orientation set. Each page is judged in
+    background while the program prints the next; returns the row they go to, and the work
+    that completes it."""
     program.drive('page-setup', *options.margins, orientation)
     row = Row(printer, paper, orientation)
     room = has_room(printer.sheet(paper), orientation, options.margin_points)
-    greys = {}
+    greys, judged = {}, []
     for mode in options.modes:
         caption = MODES[mode]
         program.set_mode(caption)
         stopwatch.lap('driving')
         page_watch = Stopwatch()
         try:
-            page = print_page(program, session.spooler, queue, session.temp, None, options.margins if room else None,
-                              options.mm, orientation == 'landscape', printer.sheet(paper), stopwatch=page_watch,
-                              received=printer.device and options.received)
+            printed = print_page(program, session.spooler, queue, session.temp, None,
+                                 options.margins if room else None, options.mm, orientation == 'landscape',
+                                 printer.sheet(paper), stopwatch=page_watch,
+                                 received=printer.device and options.received, later=True)
         except NotPrinted as failure:
-            page = failure
-        if getattr(page, 'driver_output', None):
-            kept = row.stem(mode) + '.prn'
-            shutil.move(page.driver_output, os.path.join(options.out, kept))
-            page.measured += f'; the driver wrote {os.path.getsize(os.path.join(options.out, kept)) / 1024:.1f} kB, kept as {kept}'
-        row.add(caption, page, judge_page(page, caption, options.tolerance) if room else judge_no_room(page, caption))
-        row.pictures[caption], greys[caption] = page_picture(page, options.out, row.stem(mode)) or (None, None)
-        page_watch.lap('pictures')
-        row.time(page_watch.steps)
+            printed = failure
         stopwatch.lap('pages')
-        progress(f'[{counter.next()}/{counter.total}] {printer.name} {paper} {orientation} {mode_name(caption)}: '
-                 f'{row.summary(caption)} ({sum(page_watch.steps.values()):.1f} s: {step_times(page_watch.steps)})')
-    if len(options.modes) == 2 and room:
-        direct, bitmap = row.pages[DIRECT_CAPTION], row.pages[BITMAP_CAPTION]
-        differing = difference_picture(direct, bitmap, (greys[DIRECT_CAPTION], greys[BITMAP_CAPTION]), options.out,
-                                       row.stem('difference'))
-        row.pictures['difference'] = differing and differing[0]
-        row.agreement = judge_agreement(direct, bitmap, options.tolerance, differing and differing[1])
-        stopwatch.lap('pictures')
-    row.release()
-    return row
+        judged.append(background.submit(judge_mode, row, mode, printed, room, page_watch, options, counter, greys))
+    return row, background.submit(complete_row, row, judged, greys, room, options)
 
 
 def set_up_failed(printer, paper, orientation, problem, options, counter):
@@ -241,15 +264,16 @@ def set_up_failed(printer, paper, orientation, problem, options, counter):
     return row
 
 
-def check_printer(session, number, options, counter):
+def check_printer(session, background, number, options, counter):
     """The rows of one printer: one per paper and orientation, or a failed one for each that could
-    not be set up; the time of each step goes to its rows."""
+    not be set up; the time of each step goes to its rows. Returns them with the work that
+    completes them, the last of its pages being judged in background."""
     printer, papers = options.printers[number], options.papers[number]
     ppd = os.path.join(session.temp, f'{number}.ppd')
     with open(ppd, 'w', encoding='latin-1') as copy:
         # What a raster driver is handed is kept on its way to it.
         copy.write(keep.insert(printer.ppd, CUPS_RASTER, session.temp, str(number)) if printer.driver else printer.ppd)
-    rows = []
+    rows, completing = [], None
     for paper in papers:
         done = []
         stopwatch = Stopwatch()
@@ -260,8 +284,9 @@ def check_printer(session, number, options, counter):
             with Program(options.exe, options.uidriver) as program:
                 stopwatch.lap('start')
                 for orientation in options.orientations:
-                    done.append(print_row(program, session, queue, printer, paper, orientation, options, counter,
-                                          stopwatch))
+                    row, completing = print_row(program, session, background, queue, printer, paper, orientation,
+                                                options, counter, stopwatch)
+                    done.append(row)
                 program.exit()
                 stopwatch.lap('start')
         except Exception as problem:
@@ -270,19 +295,31 @@ def check_printer(session, number, options, counter):
         # Pages have their own times; the paper's steps around them go to its first row.
         done[0].time({step: seconds for step, seconds in stopwatch.steps.items() if step != 'pages'})
         rows += done
-    return rows
+    return rows, completing
 
 
 def run_session(slot, options, tasks, results, counter):
     """One session checking the printers it takes from tasks until it takes None; tells results
-    when it is ready, which printer it starts and the rows it made, or why it could not go on."""
+    when it is ready, which printer it starts and the rows it made, or why it could not go on.
+    A printer's rows are told once its last page is judged, while the next printer prints."""
+    def tell(number, rows, completing):
+        if completing:
+            completing.result()
+        results.put(('rows', number, (rows, time.monotonic())))
+
     try:
-        with Session(options.build, options.mm, slot) as session:
+        with Session(options.build, options.mm, slot) as session, \
+                concurrent.futures.ThreadPoolExecutor(1) as background:
             results.put(('ready', slot, time.monotonic()))
+            waiting = None
             for number in iter(tasks.get, None):
                 results.put(('started', slot, number))
-                made = check_printer(session, number, options, counter)
-                results.put(('rows', number, (made, time.monotonic())))
+                checked = (number, *check_printer(session, background, number, options, counter))
+                if waiting:
+                    tell(*waiting)
+                waiting = checked
+            if waiting:
+                tell(*waiting)
     except Exception as problem:
         results.put(('broken', slot, f'{type(problem).__name__}: {problem}'))
 
@@ -310,7 +347,7 @@ def run_sessions(options, counter):
             worker.start()
     elif usable:
         run_session(1, options, tasks, results, counter)
-    running, broken, ready, done = {}, 'it stopped', 0.0, 0.0
+    started_rows, broken, ready, done = set(), 'it stopped', 0.0, 0.0
     stopping = 0
     try:
         while len(rows) < len(options.printers):
@@ -323,7 +360,7 @@ def run_sessions(options, counter):
             if kind == 'ready':
                 ready = max(ready, value - started)
             elif kind == 'started':
-                running[key] = value
+                started_rows.add(value)
             elif kind == 'rows':
                 rows[key], made = value
                 done = max(done, made - started)
@@ -339,7 +376,7 @@ def run_sessions(options, counter):
                 worker.join()
     for number, printer in enumerate(options.printers):
         if number not in rows:
-            lost = f'its session ended: {broken}' if number in running.values() else f'no session to check it: {broken}'
+            lost = f'its session ended: {broken}' if number in started_rows else f'no session to check it: {broken}'
             rows[number] = [set_up_failed(printer, None, None, lost, options, counter)]
     return [row for number in sorted(rows) for row in rows[number]], ready, done
 

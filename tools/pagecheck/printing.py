@@ -24,6 +24,10 @@ class Stopwatch:
         self.steps[step] = self.steps.get(step, 0.0) + now - self.mark
         self.mark = now
 
+    def resume(self):
+        """Starts the next lap now: the time since the last one went to no step."""
+        self.mark = time.monotonic()
+
 
 class PrintedPage:
     """One job as it reached the queue: the CUPS job, its document's kind, title and page count,
@@ -106,13 +110,14 @@ def measured_document(spooler, queue, received, since):
 
 
 def print_page(program, spooler, queue, workdir, printer=None, margins=None, metric=False, landscape=False,
-               sheet_points=None, dpi=None, stopwatch=None, received=None):
+               sheet_points=None, dpi=None, stopwatch=None, received=None, later=False):
     """Prints the page the program shows and waits for its job on queue; returns it rendered, or
     raises NotPrinted. printer is the name to pick in the Print dialog; without one the dialog's
     choice stands. The page is rendered and measured at the queue's resolution, or at dpi. Each
     step's time goes to stopwatch: the Print dialog, the job (the program and Wine's driver), the
     scheduler's filters, rendering and measuring. received is the folder where a driverless
-    printer keeps what it receives."""
+    printer keeps what it receives. later asks for the job only, and a function that renders
+    and measures it, which may run while the program prints again."""
     stopwatch = stopwatch or Stopwatch()
     before = spooler.last_job(queue)
     # The queue writes each job over the last; no file afterwards means no output at all.
@@ -148,10 +153,17 @@ def print_page(program, spooler, queue, workdir, printer=None, margins=None, met
     if sent:
         os.remove(sent)
     turn = ((setup and setup.turn) or spooler.landscape_turn(queue)) if landscape else None
-    page = PrintedPage(jobs[0], kept, dpi or spooler.resolution(queue), turn, workdir, margins, metric, sheet_points,
-                       stopwatch, setup and setup.dpi, keep.title(spooler, queue))
-    page.measured = measured
+    resolution, title = dpi or spooler.resolution(queue), keep.title(spooler, queue)
+    copied = None
     if driver_output:
-        page.driver_output = os.path.join(workdir, f'{queue}-{jobs[0].id}.driver')
-        shutil.copyfile(driver_output, page.driver_output)
-    return page
+        copied = os.path.join(workdir, f'{queue}-{jobs[0].id}.driver')
+        shutil.copyfile(driver_output, copied)
+
+    def finish():
+        page = PrintedPage(jobs[0], kept, resolution, turn, workdir, margins, metric, sheet_points, stopwatch,
+                           setup and setup.dpi, title)
+        page.measured = measured
+        if copied:
+            page.driver_output = copied
+        return page
+    return finish if later else finish()
