@@ -43,8 +43,8 @@ def driverless_printer(uri):
 def add_queue(session, name, device, paper, options):
     """An IPP Everywhere queue for the printer at device, with paper as its default, and a keeping
     filter where the queue hands its document to the printer."""
-    subprocess.run(['lpadmin', '-p', name, '-E', '-v', device, '-m', 'everywhere', '-o', f'PageSize={paper}',
-                    *options], check=True, capture_output=True, timeout=ANSWER_TIMEOUT)
+    subprocess.run(['lpadmin', '-p', name, '-E', '-v', device, '-m', 'everywhere', *options], check=True,
+                   capture_output=True, timeout=ANSWER_TIMEOUT)
     made = os.path.join(session.cups, 'ppd', name + '.ppd')
     waited = time.monotonic()
     while not os.path.exists(made):
@@ -56,7 +56,8 @@ def add_queue(session, name, device, paper, options):
     kept = os.path.join(session.temp, name + '.ppd')
     with open(kept, 'w', encoding='utf-8', errors='surrogateescape') as ppd:
         ppd.write(text)
-    subprocess.run(['lpadmin', '-p', name, '-P', kept], check=True, capture_output=True)
+    # The paper is set in the PPD the queue ends with.
+    subprocess.run(['lpadmin', '-p', name, '-P', kept, '-o', f'PageSize={paper}'], check=True, capture_output=True)
 
 
 def received(folder, since):
