@@ -1,7 +1,7 @@
 """The check's choices before anything starts, on real PPDs read through libcups: which printers
 a shard holds, which page sizes --paper names (PWG media names matched by their dimensions, all of
-them, sizes the margins leave no room on), bad arguments; and the report's rows of a printer that
-cannot be used and its summary."""
+them, sizes the margins leave no room on), bad arguments; a queue that cannot be made; and the
+report's rows of a printer that cannot be used and its summary."""
 import contextlib
 import io
 import os
@@ -11,7 +11,7 @@ import tempfile
 import types
 import unittest
 
-from pagecheck.check import main, parse
+from pagecheck.check import Counter, check_printer, main, parse
 from pagecheck.report import Row, summary, write_reports
 from pagecheck.verdict import ONE_PAGE, TITLED, Check
 
@@ -53,6 +53,22 @@ class OptionsTest(unittest.TestCase):
         # Sizes the margins leave no room on are printed on with all, refused when named.
         everything = parse(['--paper', 'all', '--margins', '3,1,3,1', self.ppds['lanier']]).papers
         self.assertEqual(everything, [['A4', 'A5', 'Legal', 'Letter', 'Statement', 'Executive']])
+
+    def test_a_queue_that_cannot_be_made_is_a_failed_row_per_orientation(self):
+        class Scheduler:
+            temp = self.work
+
+            def add_queue(self, *arguments):
+                raise subprocess.CalledProcessError(1, ['lpadmin'])
+
+        options = parse(['--orientation', 'both', self.ppds['brother']])
+        with contextlib.redirect_stdout(io.StringIO()) as said:
+            rows, completing = check_printer(Scheduler(), None, 0, options, Counter(4))
+        self.assertEqual([(row.paper, row.orientation, row.problem) for row in rows], [
+            ('A4', orientation, "CalledProcessError: Command '['lpadmin']' returned non-zero exit status 1.")
+            for orientation in ('portrait', 'landscape')])
+        self.assertIsNone(completing)
+        self.assertIn('[4/4] brother A4 landscape: FAIL (CalledProcessError', said.getvalue())
 
     def test_bad_arguments_exit_2_naming_the_fault(self):
         cases = {('--jobs', '0'): '--jobs: 0 is not 1 or more',
