@@ -184,7 +184,8 @@ def step_times(steps):
 
 def judge_no_room(page, caption):
     """What the program did with margins that leave no room on the sheet: it makes no Bitmap page
-    and says so; a Direct page is drawn as the margins say, and not measured."""
+    and says so; a Direct page is drawn between the lines where the margins fall, mirrored, and
+    not measured."""
     if isinstance(page, NotPrinted):
         said = f'nothing printed: {page}'
         return [Check(NO_ROOM, caption == BITMAP_CAPTION and page.message == NO_BITMAP, said)]
