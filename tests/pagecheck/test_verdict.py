@@ -1,26 +1,39 @@
-"""Verdicts on page shapes met in real runs: a text line a little wider than the border, a page in
-a language Ghostscript cannot read, a page Wine's driver drew at half the printer's resolution."""
+"""Verdicts on page shapes met in real runs: a text line wider than the page, the ellipse of a low
+page under the text line's box, a page in a language Ghostscript cannot read, a page Wine's
+driver drew at half the printer's resolution."""
 import types
 import unittest
 
 from pagecheck.measure import Measurement, Placement
 from pagecheck.sheet import View
-from pagecheck.verdict import DIAGONALS, TITLED, Tolerance, judge_line, judge_page, judge_text
+from pagecheck.verdict import DIAGONALS, ELLIPSE, TITLED, Tolerance, judge_line, judge_page, judge_text
 
 # Letter at 100 dpi, margins 0.8, 0.7, 0.7, 0.7 inch: the border spans x 80 to 780, y 70 to 1030.
 WIDTH, HEIGHT = 850, 1100
+LETTER = ('0.8', '0.7', '0.7', '0.7')
 
 
-def measured(box, first, last):
-    """The border (strokes 6 pixels wide), then a 48-point line over its opaque box: 48 rows of
-    stems 6 pixels wide, from first (its first letter's) to last, one every 30 pixels between."""
+def measured(box, first, last, margins=LETTER, low=()):
+    """The border (strokes 6 pixels wide), the ellipse (a pen of 6), then a 48-point line over its
+    opaque box: 48 rows of stems 6 pixels wide, from first (its first letter's) to last, one every
+    30 pixels between; those from low on are lowercase, 34 rows tall."""
+    lay = Placement((100, 100), margins, False, WIDTH, HEIGHT)
     ink = bytearray(WIDTH * HEIGHT)
-    for left, top, right, bottom, value in [(80, 70, 780, 1030, 1), (86, 76, 774, 1024, 0), (*box, 0)] + \
-            [(x, 526, x + 6, 574, 1) for x in [first, *range(first + 25, last - 6, 30), last - 6]]:
+    cx, cy, a, b = (lay.left + lay.right) / 2, (lay.top + lay.bottom) / 2, \
+        (lay.right - lay.left) / 4, (lay.bottom - lay.top) / 4
+    for y in range(int(cy - b - 3), int(cy + b + 4)):
+        for x in range(int(cx - a - 3), int(cx + a + 4)):
+            ring = [((x + 0.5 - cx) / (a + d)) ** 2 + ((y + 0.5 - cy) / (b + d)) ** 2 <= 1 for d in (3, -3)]
+            ink[y * WIDTH + x] = ring[0] and not ring[1]
+    stems = [first, *range(first + 25, last - 6, 30), last - 6]
+    for left, top, right, bottom, value in \
+            [(80, int(lay.top), 780, int(lay.top) + 6, 1), (80, int(lay.bottom) - 6, 780, int(lay.bottom), 1),
+             (80, int(lay.top), 86, int(lay.bottom), 1), (774, int(lay.top), 780, int(lay.bottom), 1), (*box, 0)] + \
+            [(x, 540 if low and x >= low[0] else 526, x + 6, 574, 1) for x in stems]:
         for y in range(top, bottom):
             ink[y * WIDTH + left:y * WIDTH + right] = bytes([value]) * (right - left)
     sheet = types.SimpleNamespace(width=WIDTH, height=HEIGHT, ink=bytes(ink))
-    return Measurement(View(sheet), Placement((100, 100), ('0.8', '0.7', '0.7', '0.7'), False, WIDTH, HEIGHT))
+    return Measurement(View(sheet), lay)
 
 
 class VerdictTest(unittest.TestCase):
@@ -31,6 +44,23 @@ class VerdictTest(unittest.TestCase):
         self.assertIn('starts 1.27 mm from its left edge', check.figure)
         # Begun 0.3 inch in, as the program never draws it.
         self.assertFalse(judge_text(measured((110, 516, 780, 584), 115, 776)).passed)
+
+    def test_a_cut_line_is_as_tall_as_its_first_letter_whatever_the_page_leaves_in_its_middle(self):
+        # The page's middle holds lowercase letters only, as on A6 or a wide-margined sheet.
+        check = judge_text(measured((80, 516, 780, 584), 85, 780, low=(140,)))
+        self.assertTrue(check.passed, check.figure)
+        self.assertIn('48.3 pt', check.figure)
+
+    def test_the_ellipse_of_a_low_page_is_measured_clear_of_the_text_lines_box(self):
+        # 2.4 inches high: the box covers the rows 3/5 of the ellipse's half-height from its middle.
+        low = ('0.8', '4.3', '0.7', '4.3')
+        self.assertTrue(judge_line(ELLIPSE, measured((80, 510, 780, 590), 85, 780, low).ellipse_errors,
+                                   Tolerance(0.1, (100, 100)), 100).passed)
+        # The same ellipse on a page 3.6 inches high spans a third of it, and is failed.
+        wrong = measured((80, 510, 780, 590), 85, 780, low)
+        wrong.placement.top, wrong.placement.bottom = 370, 730
+        wrong.measure_ellipse()
+        self.assertIs(judge_line(ELLIPSE, wrong.ellipse_errors, Tolerance(0.1, (100, 100)), 100).passed, False)
 
     def test_a_page_ghostscript_cannot_read_is_titled_by_its_job_and_not_measured(self):
         for job, passed in (('Print Mode: Direct Print', True), ('untitled', False)):

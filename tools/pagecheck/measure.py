@@ -1,6 +1,11 @@
 """Where the test page belongs on a sheet, and how far what was printed lies from it."""
 from .sheet import centre, nearest_run, runs
 
+# The text line's size; the program draws it on a white box as tall as the face's cell, under
+# 0.56 em above and below the line's middle for its face (0.58 for the printer's Helvetica).
+TEXT_POINTS = 48
+BOX_HALF_EM = 0.6
+
 
 class Placement:
     """Where the program should put the test page on the sheet: the border's outer edges at
@@ -74,56 +79,80 @@ class Measurement:
     def measure_ellipse(self):
         """How far the ellipse's stroke lies from the ellipse inscribed in the middle half of the
         page: at its top and bottom, and at 3/5 of its half-height up and down, where it is 4/5 of
-        its half-width wide."""
+        its half-width wide. The text line's white box, drawn after it, hides it on a page too
+        low for the box: there its sides are measured on the first rows clear of the box, and
+        its top and bottom only when clear of it."""
         lay = self.placement
-        cx, cy = (lay.left + lay.right) / 2, (lay.top + lay.bottom) / 2
-        a, b = (lay.right - lay.left) / 4, (lay.bottom - lay.top) / 4
+        cx, cy, a, b = (lay.left + lay.right) / 2, (lay.top + lay.bottom) / 2, \
+            (lay.right - lay.left) / 4, (lay.bottom - lay.top) / 4
+        self.ellipse = (cx, cy, a, b)
+        pen = lay.dpi_y / 16
+        clear = BOX_HALF_EM * TEXT_POINTS / 72 * lay.dpi_y + pen
         self.ellipse_errors = []
         column = runs(self.view.column(int(cx)))
-        if len(column) >= 4:
-            self.ellipse_errors += [abs(centre(column[1]) - (cy - b)), abs(centre(column[-2]) - (cy + b))]
-        else:
-            self.ellipse_errors.append(float('inf'))
-        for dy in (-0.6 * b, 0.6 * b):
-            y = int(cy + dy)
+        for expected in (cy - b, cy + b):
+            if abs(expected - cy) > clear:
+                run = min((run for run in column if abs(centre(run) - cy) > clear - pen / 2),
+                          key=lambda run: abs(centre(run) - expected), default=None)
+                self.ellipse_errors.append(abs(centre(run) - expected) if run else float('inf'))
+        dy = max(0.6 * b, clear)
+        if dy >= b - pen:
+            return
+        half_x, half_y = lay.dpi_x / 32, lay.dpi_y / 32
+        for y in (int(cy - dy), int(cy + dy)):
             line = self.view.row(y)
-            for expected in (cx - 0.8 * a, cx + 0.8 * a):
+            # The middle of the stroke's ink along the row, between the pen's outer and inner
+            # edges: off the path where the stroke runs flat, near the ellipse's top.
+            spread = sum(max(0.0, 1 - ((y + 0.5 - cy) / (b + side * half_y)) ** 2) ** 0.5 * (a + side * half_x)
+                         for side in (-1, 1)) / 2
+            for expected in (cx - spread, cx + spread):
                 run = nearest_run(line, expected)
                 self.ellipse_errors.append(abs(centre(run) - expected) if run else float('inf'))
-        self.ellipse = (cx, cy, a, b)
 
     def measure_text(self):
-        """The ink box of the text line. Its rows are found inside the ellipse, where nothing
-        else is drawn; across them, the ink between the border's strokes is the text's, apart
-        from the ellipse's stroke where the text's white background leaves it. A line wider than
-        the page starts at its left edge and is cut at its right one: its white background covers
-        the border's strokes, whose places its letters may take, so a row shows the border only
-        where its first ink starts and its last ends at the border's outer edges, as found away
-        from the text. When most of the line's rows do not, text_cut is true."""
+        """The ink box of the text line. Its first letter, a capital P, starts it wherever the
+        line is, and its stem stands on the baseline: found as the first ink of the page's middle
+        row that is neither the border nor the ellipse's stroke, its column gives the line's
+        bottom, and its top, raised to its tallest letter's, the line's top, whatever letters the
+        page leaves to be seen (a descender is never counted). Across those rows, the ink
+        between the border's strokes is the text's, apart from the ellipse's stroke where the
+        text's white background leaves it. A line wider than the page starts at its left edge
+        and is cut at its right one: its white background covers the border's strokes, whose
+        places its letters may take, so a row shows the border only where its first ink starts
+        and its last ends at the border's outer edges, as found away from the text. When most
+        of the line's rows do not, text_cut is true."""
         lay = self.placement
         cx, cy, a, b = self.ellipse
-        x0, x1 = int(cx - a / 2), int(cx + a / 2)
-        rows = [y for y in range(int(cy - b / 2), int(cy + b / 2)) if 1 in self.view.row(y)[x0:x1]]
-        if not rows:
-            self.text = None
-            return
-        top, bottom = rows[0], rows[-1] + 1
         outer_left = sorted(self.left)[len(self.left) // 2] if self.left else lay.left
         outer_right = sorted(self.right)[len(self.right) // 2] if self.right else lay.right
+        pen = lay.dpi_x / 16
+
+        def letters(y, found):
+            # What starts or ends at the border's outer edges is the border, whole or in part.
+            spread = max(0.0, 1 - ((y + 0.5 - cy) / b) ** 2) ** 0.5 * a
+            return [(start, end) for start, end in found
+                    if abs(start - outer_left) > lay.inset_x / 2 and abs(end - outer_right) > lay.inset_x / 2 and
+                    all(abs(centre((start, end)) - (cx + side * spread)) >= pen for side in (-1, 1))]
+
+        middle = letters(int(cy), runs(self.view.row(int(cy))))
+        if not middle:
+            self.text = None
+            return
+        start, end = middle[0]
+        # Into the stem, short of a bowl or bar the middle row may cross beside it.
+        stem = start + min(max(1, round(0.03 * TEXT_POINTS / 72 * lay.dpi_x)), (end - start) // 2)
+        top, bottom = next(run for run in runs(self.view.column(stem)) if run[0] <= int(cy) < run[1])
+        # The line's tallest letters, the i's dot or an ascender, stand a little above the P.
+        rise = top - 0.1 * TEXT_POINTS / 72 * lay.dpi_y
+        while top > rise and letters(top - 1, runs(self.view.row(top - 1))):
+            top -= 1
         lines = [runs(self.view.row(y)) for y in range(top, bottom)]
         covered = sum(not found or abs(found[0][0] - outer_left) > lay.inset_x / 2 or
                       abs(found[-1][1] - outer_right) > lay.inset_x / 2 for found in lines)
         self.text_cut = covered > (bottom - top) / 2
-        pen = lay.dpi_x / 16
         left, right = None, None
         for y, found in enumerate(lines, top):
-            spread = max(0.0, 1 - ((y + 0.5 - cy) / b) ** 2) ** 0.5 * a
-            for start, end in found:
-                # What starts or ends at the border's outer edges is the border, whole or in part.
-                if abs(start - outer_left) <= lay.inset_x / 2 or abs(end - outer_right) <= lay.inset_x / 2:
-                    continue
-                if any(abs(centre((start, end)) - (cx + side * spread)) < pen for side in (-1, 1)):
-                    continue
+            for start, end in letters(y, found):
                 left = start if left is None else min(left, start)
                 right = end if right is None else max(right, end)
         self.text = (left, top, right, bottom)

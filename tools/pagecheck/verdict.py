@@ -1,4 +1,5 @@
 """The checks of a printed page, each with the figure it measured and a verdict."""
+from .measure import TEXT_POINTS
 from .spooler import NotPrinted
 
 MM_PER_INCH = 25.4
@@ -18,7 +19,6 @@ LINE_EXTRA_PIXELS = 2
 TEXT_SLACK_INCH = 1 / 16
 # Cap height of the text face, in ems: a 48-point line is about a third of an inch tall.
 CAP_HEIGHT_EM = 0.716
-TEXT_POINTS = 48
 TEXT_HEIGHT_SLACK = 0.05
 
 ONE_PAGE = 'exactly one page'
@@ -93,6 +93,8 @@ def judge_strokes(m, tolerance):
 
 
 def judge_line(name, errors, tolerance, dots):
+    if not errors:
+        return Check(name, None, "hidden by the text line's white box, as drawn on a page this low: not measured")
     worst = max(errors)
     if worst == float('inf'):
         return Check(name, False, 'not found')
@@ -102,7 +104,7 @@ def judge_line(name, errors, tolerance, dots):
 def judge_text(m):
     lay = m.placement
     if not m.text:
-        return Check(TEXT, False, 'no text inside the ellipse')
+        return Check(TEXT, False, 'no text across the middle of the page')
     left, top, right, bottom = m.text
     cx, cy, a, _ = m.ellipse
     points = (bottom - top) / lay.dpi_y * 72 / CAP_HEIGHT_EM
