@@ -3,7 +3,8 @@ IPP Everywhere printer (scripts/ipp-printers.sh: one taking PWG raster, one PDF,
 with unequal margins and A4) passes, measured on what it received; real raster drivers' PPDs
 (Gutenprint's from its driver program, hpcups' compiled from a .drv file) pass, judged on the CUPS
 raster the driver is handed; a queue that fits the page into the printable area fails naming
-the edges; a printer that does not answer is refused."""
+the edges; a printer that does not answer is refused, one that stops during the run fails its
+pages without waiting for it."""
 import os
 import re
 import shutil
@@ -27,6 +28,20 @@ LANGUAGES = {'raster': 'PWG raster', 'pdf': 'PDF', 'a4-margins': 'Apple raster'}
 def check(*arguments):
     return subprocess.run([COMMAND, *arguments], capture_output=True, text=True, stdin=subprocess.DEVNULL,
                           timeout=600)
+
+
+def unused_uri():
+    with socket.socket() as unused:
+        unused.bind(('localhost', 0))
+        return f'ipp://localhost:{unused.getsockname()[1]}/ipp/print'
+
+
+def listening(port):
+    try:
+        socket.create_connection(('localhost', port)).close()
+        return True
+    except OSError:
+        return False
 
 
 def failures(out, printer):
@@ -86,14 +101,37 @@ class DriverlessTest(unittest.TestCase):
             'Direct Print: border at the margins'])
 
     def test_a_printer_that_does_not_answer_is_refused(self):
-        with socket.socket() as unused:
-            unused.bind(('localhost', 0))
-            uri = f'ipp://localhost:{unused.getsockname()[1]}/ipp/print'
+        uri = unused_uri()
         out = os.path.join(self.work, 'never')
         run = check('--out', out, uri)
         self.assertEqual(run.returncode, 2)
         self.assertIn(f'{uri}: no IPP Everywhere printer answers there', run.stderr)
         self.assertFalse(os.path.exists(out))
+
+    def test_a_printer_that_stops_during_the_run_fails_its_pages_at_once(self):
+        uri = unused_uri()
+        port = int(uri.split(':')[2].split('/')[0])
+        kept = os.path.join(self.work, 'stopping')
+        os.mkdir(kept)
+        printer = subprocess.Popen(['ippeveprinter', '-p', str(port), '-n', 'localhost', '-r', 'off', '-k', '-d', kept,
+                                    '-c', '/bin/true', '-f', 'image/pwg-raster', 'stopping'],
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(printer.wait)
+        self.addCleanup(printer.kill)
+        while not listening(port):
+            self.assertIsNone(printer.poll())
+        out = os.path.join(self.work, 'stopping-report')
+        run = subprocess.Popen([COMMAND, '--out', out, uri], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, text=True)
+        said = []
+        for line in run.stdout:
+            said.append(line)
+            if line.startswith('[1/2]'):
+                printer.kill()
+        self.assertEqual(run.wait(timeout=600), 1, said)
+        self.assertRegex(said[0], r'Direct Print: pass')
+        self.assertIn('never printed: the queue did not complete the job: aborted',
+                      failures(out, uri)['Bitmap Print: exactly one page'])
 
 
 if __name__ == '__main__':

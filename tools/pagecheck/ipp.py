@@ -16,6 +16,9 @@ URI = re.compile(r'ipps?://[^/\s]+(/\S*)?')
 # A printer that has not answered by then is taken as stopped.
 ANSWER_TIMEOUT = 30
 PPD_TIMEOUT = 30
+# How long the queue tries to reach a printer that stopped answering before it gives the job up,
+# where a user's queue would go on trying: such a page then fails at once.
+CONNECT_TIMEOUT = 10
 
 
 def is_uri(argument):
@@ -57,7 +60,9 @@ def add_queue(session, name, device, paper, options):
     with open(kept, 'w', encoding='utf-8', errors='surrogateescape') as ppd:
         ppd.write(text)
     # The paper is set in the PPD the queue ends with.
-    subprocess.run(['lpadmin', '-p', name, '-P', kept, '-o', f'PageSize={paper}'], check=True, capture_output=True)
+    subprocess.run(['lpadmin', '-p', name, '-P', kept, '-o', f'PageSize={paper}', '-o', 'printer-error-policy=abort-job',
+                    '-v', f'{device}{"&" if "?" in device else "?"}contimeout={CONNECT_TIMEOUT}'],
+                   check=True, capture_output=True)
 
 
 def received(folder, since):
