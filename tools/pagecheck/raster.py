@@ -49,18 +49,15 @@ class Page:
             return struct.unpack_from(f'{order}{count}{kind}', header, offset)
 
         self.dpi = numbers(276, 2)
-        self.bounding_box = numbers(284, 4)
-        self.page_size = numbers(352, 2)
         (self.width, self.height, _, self.bits_per_colour, self.bits_per_pixel, self.bytes_per_line,
          self.colour_order, self.colour_space) = numbers(372, 8)
         self.colours = numbers(420, 1)[0]
-        exact_size = numbers(428, 2, 'f')
-        exact_box = numbers(436, 4, 'f')
         # A raster driver's page is only the printable area, whose box (left, bottom, right, top in
         # points) says where it lies on the sheet; the fractions, when given, are exact.
-        self.box = exact_box if any(exact_box) else self.bounding_box
-        self.sheet_points = exact_size if all(exact_size) else self.page_size
-        self.media_class = header[:64].split(b'\0', 1)[0]
+        exact_box = numbers(436, 4, 'f')
+        self.box = exact_box if any(exact_box) else numbers(284, 4)
+        exact_size = numbers(428, 2, 'f')
+        self.sheet_points = exact_size if all(exact_size) else numbers(352, 2)
         self.check()
 
     def check(self):
