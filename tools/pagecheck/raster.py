@@ -1,8 +1,8 @@
 """PWG raster and Apple raster (what a driverless printer receives) and CUPS raster (what CUPS
 hands a raster driver): page headers of 1796 bytes (32 in Apple raster), then each page's lines,
-run-length coded alike in PWG and Apple raster and in CUPS raster version 2. Each
-page is handed back as the whole sheet in 8-bit grey at the page's own resolution, written as
-Ghostscript writes its pages, so that what follows does not know where a page came from."""
+run-length coded alike in PWG and Apple raster and in CUPS raster version 2. Each page is handed
+back as the whole sheet in 8-bit grey at the page's own resolution, written as Ghostscript writes
+its pages, so that what follows does not know where a page came from."""
 import os
 import struct
 
