@@ -22,7 +22,7 @@ def write_filter(path, program=None):
     filter takes, the document on its standard input)."""
     then = f' | {program} "$1" "$2" "$3" "$4" "$5"' if program else ''
     with open(path, 'w') as script:
-        script.write(FILTER.replace("{then}", then))
+        script.write(FILTER.replace('{then}', then))
     # The scheduler runs only filters no one but root can change.
     os.chmod(path, 0o755)
 
@@ -54,16 +54,20 @@ def copy_path(spooler, queue):
     return os.path.join(spooler.cups, 'out', queue + '.copy')
 
 
+def title_path(spooler, queue):
+    return os.path.join(spooler.cups, 'out', queue + '.title')
+
+
 def title(spooler, queue):
     """The title the kept copy's job was handed on with, or None."""
     try:
-        with open(os.path.join(spooler.cups, 'out', queue + '.title'), encoding='utf-8', errors='replace') as text:
+        with open(title_path(spooler, queue), encoding='utf-8', errors='replace') as text:
             return text.read()
     except FileNotFoundError:
         return None
 
 
 def clear(spooler, queue):
-    for path in (copy_path(spooler, queue), os.path.join(spooler.cups, 'out', queue + '.title')):
+    for path in (copy_path(spooler, queue), title_path(spooler, queue)):
         if os.path.exists(path):
             os.remove(path)
