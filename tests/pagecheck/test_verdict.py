@@ -6,7 +6,7 @@ import unittest
 
 from pagecheck.measure import Measurement, Placement
 from pagecheck.sheet import View
-from pagecheck.verdict import DIAGONALS, ELLIPSE, TITLED, Tolerance, judge_line, judge_page, judge_text
+from pagecheck.verdict import DIAGONALS, ELLIPSE, TITLED, Tolerance, judge_edges, judge_line, judge_page, judge_text
 
 # Letter at 100 dpi, margins 0.8, 0.7, 0.7, 0.7 inch: the border spans x 80 to 780, y 70 to 1030.
 WIDTH, HEIGHT = 850, 1100
@@ -51,16 +51,28 @@ class VerdictTest(unittest.TestCase):
         self.assertTrue(check.passed, check.figure)
         self.assertIn('48.3 pt', check.figure)
 
-    def test_the_ellipse_of_a_low_page_is_measured_clear_of_the_text_lines_box(self):
-        # 2.4 inches high: the box covers the rows 3/5 of the ellipse's half-height from its middle.
-        low = ('0.8', '4.3', '0.7', '4.3')
-        self.assertTrue(judge_line(ELLIPSE, measured((80, 510, 780, 590), 85, 780, low).ellipse_errors,
-                                   Tolerance(0.1, (100, 100)), 100).passed)
+    def test_the_border_and_ellipse_of_a_low_page_are_measured_clear_of_the_text_lines_box(self):
+        # 2.2 inches high: the box covers the rows 3/5 of the ellipse's half-height from its middle
+        # and those the border is found on, 3/10 of the page's height from its top and bottom.
+        low = ('0.8', '4.4', '0.7', '4.4')
+        page = measured((80, 505, 780, 595), 85, 780, low)
+        tolerance = Tolerance(0.1, (100, 100))
+        self.assertTrue(judge_edges(page, tolerance).passed, judge_edges(page, tolerance).figure)
+        self.assertTrue(judge_line(ELLIPSE, page.ellipse_errors, tolerance, 100).passed)
         # The same ellipse on a page 3.6 inches high spans a third of it, and is failed.
-        wrong = measured((80, 510, 780, 590), 85, 780, low)
+        wrong = measured((80, 505, 780, 595), 85, 780, low)
         wrong.placement.top, wrong.placement.bottom = 370, 730
         wrong.measure_ellipse()
         self.assertIs(judge_line(ELLIPSE, wrong.ellipse_errors, Tolerance(0.1, (100, 100)), 100).passed, False)
+
+    def test_a_whole_line_narrower_than_the_ellipse_of_a_wide_page_is_whole(self):
+        # Landscape on a sheet 16 inches long: the ellipse is 7 inches wide, the line 6.8.
+        lay = Placement((100, 100), ('1', '1', '1', '1'), False, 1600, 827)
+        page = types.SimpleNamespace(placement=lay, ellipse=(800, 413.5, 350, 156.75), text_cut=False,
+                                     text=(460, 390, 1142, 438))
+        self.assertTrue(judge_text(page).passed, judge_text(page).figure)
+        page.text = (460, 390, 860, 438)
+        self.assertFalse(judge_text(page).passed)
 
     def test_a_page_ghostscript_cannot_read_is_titled_by_its_job_and_not_measured(self):
         for job, passed in (('Print Mode: Direct Print', True), ('untitled', False)):

@@ -1,5 +1,5 @@
 """The checks of a printed page, each with the figure it measured and a verdict."""
-from .measure import TEXT_POINTS
+from .measure import LINE_EMS, TEXT_POINTS
 from .spooler import NotPrinted
 
 MM_PER_INCH = 25.4
@@ -110,7 +110,7 @@ def judge_text(m):
     points = (bottom - top) / lay.dpi_y * 72 / CAP_HEIGHT_EM
     off_x, off_y = (left + right) / 2 - cx, (top + bottom) / 2 - cy
     good = abs(points - TEXT_POINTS) <= TEXT_HEIGHT_SLACK * TEXT_POINTS and \
-        abs(off_y) <= TEXT_SLACK_INCH * lay.dpi_y and right - left > 2 * a
+        abs(off_y) <= TEXT_SLACK_INCH * lay.dpi_y and right - left > min(2 * a, LINE_EMS * TEXT_POINTS / 72 * lay.dpi_x)
     # A line wider than the page starts at its left edge and is cut at its right one: its height,
     # its place down the page and where it starts tell.
     if m.text_cut:
