@@ -52,15 +52,15 @@ class VerdictTest(unittest.TestCase):
         self.assertIn('48.3 pt', check.figure)
 
     def test_the_border_and_ellipse_of_a_low_page_are_measured_clear_of_the_text_lines_box(self):
-        # 2.2 inches high: the box covers the rows 3/5 of the ellipse's half-height from its middle
+        # 2 inches high: the box covers the rows 3/5 of the ellipse's half-height from its middle
         # and those the border is found on, 3/10 of the page's height from its top and bottom.
-        low = ('0.8', '4.4', '0.7', '4.4')
-        page = measured((80, 505, 780, 595), 85, 780, low)
+        low = ('0.8', '4.5', '0.7', '4.5')
+        page = measured((80, 513, 780, 587), 85, 780, low)
         tolerance = Tolerance(0.1, (100, 100))
         self.assertTrue(judge_edges(page, tolerance).passed, judge_edges(page, tolerance).figure)
         self.assertTrue(judge_line(ELLIPSE, page.ellipse_errors, tolerance, 100).passed)
         # The same ellipse on a page 3.6 inches high spans a third of it, and is failed.
-        wrong = measured((80, 505, 780, 595), 85, 780, low)
+        wrong = measured((80, 513, 780, 587), 85, 780, low)
         wrong.placement.top, wrong.placement.bottom = 370, 730
         wrong.measure_ellipse()
         self.assertIs(judge_line(ELLIPSE, wrong.ellipse_errors, Tolerance(0.1, (100, 100)), 100).passed, False)

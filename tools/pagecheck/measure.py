@@ -40,9 +40,9 @@ class Measurement:
     def __init__(self, view, placement):
         self.view = view
         self.placement = placement
-        # How far from the page's middle a row must lie to be clear of the text line's white
-        # box, with room for a stroke's pen: on a low page the rows the measuring uses move out.
-        self.clear = BOX_HALF_EM * TEXT_POINTS / 72 * placement.dpi_y + placement.dpi_y / 16
+        # How far from the page's middle a stroke's middle must lie for the stroke to be clear of
+        # the text line's white box: on a low page the rows the measuring uses move out.
+        self.clear = BOX_HALF_EM * TEXT_POINTS / 72 * placement.dpi_y + placement.dpi_y / 32
         self.measure_border()
         self.measure_diagonals()
         self.measure_ellipse()
@@ -97,8 +97,8 @@ class Measurement:
         """How far the ellipse's stroke lies from the ellipse inscribed in the middle half of the
         page: at its top and bottom, and at 3/5 of its half-height up and down, where it is 4/5 of
         its half-width wide. The text line's white box, drawn after it, hides it on a page too
-        low for the box: there its sides are measured on the first rows clear of the box, and
-        its top and bottom only when clear of it."""
+        low for the box: there its sides are measured on rows clear of the box, and its top and
+        bottom only when clear of it."""
         lay = self.placement
         cx, cy, a, b = (lay.left + lay.right) / 2, (lay.top + lay.bottom) / 2, \
             (lay.right - lay.left) / 4, (lay.bottom - lay.top) / 4
@@ -112,7 +112,9 @@ class Measurement:
                 run = min((run for run in column if abs(centre(run) - cy) > clear - pen / 2),
                           key=lambda run: abs(centre(run) - expected), default=None)
                 self.ellipse_errors.append(abs(centre(run) - expected) if run else float('inf'))
-        dy = max(0.6 * b, clear)
+        # Moved out from under the box, the rows keep off 0.707 of the half-height, where the
+        # diagonals run into the stroke.
+        dy = 0.6 * b if 0.6 * b >= clear else max(0.85 * b, clear)
         if dy >= b - pen:
             return
         half_x, half_y = lay.dpi_x / 32, lay.dpi_y / 32
