@@ -6,7 +6,8 @@ import unittest
 
 from pagecheck.measure import Measurement, Placement
 from pagecheck.sheet import View
-from pagecheck.verdict import DIAGONALS, ELLIPSE, TITLED, Tolerance, judge_edges, judge_line, judge_page, judge_text
+from pagecheck.verdict import (DIAGONALS, ELLIPSE, TITLED, Tolerance, judge_edges, judge_line, judge_page,
+                               judge_strokes, judge_text)
 
 # Letter at 100 dpi, margins 0.8, 0.7, 0.7, 0.7 inch: the border spans x 80 to 780, y 70 to 1030.
 WIDTH, HEIGHT = 850, 1100
@@ -73,6 +74,18 @@ class VerdictTest(unittest.TestCase):
         self.assertTrue(judge_text(page).passed, judge_text(page).figure)
         page.text = (460, 390, 860, 438)
         self.assertFalse(judge_text(page).passed)
+
+    def test_a_narrow_pages_border_strokes_are_measured_where_no_diagonal_runs_into_them(self):
+        # 0.75 by 3 inches: at a tenth of its width a diagonal meets the top and bottom strokes.
+        lay = Placement((100, 100), ('2.5', '4', '5.25', '4'), False, WIDTH, HEIGHT)
+        ink = bytearray(WIDTH * HEIGHT)
+        for y in range(400, 700):
+            ink[y * WIDTH + 250:y * WIDTH + 325] = b'\1' * 6 + b'\0' * 63 + b'\1' * 6 if 406 <= y < 694 else b'\1' * 75
+            # Each diagonal's pen, 6 pixels across it, some 26 down a column of this narrow page.
+            for x in (253 + (y - 403) * 69 / 294, 322 - (y - 403) * 69 / 294):
+                ink[y * WIDTH + int(x) - 3:y * WIDTH + int(x) + 3] = b'\1' * 6
+        page = Measurement(View(types.SimpleNamespace(width=WIDTH, height=HEIGHT, ink=bytes(ink))), lay)
+        self.assertTrue(judge_strokes(page, Tolerance(0.1, (100, 100))).passed, page.strokes_y)
 
     def test_a_page_ghostscript_cannot_read_is_titled_by_its_job_and_not_measured(self):
         for job, passed in (('Print Mode: Direct Print', True), ('untitled', False)):

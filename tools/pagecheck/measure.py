@@ -57,21 +57,29 @@ class Measurement:
 
     def measure_border(self):
         """Outer edges and stroke widths of the border, along rows and columns that cross the
-        page away from its middle, where the text line is."""
+        page away from its middle, where the text line is. A stroke's width is taken only where
+        no diagonal runs into it, as they do near the corners of a narrow page."""
         lay = self.placement
         self.left, self.right, self.top, self.bottom = [], [], [], []
         # Widths of the left and right strokes (in x pixels), of the top and bottom ones (in y).
         self.strokes_x, self.strokes_y = [], []
+        width, height = lay.right - lay.left - 2 * lay.inset_x, lay.bottom - lay.top - 2 * lay.inset_y
         for fraction in self.FRACTIONS:
             across = self.view.row(self.clear_of_text(int(lay.top + fraction * (lay.bottom - lay.top))))
             down = self.view.column(int(lay.left + fraction * (lay.right - lay.left)))
-            for line, first, last, strokes in ((across, self.left, self.right, self.strokes_x),
-                                               (down, self.top, self.bottom, self.strokes_y)):
+            corner = min(fraction, 1 - fraction)
+            for line, first, last, strokes, inset, span, other in (
+                    (across, self.left, self.right, self.strokes_x, lay.inset_x, width, height),
+                    (down, self.top, self.bottom, self.strokes_y, lay.inset_y, height, width)):
                 found = runs(line)
                 if found:
                     first.append(found[0][0])
                     last.append(found[-1][1])
-                    strokes += [found[0][1] - found[0][0], found[-1][1] - found[-1][0]]
+                    # The nearer diagonal's distance from the stroke's middle, less its pen's
+                    # half-width along the line, is to leave paper beyond the stroke.
+                    gap = (corner * other - inset) * span / other
+                    if gap - inset * (1 + (span / other) ** 2) ** 0.5 > 2 * inset:
+                        strokes += [found[0][1] - found[0][0], found[-1][1] - found[-1][0]]
 
     def measure_diagonals(self):
         """How far the diagonals' strokes lie from the lines joining the border's corners (the
