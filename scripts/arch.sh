@@ -10,6 +10,7 @@
 #   arch_dir ARCH          the build's folder under the build folder: win or win64
 #   wine_use ARCH          exports the Wine environment for that build: WINELOADER, the one
 #                          variable that names the loader, and what follows from it
+#   build_loader DIR       the loader a CMake build folder's tests run with
 
 WINE_LOADER_x86=/usr/lib/wine/wine
 WINE_LOADER_x64=/usr/lib/wine/wine64
@@ -70,6 +71,8 @@ arch_chosen() {
 }
 
 arch_dir() { if [ "$1" = x86 ]; then echo win; else echo win64; fi; }
+
+build_loader() { sed -n 's/^WINE_LOADER:INTERNAL=//p' "$1/CMakeCache.txt"; }
 
 wine_use() {
     export WINELOADER

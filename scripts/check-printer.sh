@@ -11,8 +11,10 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/install-deps.sh"
 . "$root/scripts/arch.sh"
-# The tests hand it a build of theirs, with its Wine.
-if [ -z "${PRINTTEST_BUILD:-}" ]; then
+# The tests hand it a build of theirs (PRINTTEST_BUILD), which names its Wine.
+if [ -n "${PRINTTEST_BUILD:-}" ]; then
+    export WINELOADER=${WINELOADER:-$(build_loader "$PRINTTEST_BUILD")}
+else
     arch=$(arch_chosen | head -n 1) || exit 2
     wine_use "$arch"
     # What main() builds, once the arguments are known to be good.

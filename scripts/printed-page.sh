@@ -20,7 +20,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then "$root/scripts/build.sh" "$arch" "$(di
 build=$(cd "$build" && pwd)
 # The build's own Wine: the one its tests run with.
 export WINELOADER
-WINELOADER=$(sed -n 's/^WINE_LOADER:[A-Z]*=//p' "$build/CMakeCache.txt")
+WINELOADER=$(build_loader "$build")
 cmake --build "$build" -j2 --target printtest uidriver >/dev/null
 
 display=$(sed -n 's/^PRINTTEST_DISPLAY:STRING=//p' "$build/CMakeCache.txt")
