@@ -7,6 +7,7 @@
 #                          in one line and fails
 #   arch_chosen            the builds to use: PRINTTEST_ARCH (x86, x64 or both) where it is set,
 #                          else x86 where the host runs it, else x64; one a line
+#   arch_one               the one build a command that runs one program uses: the first chosen
 #   arch_dir ARCH          the build's folder under the build folder: win or win64
 #   wine_use ARCH          exports the Wine environment for that build: WINELOADER, the one
 #                          variable that names the loader, and what follows from it
@@ -33,7 +34,7 @@ arch_why_not() {
         fi
         return
     fi
-    error=$("$loader" --version 2>&1 >/dev/null | head -n 1)
+    error=$("$loader" --version 2>&1 >/dev/null | head -n 1 || true)
     error=${error:-it exits with an error}
     if [ "$1" = x86 ]; then
         echo "the 32-bit Wine cannot start on this host ($loader: ${error##*: }); it runs 64-bit programs only: use the 64-bit build (PRINTTEST_ARCH=x64)"
@@ -56,7 +57,7 @@ arch_hosted() {
 arch_chosen() {
     local arch asked
     case ${PRINTTEST_ARCH:-} in
-        "") arch_hosted | head -n 1; return "${PIPESTATUS[0]}" ;;
+        "") arch_one_of "$(arch_hosted)"; return ;;
         x86|x64) asked=$PRINTTEST_ARCH ;;
         both) asked="x86 x64" ;;
         *) echo "PRINTTEST_ARCH=$PRINTTEST_ARCH: it takes x86, x64 or both" >&2; return 1 ;;
@@ -69,6 +70,11 @@ arch_chosen() {
     done
     printf '%s\n' $asked
 }
+
+# The first line of the lines given; fails on none, as what gave them said why.
+arch_one_of() { [ -n "$1" ] && echo "${1%%$'\n'*}"; }
+
+arch_one() { arch_one_of "$(arch_chosen)"; }
 
 arch_dir() { if [ "$1" = x86 ]; then echo win; else echo win64; fi; }
 

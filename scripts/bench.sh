@@ -23,7 +23,7 @@ if [ "${1:-}" = --smoke ]; then
     runs=1 paints=1 sizes="640x480" queues="300:PTQUEUE" limit_queue="" soak=0 plot=$work/benchmark.png
     rm -rf "$work"; mkdir -p "$work"
 else
-    arch=$(arch_chosen | head -n 1) || exit 1
+    arch=$(arch_one) || exit 1
     wine_use "$arch"
     parent=${PRINTTEST_BUILD_DIR:-$root/build}
     build=$parent/$(arch_dir "$arch") work=$parent/bench-$arch

@@ -15,7 +15,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 if [ -n "${PRINTTEST_BUILD:-}" ]; then
     export WINELOADER=${WINELOADER:-$(build_loader "$PRINTTEST_BUILD")}
 else
-    arch=$(arch_chosen | head -n 1) || exit 2
+    arch=$(arch_one) || exit 2
     wine_use "$arch"
     # What main() builds, once the arguments are known to be good.
     export PRINTTEST_CHECK_ARCH=$arch PRINTTEST_CHECK_DIR=$(arch_dir "$arch")

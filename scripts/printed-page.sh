@@ -12,7 +12,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$root/scripts/arch.sh"
-arch=$(arch_chosen | head -n 1) || exit 1
+arch=$(arch_one) || exit 1
 build=${1:-$root/build/$(arch_dir "$arch")}
 mode=${2:-}
 

@@ -13,7 +13,7 @@ build=$root/build
 
 "$root/scripts/install-deps.sh"
 . "$root/scripts/arch.sh"
-arch=$(arch_chosen | head -n 1) || exit 1
+arch=$(arch_one) || exit 1
 wine_use "$arch"
 "$root/scripts/build.sh" "$arch" "$build" printtest
 exe=$build/$(arch_dir "$arch")/printtest.exe
