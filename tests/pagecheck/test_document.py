@@ -1,10 +1,12 @@
 """The reader of what a queue wrote: the page inside a PJL job as a printer finds it, titles however
-the document says them, and the page set-up Wine's driver writes."""
+the document says them, the page set-up Wine's driver writes, and which of the documents printers
+kept is the one a queue sent."""
 import os
 import tempfile
 import unittest
 
 from pagecheck.document import POSTSCRIPT, UEL, Document, page_setup
+from pagecheck.ipp import received
 
 PAGE = b'%!PS-Adobe-3.0\n%%Title: (Print Mode: \\(Direct\\) Print)\nshowpage\n'
 
@@ -39,6 +41,25 @@ class DocumentTest(unittest.TestCase):
             self.assertEqual((setup.dpi, setup.turn), (dpi, turn))
         # A filter's empty set-up says nothing of how the page was laid out.
         self.assertIsNone(page_setup(b'%%BeginPageSetup\n%%EndPageSetup\n'))
+
+
+class ReceivedTest(unittest.TestCase):
+    def test_the_document_a_printer_received_is_the_one_its_queue_sent_not_the_newest(self):
+        with tempfile.TemporaryDirectory() as folder:
+            def write(name, data, when):
+                path = os.path.join(folder, name)
+                with open(path, 'wb') as document:
+                    document.write(data)
+                os.utime(path, (when, when))
+                return path
+
+            os.mkdir(os.path.join(folder, 'raster'))
+            sent = write('sent', b'RaS2 this page', 100)
+            ours = write('raster/1-ours.pwg', b'RaS2 this page', 200)
+            # Another printer checked at the same time kept a page of the same size later.
+            write('other-2.pwg', b'RaS2 that page', 300)
+            self.assertEqual(received(folder, 150, sent), ours)
+            self.assertIsNone(received(folder, 250, sent))
 
 
 if __name__ == '__main__':

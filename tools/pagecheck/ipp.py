@@ -65,14 +65,19 @@ def add_queue(session, name, device, paper, options):
                    check=True, capture_output=True)
 
 
-def received(folder, since):
-    """The newest document the printer wrote into folder (or a folder in it) since the time since,
-    or None; a printer's empty files are no documents."""
+def received(folder, since, sent):
+    """The newest document the printer wrote into folder (or a folder in it) since the time since
+    that holds what the queue sent it (the file sent), or None. Other printers may keep what they
+    receive in the same folder while they are checked at the same time (--jobs)."""
+    with open(sent, 'rb') as document:
+        data = document.read()
     found = []
     for parent, _, names in os.walk(folder):
         for name in names:
             path = os.path.join(parent, name)
             status = os.stat(path)
-            if status.st_mtime >= since and status.st_size:
-                found.append((status.st_mtime, path))
+            if status.st_mtime >= since and status.st_size == len(data):
+                with open(path, 'rb') as document:
+                    if document.read() == data:
+                        found.append((status.st_mtime, path))
     return max(found)[1] if found else None

@@ -103,7 +103,7 @@ def measured_document(spooler, queue, received, since):
         return output, 'the document the queue wrote', None
     if output:
         return copy, 'the CUPS raster handed to the raster driver; the printer\'s own language is not decoded', output
-    got = received and received_document(received, since)
+    got = received and received_document(received, since, copy)
     if got:
         return got, f'the document the printer received ({os.path.relpath(got, received)})', None
     return copy, 'the document the queue sent to the printer, which kept none the check can read', None
