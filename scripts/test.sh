@@ -42,12 +42,12 @@ status=0
 logs=("$build/native-tests.log")
 ctest --test-dir "$build/native" --output-on-failure 2>&1 | tee "$build/native-tests.log" || status=1
 ran=()
-while read -r arch; do
+for arch in $suites; do
     log=$build/win-tests-$arch.log
     ran+=("the $([ "$arch" = x86 ] && echo 32 || echo 64)-bit build ($arch)")
     ctest --test-dir "$build/$(arch_dir "$arch")" --output-on-failure 2>&1 | tee "$log" || status=1
     logs+=("$log")
-done <<<"$suites"
+done
 
 summary() { grep -E '^[0-9]+% tests passed' "$1" | tail -n 1; }
 passed=0 failed=0
