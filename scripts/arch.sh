@@ -8,7 +8,10 @@
 #   arch_chosen            the builds to use: PRINTTEST_ARCH (x86, x64 or both) where it is set,
 #                          else x86 where the host runs it, else x64; one a line
 #   arch_one               the one build a command that runs one program uses: the first chosen
-#   arch_dir ARCH          the build's folder under the build folder: win or win64
+#   arch_dir ARCH [KIND]   the build's folder under the build folder: win or win64 (KIND
+#                          clang: clang or clang64)
+#   arch_bits ARCH         32 or 64
+#   arch_target ARCH       the processor the toolchain files are named after: i686 or x86_64
 #   wine_use ARCH          exports the Wine environment for that build: WINELOADER, the one
 #                          variable that names the loader, and what follows from it
 #   build_loader DIR       the loader a CMake build folder's tests run with
@@ -76,7 +79,11 @@ arch_one_of() { [ -n "$1" ] && echo "${1%%$'\n'*}"; }
 
 arch_one() { arch_one_of "$(arch_chosen)"; }
 
-arch_dir() { if [ "$1" = x86 ]; then echo win; else echo win64; fi; }
+arch_dir() { if [ "$1" = x86 ]; then echo "${2:-win}"; else echo "${2:-win}64"; fi; }
+
+arch_bits() { if [ "$1" = x86 ]; then echo 32; else echo 64; fi; }
+
+arch_target() { if [ "$1" = x86 ]; then echo i686; else echo x86_64; fi; }
 
 build_loader() { sed -n 's/^WINE_LOADER:INTERNAL=//p' "$1/CMakeCache.txt"; }
 

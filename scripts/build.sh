@@ -8,12 +8,11 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$root/scripts/arch.sh"
 case ${1:-} in
-    x86) toolchain=mingw-i686 ;;
-    x64) toolchain=mingw-x86_64 ;;
+    x86|x64) ;;
     *) echo "usage: build.sh x86|x64 [BUILD_DIR [TARGET...]]" >&2; exit 2 ;;
 esac
 build=${2:-$root/build}/$(arch_dir "$1")
 targets=("${@:3}")
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake" \
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$(arch_target "$1").cmake" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j2 ${targets[@]+--target "${targets[@]}"}

@@ -8,6 +8,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 work=$root/build/release
+. "$root/scripts/arch.sh"
 
 "$root/scripts/install-deps.sh"
 if [ -n "$(git -C "$root" status --porcelain)" ]; then
@@ -20,10 +21,13 @@ SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct HEAD)
 export SOURCE_DATE_EPOCH
 version=$(sed -nE 's/^project\(printtest VERSION ([0-9.]+).*/\1/p' "$work/src/CMakeLists.txt")
 
-# release_build BITS TOOLCHAIN: one archive.
+# release_build ARCH: one archive.
 release_build() {
-    local bits=$1 toolchain=$2 stage=$work/stage-$1 archive
-    cmake -S "$work/src" -B "$work/build-$bits" -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/$toolchain.cmake" \
+    local bits stage archive
+    bits=$(arch_bits "$1")
+    stage=$work/stage-$bits
+    cmake -S "$work/src" -B "$work/build-$bits" \
+          -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/mingw-$(arch_target "$1").cmake" \
           -DCMAKE_BUILD_TYPE=Release -DPRINTTEST_TESTS=OFF >/dev/null
     cmake --build "$work/build-$bits" -j2 --target printtest >/dev/null
     mkdir -p "$stage"
@@ -39,5 +43,5 @@ release_build() {
     cd "$root/dist"
     sha256sum "$(basename "$archive")"
 }
-release_build 32 mingw-i686
-release_build 64 mingw-x86_64
+release_build x86
+release_build x64

@@ -17,7 +17,7 @@ arch=$(arch_one) || exit 1
 wine_use "$arch"
 "$root/scripts/build.sh" "$arch" "$build" printtest
 exe=$build/$(arch_dir "$arch")/printtest.exe
-echo "Running the $([ "$arch" = x86 ] && echo 32 || echo 64)-bit build: $exe"
+echo "Running the $(arch_bits "$arch")-bit build: $exe"
 
 export WINEPREFIX=$build/$(arch_dir "$arch")/run-prefix
 

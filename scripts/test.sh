@@ -29,10 +29,10 @@ for arch in x86 x64; do
 done
 # The program alone, built again with the second compiler: it must build there too, warning-free.
 for arch in x86 x64; do
-    if [ "$arch" = x86 ]; then clang=clang toolchain=clang-mingw-i686; else clang=clang64 toolchain=clang-mingw-x86_64; fi
-    cmake -S "$root" -B "$build/$clang" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake" \
+    clang=$build/$(arch_dir "$arch" clang)
+    cmake -S "$root" -B "$clang" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/clang-mingw-$(arch_target "$arch").cmake" \
           -DCMAKE_BUILD_TYPE=Release -DPRINTTEST_TESTS=OFF >/dev/null
-    cmake --build "$build/$clang" -j2
+    cmake --build "$clang" -j2
 done
 cmake -S "$root/tests/native" -B "$build/native" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
       -DPRINTTEST_BUILD_ROOT="$build" >/dev/null
@@ -44,7 +44,7 @@ ctest --test-dir "$build/native" --output-on-failure 2>&1 | tee "$build/native-t
 ran=()
 for arch in $suites; do
     log=$build/win-tests-$arch.log
-    ran+=("the $([ "$arch" = x86 ] && echo 32 || echo 64)-bit build ($arch)")
+    ran+=("the $(arch_bits "$arch")-bit build ($arch)")
     ctest --test-dir "$build/$(arch_dir "$arch")" --output-on-failure 2>&1 | tee "$log" || status=1
     logs+=("$log")
 done
