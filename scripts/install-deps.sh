@@ -38,5 +38,14 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 # Another apt or dpkg may hold the database: wait for it rather than fail.
 wait_lock=(-o DPkg::Lock::Timeout=600)
-$SUDO apt-get "${wait_lock[@]}" update -qq
-$SUDO apt-get "${wait_lock[@]}" install -y -qq --no-install-recommends "${missing[@]}"
+$SUDO apt-get "${wait_lock[@]}" update -qq || true
+install=(apt-get "${wait_lock[@]}" install -y -qq --no-install-recommends)
+if ! $SUDO "${install[@]}" "${missing[@]}"; then
+  # A mirror caught mid-sync can leave one suite's index out for one architecture (seen with the
+  # security suite's i386 list): its packages then cannot match their other-architecture twins.
+  # The release's own suite has both lists; take the packages from it.
+  release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  [ -n "$release" ] || exit 1
+  echo "install-deps.sh: trying again with the packages of $release itself" >&2
+  $SUDO "${install[@]}" -t "$release" "${missing[@]}"
+fi
