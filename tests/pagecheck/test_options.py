@@ -91,13 +91,14 @@ class ReportTest(unittest.TestCase):
         printer = types.SimpleNamespace(name='P', model='Model')
         broken = types.SimpleNamespace(name='Broken', model='Broken')
         good, bad, unusable = Row(printer, 'A4', 'portrait'), Row(printer, 'Letter', 'portrait'), Row(broken, None, None)
-        for row, titled in ((good, True), (bad, False)):
+        unread = Row(printer, 'Letter', 'landscape')
+        for row, titled in ((good, True), (bad, False), (unread, None)):
             row.add('Print Mode: Direct Print', object(), [Check(ONE_PAGE, True, '1 page'), Check(TITLED, titled, 't')])
             row.time({'job': 0.25, 'render': 0.5})
         unusable.fail('cannot be used: its PPD needs the filter x, which is not installed')
-        rows = [good, unusable, bad]
+        rows = [good, unusable, bad, unread]
         self.assertEqual(summary(rows), [
-            '2 printer(s), 2 page(s): 1 passed every check, 1 failed one, 0 could not be measured; 1 printer, paper or '
+            '2 printer(s), 3 page(s): 1 passed every check, 1 failed one, 1 could not be measured; 1 printer, paper or '
             'orientation could not be checked',
             'Failures by check: set up 1, titled with the mode 1',
             'Time per page: 0.75 s, of it job 0.25 s, render 0.50 s'])
@@ -109,6 +110,7 @@ class ReportTest(unittest.TestCase):
         groups = [line for line in markdown.splitlines() if line.startswith('## ')]
         self.assertEqual(groups, ['## A4', '## Letter', '## No paper: the printer could not be set up', '## Summary'])
         self.assertIn('| Broken |  |  |  | FAIL | FAIL (set up): cannot be used: its PPD needs the filter x', markdown)
+        self.assertIn('| P | Letter | landscape | Direct Print | not measured | pass: 1 page | not measured', markdown)
 
 
 if __name__ == '__main__':

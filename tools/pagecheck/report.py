@@ -64,6 +64,11 @@ class Row:
     def passed(self):
         return all(check.passed is True for _, check in self.all_checks())
 
+    def verdict(self):
+        """pass, FAIL where a check failed, or not measured where one could not be judged and none failed."""
+        found = {check.passed for _, check in self.all_checks()}
+        return VERDICTS[False if False in found else None if None in found else True]
+
     def release(self):
         """Lets the pages' pixels go once their pictures are made."""
         for page in self.pages.values():
@@ -99,7 +104,7 @@ def row_html(row):
     if row.problem:
         return [f'<h3>{html.escape(row.title)}: FAIL</h3><p class="FAIL">{html.escape(row.problem)}</p>']
     modes = list(row.checks)
-    parts = [f'<h3>{html.escape(row.title)}: {"pass" if row.passed() else "FAIL"}</h3><table><tr><th></th>']
+    parts = [f'<h3>{html.escape(row.title)}: {row.verdict()}</h3><table><tr><th></th>']
     parts += [f'<th>{html.escape(caption)}</th>' for caption in modes]
     if row.agreement:
         parts.append('<th>Where they differ</th>')
@@ -155,7 +160,7 @@ def md_lines(row):
         links = [f'[{mode}]({row.pictures[caption]})'] if row.pictures.get(caption) else []
         if agreement and row.pictures.get('difference'):
             links.append(f'[difference]({row.pictures["difference"]})')
-        cells = [row.printer.name, row.paper, row.orientation, mode, 'pass' if row.summary(caption) == 'pass' else 'FAIL']
+        cells = [row.printer.name, row.paper, row.orientation, mode, row.summary(caption).partition(' (')[0]]
         cells += [check_cell(check) for check in checks] + [''] * (len(PAGE_CHECKS) - len(checks))
         lines.append(cells + [f'{VERDICTS[agreement.passed]}: {agreement.figure}' if agreement else '', ' '.join(links),
                               measured(row.pages[caption])])
