@@ -327,7 +327,7 @@ def run_session(slot, options, tasks, results, counter):
 
 def run_sessions(options, counter):
     """The rows of every printer, checked by options.jobs sessions at once (in this process when
-    one); when, from the start, the sessions were ready and the last rows made."""
+    one); when, from the start, the first session was ready and the last rows made."""
     context = multiprocessing.get_context('fork')
     tasks, results = (context.Queue(), context.Queue()) if options.jobs > 1 else (queue.Queue(), queue.Queue())
     # A printer that cannot be used needs no session.
@@ -348,7 +348,7 @@ def run_sessions(options, counter):
             worker.start()
     elif usable:
         run_session(1, options, tasks, results, counter)
-    started_rows, broken, ready, done = set(), 'it stopped', 0.0, 0.0
+    started_rows, broken, ready, done = set(), 'it stopped', None, 0.0
     stopping = 0
     try:
         while len(rows) < len(options.printers):
@@ -359,7 +359,9 @@ def run_sessions(options, counter):
                     continue
                 break
             if kind == 'ready':
-                ready = max(ready, value - started)
+                # From the first session ready: a session still making its Wine prefix while the
+                # others print would otherwise have their pages counted in less time than they took.
+                ready = min(ready, value - started) if ready is not None else value - started
             elif kind == 'started':
                 started_rows.add(value)
             elif kind == 'rows':
@@ -379,7 +381,7 @@ def run_sessions(options, counter):
         if number not in rows:
             lost = f'its session ended: {broken}' if number in started_rows else f'no session to check it: {broken}'
             rows[number] = [set_up_failed(printer, None, None, lost, options, counter)]
-    return [row for number in sorted(rows) for row in rows[number]], ready, done
+    return [row for number in sorted(rows) for row in rows[number]], ready or 0.0, done
 
 
 def check(options, build):
