@@ -44,6 +44,8 @@ const char* const JobCaptions[] = {"Print Mode: Direct Print", "Print Mode: Bitm
 // Long enough for a Bitmap page at a high resolution; only reached when something is wrong.
 const DWORD Patience = 120000;
 const UINT ReplyTimeout = 60000;
+// Often enough that a step ends within a hundredth of a second of the program being ready.
+const DWORD PollInterval = 10;
 
 bool Fail(const char* Text)
 {
@@ -51,7 +53,7 @@ bool Fail(const char* Text)
     return false;
 }
 
-bool Wait(const std::function<bool()>& Done) { return WaitFor(Done, Patience); }
+bool Wait(const std::function<bool()>& Done) { return WaitFor(Done, Patience, PollInterval); }
 
 HWND MainWindow() { return FindWindowA(MainClass, nullptr); }
 

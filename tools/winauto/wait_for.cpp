@@ -1,13 +1,13 @@
 #include "winauto.h"
 
-bool WaitFor(const std::function<bool()>& Done, DWORD Milliseconds)
+bool WaitFor(const std::function<bool()>& Done, DWORD Milliseconds, DWORD Interval)
 {
     DWORD Start = GetTickCount();
     while (!Done())
     {
         if (GetTickCount() - Start > Milliseconds)
             return false;
-        Sleep(2);
+        Sleep(Interval);
     }
     return true;
 }

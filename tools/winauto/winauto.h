@@ -6,8 +6,10 @@
 #include <functional>
 #include <string>
 
-// Calls Done every few milliseconds until it returns true; false when Milliseconds pass first.
-bool WaitFor(const std::function<bool()>& Done, DWORD Milliseconds);
+// Calls Done every Interval milliseconds until it returns true; false when Milliseconds pass
+// first. Each call of Done that looks at windows is a round trip to the Wine server: a driver
+// that only needs to see a state soon waits longer between calls than one that times it.
+bool WaitFor(const std::function<bool()>& Done, DWORD Milliseconds, DWORD Interval = 2);
 
 // Returns once the window's thread has taken a message from its queue, i.e. it is between
 // messages again and not in the middle of creating a dialog.
