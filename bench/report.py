@@ -127,8 +127,11 @@ if limit and largest_made:
     scale = dpi / top
     wanted = int(width * scale) * int(height * scale) * 4
     text += (f"\nBitmap limit: Bitmap pages print up to {top} dpi. At {dpi} dpi the page bitmap would be "
-             f"{int(width * scale)}×{int(height * scale)}×4 = {mb(wanted)}; the largest free block of the "
-             f"process's address space was {mb(free)}: the program said \"{message}\" and sent nothing.\n")
+             f"{int(width * scale)}×{int(height * scale)}×4 = {mb(wanted)}; " +
+             (f"the largest free block of the process's address space was {mb(free)}" if free < wanted else
+              f"the process had room for it (its largest free block {free / 2**40:.0f} TB), but GDI makes no "
+              f"bitmap of more than 2 GB") +
+             f": the program said \"{message}\" and sent nothing.\n")
 if soak_memory:
     last = max(soak_memory)
     text += ("\n| Soak: one run, jobs alternately Direct and Bitmap at 300 dpi, then Bitmap at 600 dpi | " +
