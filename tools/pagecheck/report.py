@@ -12,6 +12,12 @@ VERDICTS = {True: 'pass', False: 'FAIL', None: 'not measured'}
 SET_UP = 'set up'
 
 
+def verdict_of(checks):
+    """pass, FAIL where a check failed, or not measured where one could not be judged and none failed."""
+    found = {check.passed for check in checks}
+    return VERDICTS[False if False in found else None if None in found else True]
+
+
 class Row:
     """A printer's pages on one paper and orientation and their checks; problem says why none
     could be printed. steps holds the seconds each step of its pages took."""
@@ -65,9 +71,7 @@ class Row:
         return all(check.passed is True for _, check in self.all_checks())
 
     def verdict(self):
-        """pass, FAIL where a check failed, or not measured where one could not be judged and none failed."""
-        found = {check.passed for _, check in self.all_checks()}
-        return VERDICTS[False if False in found else None if None in found else True]
+        return verdict_of(check for _, check in self.all_checks())
 
     def release(self):
         """Lets the pages' pixels go once their pictures are made."""
@@ -160,7 +164,7 @@ def md_lines(row):
         links = [f'[{mode}]({row.pictures[caption]})'] if row.pictures.get(caption) else []
         if agreement and row.pictures.get('difference'):
             links.append(f'[difference]({row.pictures["difference"]})')
-        cells = [row.printer.name, row.paper, row.orientation, mode, row.summary(caption).partition(' (')[0]]
+        cells = [row.printer.name, row.paper, row.orientation, mode, verdict_of(checks)]
         cells += [check_cell(check) for check in checks] + [''] * (len(PAGE_CHECKS) - len(checks))
         lines.append(cells + [f'{VERDICTS[agreement.passed]}: {agreement.figure}' if agreement else '', ' '.join(links),
                               measured(row.pages[caption])])
