@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Which language each printer model of the installed CUPS drivers sends, and whether the check
+# reads it; or a random sample of the models it reads, to give scripts/check-printer.sh:
+#
+#   scripts/printer-languages.sh [--sample N [--seed S]]     (--help tells more)
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+PYTHONPATH=$root/tools exec /usr/bin/python3 -B -m pagecheck.languages "$@"
