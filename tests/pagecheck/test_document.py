@@ -27,9 +27,12 @@ class DocumentTest(unittest.TestCase):
         # Cut short, it still hands over all it has.
         self.assertEqual(read(UEL + b'@PJL ENTER LANGUAGE=POSTSCRIPT\n' + PAGE[:30]).data, PAGE[:30])
 
-    def test_a_page_ghostscript_cannot_read_is_named_with_its_job_title(self):
-        job = read(UEL + b'@PJL JOB NAME = "Print Mode: Bitmap Print"\n@PJL ENTER LANGUAGE = PCLXL\n) HP-PCL XL;\0')
-        self.assertEqual((job.kind, job.language, job.title), (None, 'PCLXL', 'Print Mode: Bitmap Print'))
+    def test_a_page_in_a_language_the_check_does_not_read_is_named_with_its_job_title(self):
+        job = read(UEL + b'@PJL JOB NAME = "Print Mode: Bitmap Print"\n@PJL ENTER LANGUAGE = LIDIL\n$\0\x10')
+        self.assertEqual((job.kind, job.language, job.title), (None, 'LIDIL', 'Print Mode: Bitmap Print'))
+        # A language a reader reads is handed to it.
+        job = read(UEL + b'@PJL ENTER LANGUAGE = PCLXL\n) HP-PCL XL;2;0\r\n')
+        self.assertEqual((job.kind, job.reader.__name__), ('PCL XL', 'pagecheck.pcl'))
 
     def test_the_resolution_and_turn_the_driver_laid_the_page_out_with(self):
         for scale, rotate, dpi, turn in (('72 300 div 72 300 div', 0, (300, 300), None),

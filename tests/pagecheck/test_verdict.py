@@ -1,5 +1,5 @@
 """Verdicts on page shapes met in real runs: a text line wider than the page, the ellipse of a low
-page under the text line's box, a page in a language Ghostscript cannot read, a page Wine's
+page under the text line's box, a page in a language the check does not read, a page Wine's
 driver drew at half the printer's resolution."""
 import types
 import unittest
@@ -87,9 +87,9 @@ class VerdictTest(unittest.TestCase):
         page = Measurement(View(types.SimpleNamespace(width=WIDTH, height=HEIGHT, ink=bytes(ink))), lay)
         self.assertTrue(judge_strokes(page, Tolerance(0.1, (100, 100))).passed, page.strokes_y)
 
-    def test_a_page_ghostscript_cannot_read_is_titled_by_its_job_and_not_measured(self):
+    def test_a_page_the_check_cannot_read_is_titled_by_its_job_and_not_measured(self):
         for job, passed in (('Print Mode: Direct Print', True), ('untitled', False)):
-            page = types.SimpleNamespace(kind=None, language='PCLXL', title=None, pages=None,
+            page = types.SimpleNamespace(kind=None, language='LIDIL', title=None, pages=None, unreadable=None,
                                          job=types.SimpleNamespace(name=job))
             checks = {check.name: check.passed for check in judge_page(page, 'Print Mode: Direct Print', 0.1)}
             self.assertEqual((checks.pop(TITLED), set(checks.values())), (passed, {None}))

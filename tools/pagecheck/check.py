@@ -16,10 +16,10 @@ from . import keep
 from .pictures import difference_picture, page_picture
 from .printers import CUPS_RASTER, UsageError, find_printer
 from .printing import Stopwatch, print_page
-from .report import Row, summary, write_reports
+from .report import HANDED_PICTURE, Row, summary, write_reports
 from .session import Session
 from .spooler import NotPrinted
-from .verdict import Check, judge_agreement, judge_page
+from .verdict import Check, judge_agreement, judge_driver, judge_page
 from .wine import BITMAP_CAPTION, DIRECT_CAPTION, ROOT, Program, mode_name
 
 MODES = {'direct': DIRECT_CAPTION, 'bitmap': BITMAP_CAPTION}
@@ -44,9 +44,13 @@ machine's CUPS scheduler (its PPD is read from the scheduler).
 PRINTER may also be a driverless printer's IPP URI (ipp://HOST:PORT/PATH, ipps://...): the check
 makes the IPP Everywhere queue CUPS would make for it and measures the PWG raster or PDF it is
 sent, as the printer received it when it keeps what it receives in the --received folder, else
-as the queue sent it. A PPD whose filters end in a raster driver (Gutenprint, hpcups) is judged
-on the CUPS raster the driver is handed; the driver's output is kept beside the report. The
-report says which document each page was measured on. The report goes to DIR: report.html (each page with the expected border drawn
+as the queue sent it. A PPD whose filters end in a raster driver (Gutenprint, hpcups, rastertohp)
+is judged on what the driver wrote, in the printer's own language (PCL 5 and PCL XL through
+GhostPCL, PCL 3 GUI, ESC/P 2, Canon raster), and the CUPS raster it was handed is measured
+beside it: where the driver moved or cut the border, the report shows both and names the edges.
+The driver's output is kept beside the report. The report says which document each page was
+measured on, and what was taken from the PPD to place a page whose language places it from the
+printer's own printable origin. The report goes to DIR: report.html (each page with the expected border drawn
 over it, where the two modes differ, the figures and a verdict per check), report.md and
 junit.xml.
 
@@ -195,15 +199,22 @@ def judge_no_room(page, caption):
 
 def judge_mode(row, mode, printed, room, page_watch, options, counter, greys):
     """Renders, measures and judges a printed page, or the NotPrinted in its place, and makes its
-    picture."""
+    picture; for a raster driver's page, the picture of the raster it was handed too where the
+    driver did not keep its page."""
     page_watch.resume()
     page = printed if isinstance(printed, NotPrinted) else printed()
     caption = MODES[mode]
+    checks = judge_page(page, caption, options.tolerance) if room else judge_no_room(page, caption)
     if getattr(page, 'driver_output', None):
         kept = row.stem(mode) + '.prn'
         shutil.move(page.driver_output, os.path.join(options.out, kept))
-        page.measured += f'; the driver wrote {os.path.getsize(os.path.join(options.out, kept)) / 1024:.1f} kB, kept as {kept}'
-    row.add(caption, page, judge_page(page, caption, options.tolerance) if room else judge_no_room(page, caption))
+        page.measured += f'; kept as {kept} ({os.path.getsize(os.path.join(options.out, kept)) / 1024:.1f} kB)'
+        if room and page.pages is not None and not page.unreadable:
+            checks.append(judge_driver(page, options.tolerance))
+            if checks[-1].passed is False:
+                row.pictures[caption + HANDED_PICTURE] = page_picture(page.handed, options.out,
+                                                                      row.stem(mode + '-handed'))[0]
+    row.add(caption, page, checks)
     row.pictures[caption], greys[caption] = page_picture(page, options.out, row.stem(mode)) or (None, None)
     page_watch.lap('pictures')
     row.time(page_watch.steps)
@@ -247,7 +258,8 @@ def print_row(program, session, background, queue, printer, paper, orientation, 
             printed = print_page(program, session.spooler, queue, session.temp, None,
                                  options.margins if room else None, options.mm, orientation == 'landscape',
                                  printer.sheet(paper), stopwatch=page_watch,
-                                 received=printer.device and options.received, later=True)
+                                 received=printer.device and options.received, later=True,
+                                 media=printer.media(paper, None))
         except NotPrinted as failure:
             printed = failure
         stopwatch.lap('pages')

@@ -4,6 +4,8 @@ document's page set-up lays its page on the sheet."""
 import math
 import re
 
+from . import readers
+
 POSTSCRIPT = 'PostScript'
 PDF = 'PDF'
 # The Universal Exit Language command: it opens and closes a PJL job and, wherever it comes,
@@ -11,7 +13,8 @@ PDF = 'PDF'
 UEL = b'\x1b%-12345X'
 PJL_LINE = re.compile(rb'[ \t\r\n]*@PJL[^\n]*\n?')
 ENTER = re.compile(rb'@PJL[ \t]+ENTER[ \t]+LANGUAGE[ \t]*=[ \t]*(\w+)', re.I)
-JOB_NAME = re.compile(rb'@PJL[ \t]+JOB[ \t]+NAME[ \t]*=[ \t]*"([^"]*)"', re.I)
+# hpcups writes JOBNAME, and SET JOBNAME, where PJL has JOB NAME.
+JOB_NAME = re.compile(rb'@PJL[ \t]+(?:SET[ \t]+)?JOB[ \t]*NAME[ \t]*=[ \t]*"([^"]*)"', re.I)
 LANGUAGES = {'POSTSCRIPT': POSTSCRIPT, 'PDF': PDF}
 FEATURE = re.compile(rb'^%%BeginFeature:\s*\*(\S+).*?^%%EndFeature[^\n]*\n', re.M | re.S)
 # Feature code Ghostscript can run and the page needs: the size of the sheet.
@@ -127,18 +130,28 @@ def page_setup(data):
 
 
 class Document:
-    """kind is POSTSCRIPT, PDF or None for a device language Ghostscript cannot read, which
-    language then names when the job does; title the document's title, or the PJL job's name
-    where the document cannot say it; data what Ghostscript is given; setup its PageSetup or
-    None."""
+    """kind is POSTSCRIPT, PDF, the name of a printer language one of the readers reads (then
+    reader is its module), or None for a language none reads, which language then names when it
+    can; title the document's title, or the PJL job's name where the document cannot say it; data
+    what Ghostscript or the reader is given; setup its PageSetup or None."""
 
     def __init__(self, path):
         with open(path, 'rb') as source:
             raw = source.read()
-        parts = [(LANGUAGES.get(language) or (sniffed(data) if not language else None), language, data)
+        # A language the printer names for itself may still be PostScript or PDF by its first
+        # bytes: hpcups' PCLm is a PDF.
+        parts = [(LANGUAGES.get(language) or sniffed(data), language, data)
                  for language, data in job_parts(raw)]
         readable = [part for part in parts if part[0]]
         self.kind, self.language, self.data = (readable or parts or [(None, None, b'')])[0]
+        self.reader = None
+        if not readable:
+            found = [(module, data) for _, _, data in parts if (module := readers.reader(data))]
+            if found:
+                self.reader, self.data = found[0]
+                self.kind = self.language = readers.language(self.reader, self.data)
+            else:
+                self.language = readers.unread_language(self.language, self.data) or self.language
         self.setup = None
         title = None
         if self.kind == POSTSCRIPT:

@@ -1,5 +1,5 @@
 """The few calls of libcups that python3-cups does not bind: why a PPD cannot be read, its page
-sizes with their imageable areas, and the sizes PWG media names stand for."""
+sizes with their imageable areas, and the sizes PWG and PPD media names stand for."""
 import ctypes
 
 LIBCUPS = ctypes.CDLL('libcups.so.2')
@@ -27,6 +27,8 @@ LIBCUPS.ppdLastError.argtypes = [ctypes.POINTER(ctypes.c_int)]
 LIBCUPS.ppdErrorString.restype = ctypes.c_char_p
 LIBCUPS.pwgMediaForPWG.restype = ctypes.POINTER(Media)
 LIBCUPS.pwgMediaForPWG.argtypes = [ctypes.c_char_p]
+LIBCUPS.pwgMediaForPPD.restype = ctypes.POINTER(Media)
+LIBCUPS.pwgMediaForPPD.argtypes = [ctypes.c_char_p]
 
 
 def pwg_units(points):
@@ -74,3 +76,13 @@ def pwg_media(name):
         return None
     media = found.contents
     return media.width, media.length, media.ppd.decode() if media.ppd else None
+
+
+def ppd_media(name):
+    """The (width, length) in points of a PPD or PWG media name (A4, Letter, iso_a4_210x297mm), or
+    None when it is neither."""
+    for lookup in (LIBCUPS.pwgMediaForPPD, LIBCUPS.pwgMediaForPWG):
+        found = lookup(name.encode())
+        if found and found.contents.width:
+            return found.contents.width * 72 / 2540, found.contents.length * 72 / 2540
+    return None

@@ -11,6 +11,7 @@ import tempfile
 
 import cups
 
+from .decoded import Media
 from .libcups import NEAR, PPDSizes, pwg_media, pwg_units
 
 FILTER_FOLDER = '/usr/lib/cups/filter'
@@ -32,18 +33,23 @@ def ppd_value(ppd, keyword):
 
 class Printer:
     """name is what the report calls it; ppd the PPD's text; papers the page sizes it offers, in
-    the PPD's order, with their (width, height) in points. A printer that cannot be used has a
+    the PPD's order, with their (width, height) in points, and areas their imageable areas (left,
+bottom, right, top from the sheet's lower left, in points). A printer that cannot be used has a
     problem, which says why, and no papers. device is a driverless printer's IPP URI; driver the
-    raster driver its filters end in, if any."""
+    raster driver its filters end in, if any; resolution and turn the PPD's default resolution
+    and LandscapeOrientation, if it gives them."""
 
     def __init__(self, name, path):
         self.name = name
         self.model = name
         self.default_paper = None
         self.papers = {}
+        self.areas = {}
         self.problem = None
         self.device = None
         self.driver = None
+        self.resolution = None
+        self.turn = None
         with open(path, encoding='latin-1') as ppd:
             self.ppd = ppd.read()
         try:
@@ -60,11 +66,14 @@ class Printer:
                 raise UsageError(f'{self.name}: not a PPD file libcups can read: {sizes.error}')
             ppd = cups.PPD(path)
             self.model = ppd_value(ppd, 'ModelName') or self.name
+            self.resolution = ppd_value(ppd, 'DefaultResolution')
+            self.turn = ppd_value(ppd, 'LandscapeOrientation')
             page_size = ppd.findOption('PageSize')
             for choice in page_size.choices if page_size else []:
                 size = sizes.size(choice['choice'])
                 if size:
                     self.papers[choice['choice']] = size[:2]
+                    self.areas[choice['choice']] = size[2:]
         if not self.papers:
             raise UsageError(f'{self.name}: its PPD offers no page size')
         self.default_paper = page_size.defchoice if page_size.defchoice in self.papers else next(iter(self.papers))
@@ -82,6 +91,13 @@ class Printer:
         if paper not in self.papers:
             raise UsageError(f'{self.name}: no paper {paper}; it offers {", ".join(sorted(self.papers))}')
         return self.papers[paper]
+
+    def media(self, paper, dpi):
+        """What the model tells a reader of its own language about paper, printed at dpi: the
+        sheet, the printable area's top left corner on it (from the top), and the PPD."""
+        width, height = self.sheet(paper)
+        left, _, _, top = self.areas[paper]
+        return Media((width, height), (left, height - top), dpi, self.ppd)
 
     def find_paper(self, name):
         """The page size offered under name, or the one a PWG media name (iso_a5_148x210mm) stands

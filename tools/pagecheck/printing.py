@@ -3,12 +3,17 @@ import os
 import shutil
 import time
 
-from . import keep, raster
+from . import keep, raster, readers
+from .decoded import Media, StreamError
 from .ipp import received as received_document
 from .measure import Measurement, Placement
 from .document import Document
 from .sheet import Sheet, View, render
 from .spooler import ARRIVAL_TIMEOUT, NotPrinted
+
+
+DRIVER_WROTE = 'what the raster driver wrote'
+HANDED = 'the CUPS raster handed to the raster driver'
 
 
 class Stopwatch:
@@ -34,18 +39,24 @@ class PrintedPage:
     and the figures of its first page when the margins it was laid out with are given. dpi is
     the printer's (x, y) resolution across the sheet, sheet_points the sheet's size when the
     page may not say it; turn is the way the page was turned on the sheet, for a landscape page;
-    layout the (x, y) resolution the printer's driver gave the program along the page. A raster
-    page has its own resolution, and no title but the one its job was handed on with, title.
-    measured says what the document is (what the queue wrote, unless print_page says otherwise).
-    The time of rendering and measuring goes to stopwatch."""
+    layout the (x, y) resolution the printer's driver gave the program along the page; media what
+    the printer's model tells a reader of its own language. A raster page has its own resolution,
+    and no title but the one its job was handed on with, title. measured says what the document
+    is (what the queue wrote, unless print_page says otherwise), assumed what a reader took from
+    the model to place the page, unreadable why a document in a language the check reads could
+    not be read; handed, for a raster driver's page, the page it was handed. The
+    time of rendering and measuring goes to stopwatch."""
 
     def __init__(self, job, path, dpi, turn, workdir, margins=None, metric=False, sheet_points=None,
-                 stopwatch=None, layout=None, title=None):
+                 stopwatch=None, layout=None, title=None, media=None):
         stopwatch = stopwatch or Stopwatch()
         self.job = job
         self.document = path
         self.measured = 'the document the queue wrote'
         self.driver_output = None
+        self.handed = None
+        self.assumed = None
+        self.unreadable = None
         self.kind = raster.kind(path)
         self.language = None
         self.title = title
@@ -60,19 +71,26 @@ class PrintedPage:
                 files, first = raster.render(path, workdir, sheet_points)
                 dpi = first.dpi
             except raster.RasterError as problem:
-                files = []
-                self.kind += f' that cannot be read: {problem}'
+                files, self.unreadable = [], f'{self.kind} that cannot be read: {problem}'
         else:
             document = Document(path)
             self.kind = document.kind
             self.language = document.language
             if document.title is not None:
                 self.title = document.title
-            if not document.kind:
+            if document.reader:
+                try:
+                    files, first = readers.render(document.reader, document.data, media or Media(sheet_points, dpi=dpi),
+                                                  workdir)
+                    dpi, self.assumed = first.dpi, first.assumed
+                except StreamError as problem:
+                    files, self.unreadable = [], str(problem)
+            elif not document.kind:
                 return
-            readable = os.path.join(workdir, 'readable')
-            document.save(readable)
-            files = render(readable, dpi, workdir, sheet_points)
+            else:
+                readable = os.path.join(workdir, 'readable')
+                document.save(readable)
+                files = render(readable, dpi, workdir, sheet_points)
         self.dpi = dpi[::-1] if turn else dpi
         self.pages = len(files)
         if files:
@@ -94,15 +112,16 @@ class PrintedPage:
 
 
 def measured_document(spooler, queue, received, since):
-    """The document to measure, what it is, and the raster driver's output beside it. A queue with
-    a keeping filter kept what it handed its raster driver or sent its printer; a printer that keeps
-    what it receives in the folder received has that measured instead."""
+    """The document to measure, what it is, and for a raster driver the CUPS raster it was handed.
+    A queue with a keeping filter kept what it handed its raster driver or sent its printer; the
+    driver's page is measured on what it wrote, and a printer that keeps what it receives in the
+    folder received has that measured instead."""
     copy = keep.copy_path(spooler, queue)
     output = spooler.output(queue) if os.path.exists(spooler.output(queue)) else None
     if not os.path.exists(copy):
         return output, 'the document the queue wrote', None
     if output:
-        return copy, 'the CUPS raster handed to the raster driver; the printer\'s own language is not decoded', output
+        return output, DRIVER_WROTE, copy
     got = received and received_document(received, since, copy)
     if got:
         return got, f'the document the printer received ({os.path.relpath(got, received)})', None
@@ -110,14 +129,15 @@ def measured_document(spooler, queue, received, since):
 
 
 def print_page(program, spooler, queue, workdir, printer=None, margins=None, metric=False, landscape=False,
-               sheet_points=None, dpi=None, stopwatch=None, received=None, later=False):
+               sheet_points=None, dpi=None, stopwatch=None, received=None, later=False, media=None):
     """Prints the page the program shows and waits for its job on queue; returns it rendered, or
     raises NotPrinted. printer is the name to pick in the Print dialog; without one the dialog's
     choice stands. The page is rendered and measured at the queue's resolution, or at dpi. Each
     step's time goes to stopwatch: the Print dialog, the job (the program and Wine's driver), the
     scheduler's filters, rendering and measuring. received is the folder where a driverless
-    printer keeps what it receives. later asks for the job only, and a function that renders
-    and measures it, which may run while the program prints again."""
+    printer keeps what it receives; media what the printer's model tells a reader of its own
+    language, the queue's resolution where it gives none. later asks for the job only, and a
+    function that renders and measures it, which may run while the program prints again."""
     stopwatch = stopwatch or Stopwatch()
     before = spooler.last_job(queue)
     # The queue writes each job over the last; no file afterwards means no output at all.
@@ -141,7 +161,7 @@ def print_page(program, spooler, queue, workdir, printer=None, margins=None, met
         raise AssertionError(f'one print gave the jobs {jobs}')
     if jobs[0].state != 'completed':
         raise NotPrinted(f'the queue did not complete the job: {jobs[0].state}', message)
-    document, measured, driver_output = measured_document(spooler, queue, received, since)
+    document, measured, handed = measured_document(spooler, queue, received, since)
     if not document:
         raise NotPrinted(f'{jobs[0]} wrote nothing to {spooler.output(queue)}', message)
     kept = os.path.join(workdir, f'{queue}-{jobs[0].id}.out')
@@ -154,16 +174,23 @@ def print_page(program, spooler, queue, workdir, printer=None, margins=None, met
         os.remove(sent)
     turn = ((setup and setup.turn) or spooler.landscape_turn(queue)) if landscape else None
     resolution, title = dpi or spooler.resolution(queue), keep.title(spooler, queue)
-    copied = None
-    if driver_output:
-        copied = os.path.join(workdir, f'{queue}-{jobs[0].id}.driver')
-        shutil.copyfile(driver_output, copied)
+    if media and not media.dpi:
+        media.dpi = resolution
+    if handed:
+        handed = shutil.copyfile(handed, os.path.join(workdir, f'{queue}-{jobs[0].id}.handed'))
 
     def finish():
         page = PrintedPage(jobs[0], kept, resolution, turn, workdir, margins, metric, sheet_points, stopwatch,
-                           setup and setup.dpi, title)
+                           setup and setup.dpi, title, media)
         page.measured = measured
-        if copied:
-            page.driver_output = copied
+        if handed:
+            page.measured = f'{measured}, in {page.language or page.kind or "a language the check does not read"}'
+            page.driver_output = kept
+            page.handed = PrintedPage(jobs[0], handed, resolution, turn, workdir, margins, metric, sheet_points,
+                                      stopwatch, setup and setup.dpi, title)
+            page.handed.measured = HANDED
+            os.remove(handed)
+        if page.assumed:
+            page.measured += f' ({page.assumed})'
         return page
     return finish if later else finish()

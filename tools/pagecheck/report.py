@@ -9,6 +9,8 @@ from .verdict import AGREE, PAGE_CHECKS, Check
 from .wine import mode_name
 
 VERDICTS = {True: 'pass', False: 'FAIL', None: 'not measured'}
+# A mode's picture of the raster a driver was handed, shown where the driver did not keep the page.
+HANDED_PICTURE = ' handed'
 SET_UP = 'set up'
 
 
@@ -76,8 +78,9 @@ class Row:
     def release(self):
         """Lets the pages' pixels go once their pictures are made."""
         for page in self.pages.values():
-            if getattr(page, 'measurement', None):
-                page.view = page.measurement.view = None
+            for source in (page, getattr(page, 'handed', None)):
+                if getattr(source, 'measurement', None):
+                    source.view = source.measurement.view = None
 
 
 def cell_html(check):
@@ -88,6 +91,10 @@ def cell_html(check):
 
 def picture_html(name):
     return f'<a href="{html.escape(name)}"><img src="{html.escape(name)}" width="240"></a>' if name else 'no page'
+
+
+def handed_html(name):
+    return f'<br>the raster the driver was handed:<br>{picture_html(name)}' if name else ''
 
 
 STYLE = """body { font-family: sans-serif; } table { border-collapse: collapse; margin-bottom: 2em; }
@@ -113,15 +120,18 @@ def row_html(row):
     if row.agreement:
         parts.append('<th>Where they differ</th>')
     parts.append('</tr><tr><td></td>')
-    parts += [f'<td>{picture_html(row.pictures.get(caption))}</td>' for caption in modes]
+    parts += [f'<td>{picture_html(row.pictures.get(caption))}{handed_html(row.pictures.get(caption + HANDED_PICTURE))}'
+              '</td>' for caption in modes]
     if row.agreement:
         parts.append(f'<td>{picture_html(row.pictures.get("difference"))}</td>')
     parts.append('</tr><tr><th>measured on</th>')
     parts += [f'<td>{html.escape(measured(row.pages[caption]))}</td>' for caption in modes]
     parts.append('<td></td></tr>' if row.agreement else '</tr>')
-    for index, check in enumerate(row.checks[modes[0]]):
+    longest = max((row.checks[caption] for caption in modes), key=len)
+    for index, check in enumerate(longest):
         parts.append(f'<tr><th>{html.escape(check.name)}</th>')
-        parts += [cell_html(row.checks[caption][index]) for caption in modes]
+        parts += [cell_html(row.checks[caption][index] if index < len(row.checks[caption]) else None)
+                  for caption in modes]
         if row.agreement:
             parts.append(cell_html(row.agreement) if index == 0 else '<td></td>')
         parts.append('</tr>')
@@ -162,6 +172,8 @@ def md_lines(row):
         mode = mode_name(caption)
         agreement = row.agreement if number == 0 else None
         links = [f'[{mode}]({row.pictures[caption]})'] if row.pictures.get(caption) else []
+        if row.pictures.get(caption + HANDED_PICTURE):
+            links.append(f'[handed to the driver]({row.pictures[caption + HANDED_PICTURE]})')
         if agreement and row.pictures.get('difference'):
             links.append(f'[difference]({row.pictures["difference"]})')
         cells = [row.printer.name, row.paper, row.orientation, mode, verdict_of(checks)]
@@ -226,7 +238,7 @@ def summary(rows):
     for row in rows:
         for step, seconds in row.steps.items():
             steps[step] = steps.get(step, 0.0) + seconds
-    if pages:
+    if pages and steps:
         total = sum(steps.values())
         lines.append(f'Time per page: {total / len(pages):.2f} s, of it ' +
                      ', '.join(f'{step} {seconds / len(pages):.2f} s' for step, seconds in steps.items()))

@@ -29,7 +29,10 @@ DIAGONALS = 'diagonals join the corners'
 ELLIPSE = 'ellipse spans the middle half'
 TEXT = 'text line 48 pt, centred'
 AGREE = 'Direct and Bitmap agree'
-PAGE_CHECKS = (ONE_PAGE, TITLED, EDGES, STROKES, DIAGONALS, ELLIPSE, TEXT)
+DRIVER = 'driver kept the page it was handed'
+PAGE_CHECKS = (ONE_PAGE, TITLED, EDGES, STROKES, DIAGONALS, ELLIPSE, TEXT, DRIVER)
+# Only a raster driver's page has the last check.
+DRIVER_AT = PAGE_CHECKS.index(DRIVER)
 
 
 class Check:
@@ -127,15 +130,17 @@ def judge_page(page, caption, tolerance_mm):
     """The checks of one print: a PrintedPage, or the NotPrinted that stood in its place."""
     if isinstance(page, NotPrinted):
         return [Check(ONE_PAGE, False, f'never printed: {page}')] + \
-            [Check(name, None, 'not measured') for name in PAGE_CHECKS[1:]]
-    if page.pages is None:
+            [Check(name, None, 'not measured') for name in PAGE_CHECKS[1:DRIVER_AT]]
+    if page.pages is None or page.unreadable:
         # The job's name is all there is to judge when the document cannot be read for its own.
         language = page.language or 'a language'
         said = f'title "{page.title}", ' if page.title is not None else ''
+        unread = f'the document is in {language}, which the check does not read'
         titled = Check(TITLED, page.job.name == caption and page.title in (None, caption),
-                       f'{said}job "{page.job.name}"; the document is in {language}, which Ghostscript cannot read')
-        return [Check(ONE_PAGE, None, f'printed in {language}, which Ghostscript cannot read: not measured'),
-                titled] + [Check(name, None, 'not measured') for name in PAGE_CHECKS[2:]]
+                       f'{said}job "{page.job.name}"; {page.unreadable or unread}')
+        counted = Check(ONE_PAGE, None, page.unreadable if page.unreadable else
+                        f'printed in {language}, which the check does not read: not measured')
+        return [counted, titled] + [Check(name, None, 'not measured') for name in PAGE_CHECKS[2:DRIVER_AT]]
     titled = Check(TITLED, page.title == caption and page.job.name == caption,
                    f'title "{page.title}", job "{page.job.name}"')
     pages = f'{page.pages} page(s) of {page.kind}'
@@ -145,11 +150,43 @@ def judge_page(page, caption, tolerance_mm):
         pages += f', drawn at {layout[0]}x{layout[1]} dpi'
     checks = [Check(ONE_PAGE, page.pages == 1, pages), titled]
     if not m:
-        return checks + [Check(name, False, 'no page') for name in PAGE_CHECKS[2:]]
+        return checks + [Check(name, False, 'no page') for name in PAGE_CHECKS[2:DRIVER_AT]]
     tolerance = Tolerance(tolerance_mm, page.dpi, m.placement.grain)
     return checks + [judge_edges(m, tolerance), judge_strokes(m, tolerance),
                      judge_line(DIAGONALS, m.diagonal_errors, tolerance, page.dpi[0]),
                      judge_line(ELLIPSE, m.ellipse_errors, tolerance, page.dpi[0]), judge_text(m)]
+
+
+def judge_driver(page, tolerance_mm):
+    """Whether a raster driver put the border where it lay in the raster it was handed: each edge
+    moved by more than the tolerance, or found there and not in what the driver wrote (cut)."""
+    handed = page.handed
+    if not (getattr(page, 'measurement', None) and getattr(handed, 'measurement', None)):
+        return Check(DRIVER, None, 'not both measured')
+    moved, cut, worst, pairs = [], [], 0.0, []
+    for source in (handed, page):
+        lay = source.measurement.placement
+        pairs.append((source.measurement.edges(), Tolerance(tolerance_mm, source.dpi, lay.grain), lay))
+    (before, loose, was), (after, tight, now) = pairs
+    for edge in before:
+        across = edge in ('left', 'right')
+        if len(before[edge]) != len(page.measurement.FRACTIONS):
+            continue
+        if len(after[edge]) != len(before[edge]):
+            cut.append(edge)
+            continue
+        dots_was, dots_now = (was.dpi_x, now.dpi_x) if across else (was.dpi_y, now.dpi_y)
+        allowed = max(mm(loose.x if across else loose.y, dots_was), mm(tight.x if across else tight.y, dots_now))
+        gap = max((mm(b, dots_now) - mm(a, dots_was) for a, b in zip(before[edge], after[edge])), key=abs)
+        worst = max(worst, abs(gap))
+        if abs(gap) > allowed:
+            moved.append(f'{edge} {gap:+.2f} mm')
+    figure = f'edges at most {worst:.2f} mm from where the raster it was handed has them'
+    if cut:
+        figure = f'cut: {", ".join(cut)}; {figure}'
+    if moved:
+        figure = f'moved: {", ".join(moved)}; {figure}'
+    return Check(DRIVER, not (moved or cut), figure)
 
 
 def judge_agreement(direct, bitmap, tolerance_mm, differing=None):

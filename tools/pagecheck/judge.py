@@ -1,0 +1,222 @@
+"""scripts/judge-page.sh: judges the test page in files printed elsewhere (a Windows driver printing
+to a FILE: port, a printer's own stream captured anywhere) with the check's readers, checks and
+report; see --help."""
+import argparse
+import os
+import re
+import sys
+import tempfile
+
+from . import raster
+from .decoded import Media
+from .check import MODES, Parser, has_room
+from .document import POSTSCRIPT, PDF, Document
+from .libcups import ppd_media
+from .pictures import difference_picture, page_picture
+from .printers import UsageError, find_printer
+from .printing import PrintedPage
+from .report import Row, summary, write_reports
+from .spooler import resolution
+from .verdict import TITLED, Check, judge_agreement, judge_page
+from .wine import BITMAP_CAPTION, DIRECT_CAPTION, ROOT, mode_name
+
+MM = 72 / 25.4
+# What a page description with no resolution of its own is rendered at, without --printer.
+DEFAULT_DPI = (600, 600)
+SIZE = re.compile(r'\s*(\d+(?:\.\d+)?)\s*x\s*(\d+(?:\.\d+)?)\s*mm\s*', re.I)
+PAGE_SIZE = re.compile(rb'/PageSize\s*\[\s*(\d+(?:\.\d+)?)\s+(\d+(?:\.\d+)?)\s*\]')
+MEDIA_BOX = re.compile(rb'/MediaBox\s*\[\s*-?[\d.]+\s+-?[\d.]+\s+(\d+(?:\.\d+)?)\s+(\d+(?:\.\d+)?)\s*\]')
+DESCRIPTION = """Judges the program's test page in each FILE printed elsewhere: by a Windows driver printing
+the program's page to a file (a FILE: port), or a printer's own stream captured anywhere. FILE may
+be PostScript, PDF (either may be inside a PJL job), PCL 5, PCL XL, PCL 3 GUI, ESC/P 2, Canon
+raster, or PWG, CUPS or Apple raster. The checks and the report (report.html, report.md,
+junit.xml in --out) are those of check-printer.sh; a Direct and a Bitmap file of the same paper and
+orientation are compared as one row.
+
+The paper is --paper, else what the file says where it says it (PCL's page size command, PCL XL's
+MediaSize, the PostScript or PDF page size, a raster's header), else the --printer's default. The
+mode is --mode, else the title the job carries ("Print Mode: Direct Print"). --printer (a PPD file,
+a CUPS driver's PPD as `lpinfo -m` names it, or a queue) gives the model's printable origin where
+the language places the page from it (PCL 3 GUI, ESC/P 2, Canon raster), its resolution for
+PostScript and PDF (600 dpi without it), and which way it turns a landscape page.
+
+Exit status: 0 when every check of every file passes, 1 when any fails or a file cannot be
+measured, 2 for bad arguments or a file that cannot be read at all."""
+
+
+class FileJob:
+    """What a file says of the job it was printed in: the title it carries, as a job's name."""
+
+    def __init__(self, name):
+        self.name = name
+
+
+class FilePrinter:
+    """The report's printer of a file: its name, and what it was written in as the model."""
+
+    def __init__(self, name, model):
+        self.name = name
+        self.model = model
+
+
+def parse(arguments):
+    parser = Parser(prog='judge-page.sh', description=DESCRIPTION, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument('files', nargs='+', metavar='FILE', help='a printed page in a language the check reads')
+    parser.add_argument('--paper', metavar='NAME|WxHmm',
+                        help="the paper: a PPD or PWG name (A4, Letter, iso_a4_210x297mm) or its size, 210x297mm "
+                             "(default: what the file says, else the --printer's default)")
+    parser.add_argument('--margins', metavar='L,T,R,B', default='1,1,1,1',
+                        help='left, top, right and bottom margins the page was printed with, in inches (default 1,1,1,1)')
+    parser.add_argument('--mm', action='store_true', help='the margins are in millimetres')
+    parser.add_argument('--orientation', choices=('portrait', 'landscape'), default='portrait', help='default: portrait')
+    parser.add_argument('--mode', choices=MODES, help="default: from the title the job carries")
+    parser.add_argument('--printer', metavar='PPD', help="the printer's PPD, driver PPD or queue")
+    parser.add_argument('--tolerance', metavar='MM', type=float, default=0.1,
+                        help='how far a line may lie from where it belongs, in mm (default 0.1; never less than '
+                             '2 printer pixels)')
+    parser.add_argument('--out', metavar='DIR', default=os.path.join(ROOT, 'build', 'judge'),
+                        help='where the report goes (default build/judge)')
+    options = parser.parse_args(arguments)
+    if not re.fullmatch(r'\s*\d+(\.\d+)?\s*(,\s*\d+(\.\d+)?\s*){3}', options.margins):
+        raise UsageError(f'--margins: {options.margins} is not four numbers L,T,R,B')
+    options.margins = [text.strip() for text in options.margins.split(',')]
+    options.margin_points = [float(text) / (25.4 if options.mm else 1) * 72 for text in options.margins]
+    if not options.tolerance > 0:
+        raise UsageError('--tolerance: must be more than 0')
+    for path in options.files:
+        if not os.path.isfile(path):
+            raise UsageError(f'{path}: no such file')
+    options.printer = find_printer(options.printer) if options.printer else None
+    if options.printer and options.printer.problem:
+        raise UsageError(f'--printer: {options.printer.problem}')
+    options.sheet = paper_size(options.paper, options.printer) if options.paper else None
+    return options
+
+
+def paper_size(name, printer):
+    """(name, (width, height) in points) of --paper: a size in millimetres, one of the printer's
+    page sizes, or a PPD or PWG media name."""
+    size = SIZE.fullmatch(name)
+    if size:
+        return name.strip(), (float(size.group(1)) * MM, float(size.group(2)) * MM)
+    if printer:
+        paper = printer.find_paper(name)
+        return paper, printer.sheet(paper)
+    found = ppd_media(name)
+    if not found:
+        raise UsageError(f'--paper: {name} is neither a paper name CUPS knows nor WxHmm')
+    return name, found
+
+
+def stream_paper(path):
+    """The paper a file names, as (name, (width, height) in points), or None."""
+    if raster.kind(path):
+        try:
+            page, _ = raster.read(path)[0]
+        except raster.RasterError:
+            return None
+        return None if not all(page.sheet_points) else ('the raster\'s sheet', page.sheet_points)
+    document = Document(path)
+    if document.reader:
+        return document.reader.paper(document.data)
+    found = PAGE_SIZE.search(document.data) if document.kind == POSTSCRIPT else \
+        MEDIA_BOX.search(document.data) if document.kind == PDF else None
+    if found:
+        size = float(found.group(1)), float(found.group(2))
+        return f'{size[0]:g} x {size[1]:g} points', size
+    return None
+
+
+def file_media(printer, paper, sheet, dpi):
+    """What --printer tells a reader of its own language about the paper: the printable area
+    where the paper is one of its page sizes."""
+    try:
+        return printer.media(printer.find_paper(paper), dpi)
+    except UsageError:
+        return Media(sheet, None, dpi, printer.ppd)
+
+
+def read_page(path, options, workdir):
+    """The file's page read and measured, the name of its paper and the caption it is judged with."""
+    printer = options.printer
+    named = options.sheet or stream_paper(path) or (printer and (printer.default_paper,
+                                                                 printer.sheet(printer.default_paper)))
+    if not named:
+        raise UsageError(f'{path}: the file names no paper; give --paper or --printer')
+    paper, sheet = named
+    if not has_room(sheet, options.orientation, options.margin_points):
+        raise UsageError(f'--margins: they leave no room on {paper} {options.orientation}')
+    document = None if raster.kind(path) else Document(path)
+    setup = document and document.setup
+    dpi = resolution(printer.resolution) if printer else (setup and setup.dpi) or DEFAULT_DPI
+    turn = None
+    if options.orientation == 'landscape':
+        turn = (setup and setup.turn) or (printer and printer.turn) or 'Plus90'
+    media = file_media(printer, paper, sheet, dpi) if printer else Media(sheet, None, dpi)
+    page = PrintedPage(None, path, dpi, turn, workdir, options.margins, options.mm, sheet,
+                       layout=setup and setup.dpi, media=media)
+    page.measured = f'{os.path.basename(path)}, {page.language or page.kind or "a language the check does not read"}'
+    if page.assumed:
+        page.measured += f' ({page.assumed})'
+    caption = MODES[options.mode] if options.mode else page.title if page.title in MODES.values() else None
+    if not caption:
+        said = f' (it says "{page.title}")' if page.title else ''
+        raise UsageError(f'{path}: the file carries no title naming the mode{said}; give --mode')
+    page.job = FileJob(page.title if page.title is not None else caption)
+    return page, paper, caption
+
+
+def judge_file(page, caption, options):
+    checks = judge_page(page, caption, options.tolerance)
+    if page.title is None and options.mode:
+        checks[1] = Check(TITLED, True, f'the file carries no title; {mode_name(caption)} by --mode')
+    return checks
+
+
+def judge(options):
+    """Judges every file, a row for each paper with at most one page of each mode; returns the
+    exit status."""
+    os.makedirs(options.out, exist_ok=True)
+    rows, greys = [], {}
+    with tempfile.TemporaryDirectory() as workdir:
+        for path in options.files:
+            page, paper, caption = read_page(path, options, workdir)
+            name = os.path.splitext(os.path.basename(path))[0]
+            row = next((row for row in rows if row.paper == paper and caption not in row.pages), None)
+            if row:
+                row.printer.name += f' + {name}'
+            else:
+                row = Row(FilePrinter(name, page.language or page.kind or 'unknown'), paper, options.orientation)
+                rows.append(row)
+                greys[id(row)] = {}
+            row.add(caption, page, judge_file(page, caption, options))
+            row.pictures[caption], greys[id(row)][caption] = \
+                page_picture(page, options.out, f'{name}-{mode_name(caption)}'.replace(' ', '_')) or (None, None)
+            print(f'{path}: {paper} {options.orientation} {mode_name(caption)}: {row.summary(caption)}', flush=True)
+        for row in rows:
+            if len(row.pages) == 2:
+                direct, bitmap = row.pages[DIRECT_CAPTION], row.pages[BITMAP_CAPTION]
+                small = greys[id(row)]
+                differing = difference_picture(direct, bitmap, (small[DIRECT_CAPTION], small[BITMAP_CAPTION]),
+                                               options.out, row.stem('difference'))
+                row.pictures['difference'] = differing and differing[0]
+                row.agreement = judge_agreement(direct, bitmap, options.tolerance, differing and differing[1])
+            row.release()
+    passed = write_reports(rows, options, options.out)
+    for line in summary(rows):
+        print(line)
+    print(f'{"PASS" if passed else "FAIL"}: {os.path.join(options.out, "report.html")}')
+    return 0 if passed else 1
+
+
+def main(arguments):
+    try:
+        options = parse(arguments)
+        return judge(options)
+    except UsageError as problem:
+        print(f'judge-page.sh: {problem}\nTry judge-page.sh --help.', file=sys.stderr)
+        return 2
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv[1:]))
