@@ -1,10 +1,12 @@
 """scripts/check-printer.sh as a user runs it on driverless printers and raster drivers: CUPS's own
 IPP Everywhere printer (scripts/ipp-printers.sh: one taking PWG raster, one PDF, one of its own
-with unequal margins and A4) passes, measured on what it received; real raster drivers' PPDs
-(Gutenprint's from its driver program, hpcups' compiled from a .drv file) pass, judged on the CUPS
-raster the driver is handed; a queue that fits the page into the printable area fails naming
-the edges; a printer that does not answer is refused, one that stops during the run fails its
-pages without waiting for it."""
+with unequal margins and A4) passes, measured on what it received; real drivers' PPDs (Gutenprint's
+from its driver program, hpcups' compiled from a .drv file, a PCL XL PPD of openprinting-ppds) pass,
+judged on what the driver wrote in the printer's own language; a driver that moves the page fails
+naming the edges though the raster it was handed is right; judge-page.sh passes the drivers' own
+files and fails one whose page was moved or that is cut short; a queue that fits the page into the
+printable area fails naming the edges; a printer that does not answer is refused, one that stops
+during the run fails its pages without waiting for it."""
 import os
 import re
 import shutil
@@ -18,9 +20,16 @@ import xml.etree.ElementTree as ElementTree
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 COMMAND = os.path.join(ROOT, 'scripts', 'check-printer.sh')
-# A laser printer's and an inkjet's, from two driver packages.
-RASTER_DRIVERS = {'hp-lj_4000-expert': 'gutenprint.5.3://hp-lj_4000/expert',
-                  'hp-deskjet_5550': 'drv:///hpcups.drv/hp-deskjet_5550.ppd'}
+# Drivers of each family the check decodes, by the language they write: a Gutenprint laser's PCL 5
+# and its ESC/P 2 and Canon inkjets, an hpcups inkjet's PCL 3 GUI, and a PCL XL PPD that has
+# Ghostscript write it.
+DRIVERS = {'hp-lj_4000-expert': ('gutenprint.5.3://hp-lj_4000/expert', 'PCL 5'),
+           'hp-deskjet_5550': ('drv:///hpcups.drv/hp-deskjet_5550.ppd', 'PCL 3 GUI'),
+           'escp2-740-expert': ('gutenprint.5.3://escp2-740/expert', 'ESC/P 2'),
+           'bjc-4300-expert': ('gutenprint.5.3://bjc-4300/expert', 'Canon raster'),
+           'Savin-9016_PXL': ('openprinting-ppds:0/ppd/openprinting/Savin/PXL/Savin-9016_PXL.ppd', 'PCL XL')}
+DRIVERD = '/usr/lib/cups/daemon/cups-driverd'
+JUDGE = os.path.join(ROOT, 'scripts', 'judge-page.sh')
 # What each driverless printer is sent, as CUPS chooses from what it offers.
 LANGUAGES = {'raster': 'PWG raster', 'pdf': 'PDF', 'a4-margins': 'Apple raster'}
 
@@ -61,12 +70,12 @@ class DriverlessTest(unittest.TestCase):
         cls.received = os.path.join(folder, 'received')
         cls.out = os.path.join(cls.work, 'report')
         cls.checked = check('--received', cls.received, '--out', cls.out, *cls.printers.values(),
-                            *RASTER_DRIVERS.values())
+                            *(uri for uri, _ in DRIVERS.values()))
         print(cls.checked.stdout, cls.checked.stderr, file=sys.stderr)
         with open(os.path.join(cls.out, 'report.md')) as report:
             lines = report.readlines()
         cls.rows = {printer: [line for line in lines if line.startswith(f'| {printer} |')]
-                    for printer in [*cls.printers.values(), *RASTER_DRIVERS]}
+                    for printer in [*cls.printers.values(), *DRIVERS]}
 
     @classmethod
     def tearDownClass(cls):
@@ -82,15 +91,58 @@ class DriverlessTest(unittest.TestCase):
                     self.assertTrue(os.path.isfile(os.path.join(self.received, kept.group(1))), row)
                 self.assertEqual(len(self.rows[uri]), 2)
 
-    def test_raster_drivers_pass_judged_on_what_the_driver_is_handed(self):
-        for name in RASTER_DRIVERS:
+    def test_drivers_pass_judged_on_what_they_wrote_in_the_printers_own_language(self):
+        for name, (_, language) in DRIVERS.items():
             with self.subTest(name):
                 self.assertEqual(failures(self.out, name), {})
                 for row in self.rows[name]:
-                    self.assertIn('1 page(s) of CUPS raster', row)
-                    self.assertIn('the CUPS raster handed to the raster driver', row)
-                    output = re.search(r'the driver wrote [\d.]+ kB, kept as (\S+\.prn)', row).group(1)
+                    self.assertIn(f'1 page(s) of {language}', row)
+                    if language == 'PCL XL':
+                        continue
+                    self.assertIn(f'what the raster driver wrote, in {language}', row)
+                    self.assertIn('from where the raster it was handed has them', row)
+                    output = re.search(r'kept as (\S+\.prn)', row).group(1)
                     self.assertGreater(os.path.getsize(os.path.join(self.out, output)), 0)
+
+    def test_a_driver_that_moves_the_page_fails_naming_the_edges_though_its_raster_is_right(self):
+        # The PPD claims the whole sheet printable; the driver prints at its own margins, so what it
+        # writes lies 1/4 inch right and 1/6 inch lower than the raster it was handed.
+        ppd = subprocess.run([DRIVERD, 'cat', DRIVERS['hp-lj_4000-expert'][0]], capture_output=True,
+                             check=True).stdout.decode('latin-1')
+        claims = os.path.join(self.work, 'claims.ppd')
+        with open(claims, 'w', encoding='latin-1') as copy:
+            copy.write(re.sub(r'(\*ImageableArea Letter/[^:]*:\s*")[^"]*"', r'\g<1>0 0 612 792"', ppd))
+        out = os.path.join(self.work, 'claims')
+        run = check('--modes', 'direct', '--out', out, claims)
+        self.assertEqual(run.returncode, 1, run.stdout)
+        failed = failures(out, 'claims')
+        self.assertRegex(failed['Direct Print: driver kept the page it was handed'],
+                         r'moved: left \+6\.\d\d mm, top \+4\.\d\d mm, right \+6\.\d\d mm, bottom \+4\.\d\d mm')
+        self.assertIn('moved: left, top, right, bottom', failed['Direct Print: border at the margins'])
+        self.assertTrue(os.path.isfile(os.path.join(out, 'claims-Letter-portrait-direct-handed.png')))
+
+    def test_judge_page_passes_a_drivers_own_files_and_fails_one_moved_or_cut_short(self):
+        kept = [os.path.join(self.out, f'hp-deskjet_5550-Letter-portrait-{mode}.prn') for mode in ('direct', 'bitmap')]
+        out = os.path.join(self.work, 'judged')
+        judged = subprocess.run([JUDGE, '--printer', DRIVERS['hp-deskjet_5550'][0], '--out', out, *kept],
+                                capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=300)
+        self.assertEqual(judged.returncode, 0, judged.stdout + judged.stderr)
+        self.assertIn('Direct and Bitmap agree', open(os.path.join(out, 'report.md')).read())
+        with open(kept[0], 'rb') as stream:
+            data = stream.read()
+        # hpcups places the page down the sheet with one ESC*p#Y: 30 of its units more is 1/20 inch.
+        moved, cut = os.path.join(self.work, 'moved.prn'), os.path.join(self.work, 'cut.prn')
+        with open(moved, 'wb') as stream:
+            stream.write(re.sub(rb'\x1b\*p(\d+)Y', lambda m: b'\x1b*p%dY' % (int(m[1]) + 30), data, 1))
+        with open(cut, 'wb') as stream:
+            stream.write(data[:len(data) // 2])
+        for path, figure in ((moved, 'moved: top, bottom'), (cut, 'not measured: PCL 3 GUI stream cut off')):
+            with self.subTest(os.path.basename(path)):
+                out = os.path.join(self.work, 'judged-' + os.path.basename(path))
+                judged = subprocess.run([JUDGE, '--printer', DRIVERS['hp-deskjet_5550'][0], '--out', out, path],
+                                        capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=300)
+                self.assertEqual(judged.returncode, 1, judged.stdout + judged.stderr)
+                self.assertIn(figure, open(os.path.join(out, 'report.md')).read())
 
     def test_a_queue_that_fits_the_page_into_the_printable_area_fails_naming_the_edges(self):
         out = os.path.join(self.work, 'fit')

@@ -49,9 +49,9 @@ def old_band(rows, dots, spacing=50, coded=True):
 START = b'\0\0\0' + ESC + b'\x01@EJL 1284.4\n@EJL     \n' + ESC + b'@'
 # Remote mode: each command's length skips what it holds, an escape among it too.
 REMOTE = command(b'R', b'\0REMOTE1') + b'PM\x02\x00\x00\x00' + b'SN\x03\x00\x00\x1b\x00' + ESC + b'\0\0\0'
-# Page, vertical and horizontal units of 1/72 inch; rows 2/72 inch apart, dots 1/72.
+# Page, vertical and horizontal units of 1/72 inch; rows and dots 1/72 inch apart.
 UNITS = command(b'U', bytes([50, 50, 50]) + struct.pack('<H', 3600))
-RASTER = command(b'D', struct.pack('<HBB', 3600, 100, 50))
+RASTER = command(b'D', struct.pack('<HBB', 3600, 50, 50))
 SETUP = START + REMOTE + command(b'G', b'\x01') + UNITS + command(b'K', b'\x00\x02') + RASTER + \
     command(b'C', struct.pack('<I', 144)) + command(b'c', struct.pack('<ii', TOP, 134))
 END = b'\x0c' + ESC + b'@' + command(b'R', b'\0REMOTE1') + b'LD\x00\x00' + ESC + b'\0\0\0'
@@ -92,7 +92,12 @@ class Escp2Test(unittest.TestCase):
 
     def test_rows_of_a_band_lie_the_raster_pitch_apart(self):
         job = SETUP + band([b'\x80', b'\x00', b'\x80']) + END
-        self.assertEqual(inked(read(job, MEDIA)[0].image), {(LEFT, TOP), (LEFT, TOP + 4)})
+        self.assertEqual(inked(read(job, MEDIA)[0].image), {(LEFT, TOP), (LEFT, TOP + 2)})
+        # Rows 1/36 inch apart that the paper never moves between lie on a 36 dpi grid, each dot as
+        # tall, though the paper's units are 1/72 inch: so 720x360 dpi pages print.
+        job = SETUP + command(b'D', struct.pack('<HBB', 3600, 100, 50)) + band([b'\x80', b'\x80']) + END
+        page = read(job, MEDIA)[0]
+        self.assertEqual((page.dpi, inked(page.image)), ((72, 36), {(LEFT, TOP // 2), (LEFT, TOP // 2 + 1)}))
         # Rows 1/144 inch apart put the page on a 144 dpi grid down.
         job = SETUP + command(b'D', struct.pack('<HBB', 3600, 25, 50)) + band([b'\x80', b'\x80']) + END
         page = read(job, MEDIA)[0]

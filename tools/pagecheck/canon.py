@@ -22,6 +22,9 @@ from PIL import Image
 
 from .decoded import DecodedPage, StreamError
 
+# Its dots are an inkjet's, dithered where the driver prints black: see readers.spread.
+DITHERED = True
+
 LANGUAGE = 'Canon raster'
 
 # PIL refuses images above some 179 million pixels; a Letter sheet at 2400 dpi is 269 million.

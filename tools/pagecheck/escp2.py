@@ -24,6 +24,9 @@ from PIL import Image
 
 from .decoded import DecodedPage, StreamError
 
+# Its dots are an inkjet's, dithered where the driver prints black: see readers.spread.
+DITHERED = True
+
 LANGUAGE = 'ESC/P 2'
 ESC, LF, FF, CR = 0x1b, 0x0a, 0x0c, 0x0d
 # What takes a printer out of packet mode: ESC 01 and EJL lines.
@@ -591,7 +594,13 @@ def paint(page, placement, offsets):
     pitches = [placement.pitch(band) for band in page.bands]
     if page.x_steps and page.y_steps:
         x_dpi = grid(page.x_steps, 'across')
-        y_dpi = grid(page.y_steps.union(pitch for pitch in pitches if pitch), 'down')
+        # Rows lie on the weave's grid, whatever finer units the paper moves in: in 720x360 dpi
+        # the paper moves by 1/720 inch, the rows fall 1/360 apart and each dot is that tall.
+        # A page of one row has only the paper's units to go by.
+        rows = [band.y - offsets[band.ink] for band in page.bands]
+        y_dpi = grid({row - min(rows) for row in rows}.union(pitch for pitch in pitches if pitch), 'down') \
+            if rows else 1
+        y_dpi = y_dpi if y_dpi > 1 else grid(page.y_steps, 'down')
     elif placement.media.dpi:
         x_dpi, y_dpi = placement.media.dpi
     else:

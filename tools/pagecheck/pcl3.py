@@ -30,6 +30,9 @@ from PIL import Image
 from . import pcl_paper
 from .decoded import DecodedPage, StreamError
 
+# Its dots are an inkjet's, dithered where the driver prints black: see readers.spread.
+DITHERED = True
+
 LANGUAGE = 'PCL 3 GUI'
 PLAIN_LANGUAGE = 'PCL 3'
 ESC = 0x1B

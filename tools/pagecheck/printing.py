@@ -58,6 +58,8 @@ class PrintedPage:
         self.assumed = None
         self.unreadable = None
         self.kind = raster.kind(path)
+        # A printer's own language may carry no title: the job's name is all there is.
+        self.untitled = False
         self.language = None
         self.title = title
         self.pages = None
@@ -79,6 +81,7 @@ class PrintedPage:
             if document.title is not None:
                 self.title = document.title
             if document.reader:
+                self.untitled = self.title is None
                 try:
                     files, first = readers.render(document.reader, document.data, media or Media(sheet_points, dpi=dpi),
                                                   workdir)

@@ -4,6 +4,8 @@ one is reported as such rather than as an unknown stream."""
 import os
 import re
 
+from PIL import ImageFilter
+
 from . import canon, escp2, pcl, pcl3
 from .decoded import StreamError
 
@@ -35,6 +37,15 @@ def unread_language(entered, data):
     return next((name for start, name in UNREAD_STARTS if data.startswith(start)), None)
 
 
+def spread(module, image):
+    """The sheet as the ink lies on paper. An inkjet's drops spread over the dots around them, so
+    the black a driver dithers prints solid: closing the ink by one dot fills the holes between
+    inked dots and leaves the edges of what is inked where they are."""
+    if not getattr(module, 'DITHERED', False):
+        return image
+    return image.filter(ImageFilter.MinFilter(3)).filter(ImageFilter.MaxFilter(3))
+
+
 def render(module, data, media, workdir):
     """Writes each page the reader finds in data as an 8-bit grey PGM, one file per page, as
     Ghostscript's pages are written; returns the files in page order and the first DecodedPage,
@@ -45,6 +56,6 @@ def render(module, data, media, workdir):
     files = []
     for number, page in enumerate(pages, 1):
         files.append(os.path.join(workdir, f'page-{number:03d}.pgm'))
-        page.image.save(files[-1])
+        spread(module, page.image).save(files[-1])
         page.image = None
     return files, pages[0]

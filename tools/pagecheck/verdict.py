@@ -141,8 +141,11 @@ def judge_page(page, caption, tolerance_mm):
         counted = Check(ONE_PAGE, None, page.unreadable if page.unreadable else
                         f'printed in {language}, which the check does not read: not measured')
         return [counted, titled] + [Check(name, None, 'not measured') for name in PAGE_CHECKS[2:DRIVER_AT]]
-    titled = Check(TITLED, page.title == caption and page.job.name == caption,
-                   f'title "{page.title}", job "{page.job.name}"')
+    if getattr(page, 'untitled', False):
+        titled = Check(TITLED, page.job.name == caption, f'job "{page.job.name}"; the {page.kind} carries no title')
+    else:
+        titled = Check(TITLED, page.title == caption and page.job.name == caption,
+                       f'title "{page.title}", job "{page.job.name}"')
     pages = f'{page.pages} page(s) of {page.kind}'
     m = page.measurement
     if m and m.placement.grain != (1, 1):
@@ -175,12 +178,13 @@ def judge_driver(page, tolerance_mm):
         if len(after[edge]) != len(before[edge]):
             cut.append(edge)
             continue
+        # In the pixels of what the driver wrote, so that a gap of the tolerance's own pixels passes.
         dots_was, dots_now = (was.dpi_x, now.dpi_x) if across else (was.dpi_y, now.dpi_y)
-        allowed = max(mm(loose.x if across else loose.y, dots_was), mm(tight.x if across else tight.y, dots_now))
-        gap = max((mm(b, dots_now) - mm(a, dots_was) for a, b in zip(before[edge], after[edge])), key=abs)
-        worst = max(worst, abs(gap))
-        if abs(gap) > allowed:
-            moved.append(f'{edge} {gap:+.2f} mm')
+        allowed = max((loose.x if across else loose.y) * dots_now / dots_was, tight.x if across else tight.y)
+        gap = max((b - a * dots_now / dots_was for a, b in zip(before[edge], after[edge])), key=abs)
+        worst = max(worst, mm(abs(gap), dots_now))
+        if abs(gap) > allowed + 1e-9:
+            moved.append(f'{edge} {mm(gap, dots_now):+.2f} mm')
     figure = f'edges at most {worst:.2f} mm from where the raster it was handed has them'
     if cut:
         figure = f'cut: {", ".join(cut)}; {figure}'
