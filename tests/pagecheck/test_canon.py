@@ -7,6 +7,7 @@ import unittest
 
 from pagecheck.canon import paper, read, sniff
 from pagecheck.decoded import Media, StreamError
+from mutations import mutated
 
 DPI = 60
 RESET = b'\x1b[K\x02\x00\x00\x0f'
@@ -256,19 +257,10 @@ class CanonTest(unittest.TestCase):
     def test_any_mutation_is_read_or_refused_with_one_error(self):
         generator = random.Random(8071)
         for case in range(3000):
-            data = bytearray(generator.choice((LINE_JOB, BAND_JOB)))
-            for _ in range(generator.randint(1, 4)):
-                at = generator.randrange(len(data) + 1)
-                # Every other case only changes bytes, keeping the commands' lengths, to reach the data.
-                choice = generator.random() if case % 2 else 0.45
-                if choice < 0.3:
-                    del data[at:]
-                elif choice < 0.6:
-                    data[at:at + 1] = bytes([generator.randrange(256)])
-                else:
-                    data[at:at] = bytes(generator.randrange(256) for _ in range(generator.randint(1, 8)))
+            # Every other case only changes bytes, keeping the commands' lengths, to reach the data.
+            data = mutated(generator, generator.choice((LINE_JOB, BAND_JOB)), bytes_only=case % 2 == 0)
             try:
-                pages = read(bytes(data), MEDIA)
+                pages = read(data, MEDIA)
             except StreamError:
                 continue
             for page in pages:

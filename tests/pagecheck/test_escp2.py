@@ -8,6 +8,7 @@ import unittest
 
 from pagecheck.decoded import Media, StreamError
 from pagecheck.escp2 import read, sniff
+from mutations import mutated
 
 ESC = b'\x1b'
 # A sheet of 2 x 2 inches whose printable area starts 9 points in: at the streams' 72 dpi, 9 pixels.
@@ -204,18 +205,9 @@ class Escp2Test(unittest.TestCase):
                    ESC + b'@' + command(b'U', b'\x32') + command(b'c', struct.pack('<hh', 5, 130)) +
                    old_band([b'\xf0\x00\x00\x0f'], 32) + b'\x0c')
         for _ in range(3000):
-            data = bytearray(generator.choice(streams))
-            for _ in range(generator.randint(1, 4)):
-                at = generator.randrange(len(data) + 1)
-                choice = generator.random()
-                if choice < 0.3:
-                    del data[at:]
-                elif choice < 0.6:
-                    data[at:at + 1] = bytes([generator.randrange(256)])
-                else:
-                    data[at:at] = bytes(generator.randrange(256) for _ in range(generator.randint(1, 8)))
+            data = mutated(generator, generator.choice(streams))
             try:
-                pages = read(bytes(data), MEDIA)
+                pages = read(data, MEDIA)
             except StreamError:
                 continue
             for page in pages:

@@ -10,6 +10,7 @@ import unittest
 from pagecheck.decoded import Media, StreamError
 from pagecheck.pcl_paper import page_size
 from pagecheck.pcl3 import LANGUAGE, PLAIN_LANGUAGE, language, paper, read, sniff
+from mutations import mutate_at
 
 # A sheet one inch square whose printable area starts a third of an inch from its left edge: 100
 # pixels at 300 dpi. Without *HPMechOffset the printer's top is the sheet's edge.
@@ -226,12 +227,8 @@ class StreamTest(unittest.TestCase):
                     size = generator.randrange(12)
                     data[row.start():row.end() + int(row.group(1))] = \
                         plane(bytes(generator.randrange(256) for _ in range(size)), row.group(2) == b'W')
-                elif choice < 0.5:
-                    del data[at:]
-                elif choice < 0.8:
-                    data[at:at + 1] = bytes([generator.randrange(256)])
                 else:
-                    data[at:at] = bytes(generator.randrange(256) for _ in range(generator.randint(1, 8)))
+                    mutate_at(generator, data, at, (choice - 0.4) / 0.6)
             try:
                 pages = decoded(bytes(data), generator.choice((MEDIA, MECH_MEDIA)))
             except StreamError:

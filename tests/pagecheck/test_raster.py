@@ -9,6 +9,7 @@ import unittest
 from PIL import Image
 
 from pagecheck.raster import APPLE_RASTER, CUPS_RASTER, PWG_RASTER, RasterError, kind, read, render
+from mutations import mutated
 
 # A small page: a frame of ink one pixel wide around paper, and a block of ink.
 WIDTH, HEIGHT = 40, 30
@@ -134,18 +135,9 @@ class RasterTest(unittest.TestCase):
     def test_any_mutation_is_read_or_refused_with_one_error(self):
         generator = random.Random(5102)
         for _ in range(3000):
-            data = bytearray(generator.choice((PWG_GREY, CUPS_RGB, BLACK_BITS, APPLE_RGB)))
-            for _ in range(generator.randint(1, 4)):
-                at = generator.randrange(len(data) + 1)
-                choice = generator.random()
-                if choice < 0.3:
-                    del data[at:]
-                elif choice < 0.6:
-                    data[at:at + 1] = bytes([generator.randrange(256)])
-                else:
-                    data[at:at] = bytes(generator.randrange(256) for _ in range(generator.randint(1, 8)))
+            data = mutated(generator, generator.choice((PWG_GREY, CUPS_RGB, BLACK_BITS, APPLE_RGB)))
             try:
-                pages = decoded(bytes(data))
+                pages = decoded(data)
             except RasterError:
                 continue
             for page, sheet in pages:

@@ -16,7 +16,7 @@ from . import keep
 from .pictures import difference_picture, page_picture
 from .printers import CUPS_RASTER, UsageError, find_printer
 from .printing import Stopwatch, print_page
-from .report import HANDED_PICTURE, Row, summary, write_reports
+from .report import HANDED_PICTURE, Row, conclude
 from .session import Session
 from .spooler import NotPrinted
 from .verdict import Check, judge_agreement, judge_driver, judge_page
@@ -406,11 +406,7 @@ def check(options, build):
     pages = sum(len(row.pages) for row in rows)
     progress(f'{pages} pages measured in {done - set_up:.0f} s once set up ({set_up:.0f} s): '
              f'{pages / max(done - set_up, 1e-9) * 60:.1f} pages per minute')
-    passed = write_reports(rows, options, options.out)
-    for line in summary(rows):
-        progress(line)
-    progress(f'{"PASS" if passed else "FAIL"}: {os.path.join(options.out, "report.html")}')
-    return 0 if passed else 1
+    return conclude(rows, options, progress)
 
 
 def main(arguments):

@@ -15,7 +15,7 @@ from .libcups import ppd_media
 from .pictures import difference_picture, page_picture
 from .printers import UsageError, find_printer
 from .printing import PrintedPage
-from .report import Row, summary, write_reports
+from .report import Row, conclude
 from .spooler import resolution
 from .verdict import TITLED, Check, judge_agreement, judge_page
 from .wine import BITMAP_CAPTION, DIRECT_CAPTION, ROOT, mode_name
@@ -202,11 +202,7 @@ def judge(options):
                 row.pictures['difference'] = differing and differing[0]
                 row.agreement = judge_agreement(direct, bitmap, options.tolerance, differing and differing[1])
             row.release()
-    passed = write_reports(rows, options, options.out)
-    for line in summary(rows):
-        print(line)
-    print(f'{"PASS" if passed else "FAIL"}: {os.path.join(options.out, "report.html")}')
-    return 0 if passed else 1
+    return conclude(rows, options, print)
 
 
 def main(arguments):

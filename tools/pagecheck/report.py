@@ -245,6 +245,15 @@ def summary(rows):
     return lines
 
 
+def conclude(rows, options, say):
+    """Writes the reports into options.out and says the summary; returns the exit status."""
+    passed = write_reports(rows, options, options.out)
+    for line in summary(rows):
+        say(line)
+    say(f'{"PASS" if passed else "FAIL"}: {os.path.join(options.out, "report.html")}')
+    return 0 if passed else 1
+
+
 def write_reports(rows, options, folder):
     """Writes the three reports; returns whether every check of every row passed."""
     units = 'mm' if options.mm else 'inches'
