@@ -1,6 +1,7 @@
 """The check's choices before anything starts, on real PPDs read through libcups: which printers
 a shard holds, which page sizes --paper names (PWG media names matched by their dimensions, all of
-them, sizes the margins leave no room on), bad arguments; a queue that cannot be made; and the
+them, sizes the margins leave no room on), bad arguments, to the check and to judge-page.sh; a queue
+that cannot be made; and the
 report's rows of a printer that cannot be used and its summary."""
 import contextlib
 import io
@@ -12,6 +13,7 @@ import types
 import unittest
 
 from pagecheck.check import Counter, check_printer, main, parse
+from pagecheck.judge import main as judge_main
 from pagecheck.report import Row, summary, write_reports
 from pagecheck.verdict import ONE_PAGE, TITLED, Check
 
@@ -83,6 +85,22 @@ class OptionsTest(unittest.TestCase):
                 ppd = self.ppds['lanier' if 'A5' in arguments else 'brother']
                 with contextlib.redirect_stderr(said):
                     self.assertEqual(main([*arguments, ppd]), 2)
+                self.assertIn(message, said.getvalue())
+
+    def test_judge_page_refuses_a_file_it_cannot_place_exit_2_naming_why(self):
+        page = os.path.join(self.work, 'untitled.ps')
+        with open(page, 'w') as untitled:
+            untitled.write('%!PS\nnewpath 72 72 moveto 540 720 lineto stroke showpage\n')
+        cases = {(os.path.join(self.work, 'none.prn'),): 'none.prn: no such file',
+                 (page,): 'the file names no paper; give --paper or --printer',
+                 ('--paper', 'A4', page): 'the file carries no title naming the mode; give --mode',
+                 ('--paper', 'Z9', page): '--paper: Z9 is neither a paper name CUPS knows nor WxHmm',
+                 ('--paper', '100x100mm', '--margins', '2,1,2,1', page): 'they leave no room on 100x100mm portrait'}
+        for arguments, message in cases.items():
+            with self.subTest(arguments=arguments):
+                said = io.StringIO()
+                with contextlib.redirect_stderr(said), contextlib.redirect_stdout(io.StringIO()):
+                    self.assertEqual(judge_main(['--out', os.path.join(self.work, 'judged'), *arguments]), 2)
                 self.assertIn(message, said.getvalue())
 
 

@@ -113,6 +113,27 @@ def choose_papers(printer, options):
     return papers
 
 
+def add_page_arguments(parser):
+    """The margins a page is printed with and the tolerance it is judged to."""
+    parser.add_argument('--margins', metavar='L,T,R,B', default='1,1,1,1',
+                        help='left, top, right and bottom margins, in inches (default 1,1,1,1)')
+    parser.add_argument('--mm', action='store_true', help='the margins are in millimetres')
+    parser.add_argument('--tolerance', metavar='MM', type=float, default=0.1,
+                        help='how far a line may lie from where it belongs, in mm (default 0.1; never less than '
+                             '2 printer pixels)')
+
+
+def page_arguments(options):
+    """Checks the margins and tolerance; the margins become their four texts, and margin_points
+    the same in points."""
+    if not re.fullmatch(r'\s*\d+(\.\d+)?\s*(,\s*\d+(\.\d+)?\s*){3}', options.margins):
+        raise UsageError(f'--margins: {options.margins} is not four numbers L,T,R,B')
+    options.margins = [text.strip() for text in options.margins.split(',')]
+    if not options.tolerance > 0:
+        raise UsageError('--tolerance: must be more than 0')
+    options.margin_points = [float(text) / (25.4 if options.mm else 1) * 72 for text in options.margins]
+
+
 def parse(arguments):
     parser = Parser(prog='check-printer.sh', description=DESCRIPTION, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument('printers', nargs='+', metavar='PRINTER', help='a PPD file, a CUPS driver PPD or a CUPS queue name')
@@ -120,13 +141,8 @@ def parse(arguments):
                         help="page sizes the PPD offers, by its names or PWG media names (iso_a5_148x210mm), or all "
                              "of them (default: the PPD's default)")
     parser.add_argument('--orientation', choices=ORIENTATIONS, default='portrait', help='default: portrait')
-    parser.add_argument('--margins', metavar='L,T,R,B', default='1,1,1,1',
-                        help='left, top, right and bottom margins, in inches (default 1,1,1,1)')
-    parser.add_argument('--mm', action='store_true', help='the margins are in millimetres')
     parser.add_argument('--modes', metavar='direct,bitmap', default='direct,bitmap', help='default: both')
-    parser.add_argument('--tolerance', metavar='MM', type=float, default=0.1,
-                        help='how far a line may lie from where it belongs, in mm (default 0.1; never less than '
-                             '2 printer pixels)')
+    add_page_arguments(parser)
     parser.add_argument('--jobs', metavar='N', type=int, default=1,
                         help='printers checked at once, each session with its own display, scheduler and Wine prefix '
                              '(default 1)')
@@ -141,21 +157,15 @@ def parse(arguments):
     options = parser.parse_args(arguments)
     options.modes = listed(options.modes, MODES, '--modes')
     options.orientations = ORIENTATIONS[options.orientation]
-    if not re.fullmatch(r'\s*\d+(\.\d+)?\s*(,\s*\d+(\.\d+)?\s*){3}', options.margins):
-        raise UsageError(f'--margins: {options.margins} is not four numbers L,T,R,B')
-    options.margins = [text.strip() for text in options.margins.split(',')]
+    page_arguments(options)
     for option in options.queue_option:
         if not re.fullmatch(r'[\w-]+=\S.*', option):
             raise UsageError(f'--queue-option: {option} is not NAME=VALUE')
     if options.received and not os.path.isdir(options.received):
         raise UsageError(f'--received: {options.received} is no folder')
-    if not options.tolerance > 0:
-        raise UsageError('--tolerance: must be more than 0')
     if options.jobs < 1:
         raise UsageError(f'--jobs: {options.jobs} is not 1 or more')
     shard, shards = share(options.shard)
-    per_inch = 25.4 if options.mm else 1
-    options.margin_points = [float(text) / per_inch * 72 for text in options.margins]
     # Shares dealt in turn, so that each holds printers from all over the list; only this share's
     # PPDs are read, as many at once as there are sessions: a driver's PPD takes half a second to
     # write out.

@@ -9,7 +9,7 @@ import tempfile
 
 from . import raster
 from .decoded import Media
-from .check import MODES, Parser, has_room
+from .check import MODES, Parser, add_page_arguments, has_room, page_arguments
 from .document import POSTSCRIPT, PDF, Document
 from .libcups import ppd_media
 from .pictures import difference_picture, page_picture
@@ -65,24 +65,14 @@ def parse(arguments):
     parser.add_argument('--paper', metavar='NAME|WxHmm',
                         help="the paper: a PPD or PWG name (A4, Letter, iso_a4_210x297mm) or its size, 210x297mm "
                              "(default: what the file says, else the --printer's default)")
-    parser.add_argument('--margins', metavar='L,T,R,B', default='1,1,1,1',
-                        help='left, top, right and bottom margins the page was printed with, in inches (default 1,1,1,1)')
-    parser.add_argument('--mm', action='store_true', help='the margins are in millimetres')
     parser.add_argument('--orientation', choices=('portrait', 'landscape'), default='portrait', help='default: portrait')
     parser.add_argument('--mode', choices=MODES, help="default: from the title the job carries")
     parser.add_argument('--printer', metavar='PPD', help="the printer's PPD, driver PPD or queue")
-    parser.add_argument('--tolerance', metavar='MM', type=float, default=0.1,
-                        help='how far a line may lie from where it belongs, in mm (default 0.1; never less than '
-                             '2 printer pixels)')
+    add_page_arguments(parser)
     parser.add_argument('--out', metavar='DIR', default=os.path.join(ROOT, 'build', 'judge'),
                         help='where the report goes (default build/judge)')
     options = parser.parse_args(arguments)
-    if not re.fullmatch(r'\s*\d+(\.\d+)?\s*(,\s*\d+(\.\d+)?\s*){3}', options.margins):
-        raise UsageError(f'--margins: {options.margins} is not four numbers L,T,R,B')
-    options.margins = [text.strip() for text in options.margins.split(',')]
-    options.margin_points = [float(text) / (25.4 if options.mm else 1) * 72 for text in options.margins]
-    if not options.tolerance > 0:
-        raise UsageError('--tolerance: must be more than 0')
+    page_arguments(options)
     for path in options.files:
         if not os.path.isfile(path):
             raise UsageError(f'{path}: no such file')
