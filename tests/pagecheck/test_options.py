@@ -1,8 +1,7 @@
 """The check's choices before anything starts, on real PPDs read through libcups: which printers
 a shard holds, which page sizes --paper names (PWG media names matched by their dimensions, all of
 them, sizes the margins leave no room on), bad arguments, to the check and to judge-page.sh; a queue
-that cannot be made; and the
-report's rows of a printer that cannot be used and its summary."""
+that cannot be made; and the report's rows of a printer that cannot be used and its summary."""
 import contextlib
 import io
 import os
