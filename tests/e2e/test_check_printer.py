@@ -90,7 +90,8 @@ class CheckPrinterTest(unittest.TestCase):
         self.assertIn('needs the filter no-such-filter', self.failures('unfiltered')['printer: set up'])
         self.assertIn('5 printer(s), 8 page(s): 4 passed every check, 4 failed one', self.checked.stdout)
         self.assertRegex(self.checked.stdout, r'Failures by check: .*border at the margins \d.*set up 1')
-        self.assertRegex(self.checked.stdout, r'Time per page: [\d.]+ s, of it dialog')
+        self.assertRegex(self.checked.stdout, r'Time per page: [\d.]+ s, of it start [\d.]+ s, driving [\d.]+ s, '
+                                              r'dialog [\d.]+ s, job [\d.]+ s, filters [\d.]+ s, render ')
 
     def test_every_paper_size_and_what_the_program_does_without_room(self):
         out = os.path.join(self.work, 'all')

@@ -9,6 +9,9 @@ from .verdict import AGREE, PAGE_CHECKS, Check
 from .wine import mode_name
 
 VERDICTS = {True: 'pass', False: 'FAIL', None: 'not measured'}
+# A page's steps in the order they come, whichever a run met first: a printer that could not be
+# set up has its start timed before any page.
+STEPS = ('start', 'driving', 'dialog', 'job', 'filters', 'render', 'measure', 'pictures')
 # A mode's picture of the raster a driver was handed, shown where the driver did not keep the page.
 HANDED_PICTURE = ' handed'
 SET_UP = 'set up'
@@ -240,8 +243,9 @@ def summary(rows):
             steps[step] = steps.get(step, 0.0) + seconds
     if pages and steps:
         total = sum(steps.values())
+        ordered = sorted(steps, key=lambda step: STEPS.index(step) if step in STEPS else len(STEPS))
         lines.append(f'Time per page: {total / len(pages):.2f} s, of it ' +
-                     ', '.join(f'{step} {seconds / len(pages):.2f} s' for step, seconds in steps.items()))
+                     ', '.join(f'{step} {steps[step] / len(pages):.2f} s' for step in ordered))
     return lines
 
 
