@@ -41,7 +41,8 @@ the language places the page from it (PCL 3 GUI, ESC/P 2, Canon raster), its res
 PostScript and PDF (600 dpi without it), and which way it turns a landscape page.
 
 Exit status: 0 when every check of every file passes, 1 when any fails or a file cannot be
-measured, 2 for bad arguments or a file that cannot be read at all."""
+measured (a stream cut short, a language the check does not read), 2 for bad arguments, a file that
+is not there, or one that names no paper or mode where no option gives it."""
 
 
 class FileJob:
