@@ -1,8 +1,9 @@
 # A private CUPS scheduler in a folder of its own, reached through a socket in that folder.
 # Sourced by the scripts that need one; every function takes the folder first.
 
+# cups_start DIR [SERVERBIN]: SERVERBIN holds the filters, backends and drivers (default /usr/lib/cups).
 cups_start() {
-    local dir=$1
+    local dir=$1 serverbin=${2:-/usr/lib/cups}
     cups_stop "$dir"
     rm -rf "$dir"
     mkdir -p "$dir"/{spool,cache,state,tmp,log,ppd,out}
@@ -39,7 +40,7 @@ TempDir $dir/tmp
 AccessLog $dir/log/access_log
 ErrorLog $dir/log/error_log
 PageLog $dir/log/page_log
-ServerBin /usr/lib/cups
+ServerBin $serverbin
 DataDir /usr/share/cups
 CONF
     setsid cupsd -f -c "$dir/cupsd.conf" -s "$dir/cups-files.conf" >"$dir/log/cupsd.out" 2>&1 &

@@ -1,8 +1,10 @@
 """scripts/check-printer.sh as a user runs it: on a real printer's PPD, named as its CUPS driver
 names it, and on a queue of the scheduler it is pointed at every check passes; a driver that moves the page and one that refuses
-the job fail, and the report says how; a printer that cannot be used is a failed row of a run
-checking two printers at once; every page size of a printer is printed on, the program's answer
-to margins that leave no room reported; bad arguments exit with 2 and leave nothing behind."""
+the job fail, and the report says how; a filter changed in another ServerBin is the one printed
+with; a printer that cannot be used is a failed row of a run checking two printers at once; every
+page size of a printer is printed on, and a paper picked in Page Setup over the queue's default,
+the program's answer to margins that leave no room reported; bad arguments exit with 2 and leave nothing behind."""
+import json
 import os
 import re
 import shutil
@@ -27,6 +29,8 @@ QUEUE_2400 = 'PTQUEUE2400'
 # 1200x600 dpi; Wine's driver lays its pages out at 1200 dpi both ways, and its PPD's landscape
 # line ends in a comment, so that Wine turns a landscape page the default way.
 UNEQUAL_PPD = 'openprinting-ppds:0/ppd/openprinting/Lexmark/Lexmark_E352dn.ppd'
+# Letter by default, A4 offered, 600 dpi.
+LETTER_PPD = 'openprinting-ppds:0/ppd/openprinting/Samsung/PS/Samsung_ML-4050_Series.ppd'
 # 600 dpi set by a PJL option, which Wine's driver does not see: it draws at 300 dpi.
 PJL_RESOLUTION_PPD = '/usr/share/ppd/cupsfilters/HP-Color_LaserJet_CM3530_MFP-PDF.ppd'
 # What the shifting filter does, in printer pixels at 600 dpi: 36 points right, 18 points up.
@@ -86,6 +90,28 @@ class CheckPrinterTest(unittest.TestCase):
                 self.assertAlmostEqual(measured, pixels, delta=2, msg=message)
         self.assertNotIn('Direct Print: exactly one page', failures)
 
+    def test_a_filter_changed_in_another_serverbin_is_the_one_printed_with(self):
+        # Links to the installed ServerBin but for its pstops, which moves the pages it writes; the
+        # printer passes with the installed one (the class's run).
+        with tempfile.TemporaryDirectory() as folder:
+            # The scheduler's filters run as another user, who must reach them.
+            os.chmod(folder, 0o755)
+            serverbin = os.path.join(folder, 'serverbin')
+            subprocess.run(['cp', '-as', '/usr/lib/cups', serverbin], check=True)
+            pstops = os.path.join(serverbin, 'filter', 'pstops')
+            os.remove(pstops)
+            with open(pstops, 'w') as changed:
+                changed.write(f'#!/bin/sh\n/usr/lib/cups/filter/pstops "$@" | {HERE}/filters/shift-page\n')
+            os.chmod(pstops, 0o755)
+            out = os.path.join(self.work, 'serverbin')
+            run = check('--cups-serverbin', serverbin, '--modes', 'direct', '--out', out, REAL_PPD)
+        self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
+        with open(os.path.join(out, 'report.md')) as report:
+            markdown = report.read()
+        self.assertIn(f'filters, backends and drivers from {serverbin}.', markdown)
+        moved = re.search(r'moved: left, top, right, bottom; left ([-+][\d.]+) px', markdown)
+        self.assertAlmostEqual(float(moved.group(1)), SHIFT_RIGHT, delta=2, msg=markdown)
+
     def test_a_printer_that_cannot_be_used_is_a_failed_row_of_the_summary(self):
         self.assertIn('needs the filter no-such-filter', self.failures('unfiltered')['printer: set up'])
         self.assertIn('5 printer(s), 8 page(s): 4 passed every check, 4 failed one', self.checked.stdout)
@@ -123,6 +149,16 @@ class CheckPrinterTest(unittest.TestCase):
             markdown = report.read()
         self.assertEqual((markdown.count('drawn at 1200x1200 dpi'), markdown.count('drawn at 300x300 dpi')), (2, 2))
 
+    def test_a_paper_picked_in_page_setup_is_printed_on_over_the_queues_default(self):
+        # A page laid out on the queue's Letter would be measured off by some 140 and 400 pixels.
+        out = os.path.join(self.work, 'picked')
+        run = check('--paper-from', 'setup', '--paper', 'A4', '--modes', 'direct', '--out', out, LETTER_PPD)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        with open(os.path.join(out, 'report.md')) as report:
+            row = re.search(r'^.*\| A4 \| portrait \| Direct Print \|.*$', report.read(), re.M).group(0)
+        self.assertIn('| Direct Print | pass |', row)
+        self.assertIn('paper picked in Page Setup as "A4", the queue\'s default Letter', row)
+
     def test_a_page_the_program_cannot_make_fails_quoting_its_message(self):
         out = os.path.join(self.work, 'too-large')
         run = check('--modes', 'bitmap', '--margins', '0,0,0,0', '--out', out, QUEUE_2400)
@@ -144,6 +180,31 @@ class CheckPrinterTest(unittest.TestCase):
             self.assertIn(f'({picture})', markdown)
         self.assertEqual(markdown.count('| portrait |'), 8)
 
+    def test_results_hold_the_reports_figures_and_a_baseline_names_what_is_gone(self):
+        with open(os.path.join(self.out, 'results.json')) as saved:
+            results = json.load(saved)
+        with open(os.path.join(self.out, 'report.md')) as report:
+            markdown = report.read()
+        pages = [(row, page) for row in results['rows'] for page in row['pages']]
+        self.assertEqual(len(pages), 8)
+        for row, page in pages:
+            line = re.search(rf'^\| {row["printer"]} \| {row["paper"]} \| portrait \| {page["mode"].title()} Print \|.*$',
+                             markdown, re.M).group(0)
+            self.assertIn(f'| {page["verdict"]} |', line)
+            figures = page['figures']
+            for edge, moved in (figures or {}).get('edges', {}).items():
+                self.assertIn(f'{edge} {moved["px"]:+.1f} px ({moved["mm"]:+.2f} mm)', line)
+            if figures and figures['text'] and not figures['text']['cut']:
+                text = figures['text']
+                self.assertIn(f'{text["height_pt"]:.1f} pt; centre off by {text["down_mm"]:+.2f} mm down; '
+                              f'{text["across_mm"]:+.2f} mm across', line)
+        # The same printer's Direct page again, alone: unchanged; the others are gone.
+        out = os.path.join(self.work, 'again')
+        run = check('--modes', 'direct', '--baseline', self.out, '--out', out, REAL_PPD)
+        self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
+        self.assertIn(f'Compared with {self.out}: 0 pages changed, 0 new, 7 gone', run.stdout)
+        self.assertIn(f'gone: {REAL} A4 portrait bitmap', run.stdout)
+
     def test_bad_arguments_exit_2_with_a_message_and_leave_nothing(self):
         out = os.path.join(self.work, 'never')
         cases = {
@@ -156,6 +217,9 @@ class CheckPrinterTest(unittest.TestCase):
             ('--modes', 'direct,raster', REAL_PPD): 'raster is not one of',
             ('--orientation', 'sideways', REAL_PPD): 'invalid choice',
             ('--tolerance', '0', REAL_PPD): 'must be more than 0',
+            ('--baseline', HERE, REAL_PPD): 'no results.json',
+            ('--paper-from', 'printer', REAL_PPD): 'invalid choice',
+            ('--cups-serverbin', HERE, REAL_PPD): 'is no CUPS ServerBin: it has no filter folder',
         }
         for arguments, message in cases.items():
             with self.subTest(arguments=arguments):

@@ -12,9 +12,9 @@ import subprocess
 import sys
 import time
 
-from . import keep
+from . import keep, results
 from .pictures import difference_picture, page_picture
-from .printers import CUPS_RASTER, UsageError, find_printer
+from .printers import CUPS_RASTER, SERVERBIN, UsageError, find_printer, serverbin_folder
 from .printing import Stopwatch, print_page
 from .report import HANDED_PICTURE, Row, conclude
 from .session import Session
@@ -24,6 +24,7 @@ from .wine import BITMAP_CAPTION, DIRECT_CAPTION, ROOT, Program, mode_name
 
 MODES = {'direct': DIRECT_CAPTION, 'bitmap': BITMAP_CAPTION}
 ORIENTATIONS = {'portrait': ('portrait',), 'landscape': ('landscape',), 'both': ('portrait', 'landscape')}
+PAPER_FROM = ('queue', 'setup')
 NO_ROOM = 'margins leave no room'
 NO_BITMAP = 'Unable to create page bitmap!'
 # How long a session may take to stop its display, scheduler and Wine.
@@ -58,7 +59,9 @@ With --paper all every page size is printed on; where the margins leave no room 
 report says what the program did. A printer whose PPD cannot be used, or that fails to be set
 up, is a failed row of the report: the others are checked all the same. --jobs checks several
 printers at once, --shard one share of them; the run ends with a summary of its printers, pages
-and failures, and where each page's time went.
+and failures, and where each page's time went. results.json holds the same for programs, with
+the figures as numbers; --baseline compares the pages with an earlier run's, and --merge writes
+the reports of several shards as one.
 
 Exit status: 0 when every check of every page passes, 1 when any fails, a page never reached the
 queue or a printer could not be checked, 2 for bad arguments."""
@@ -136,7 +139,7 @@ def page_arguments(options):
 
 def parse(arguments):
     parser = Parser(prog='check-printer.sh', description=DESCRIPTION, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument('printers', nargs='+', metavar='PRINTER', help='a PPD file, a CUPS driver PPD or a CUPS queue name')
+    parser.add_argument('printers', nargs='*', metavar='PRINTER', help='a PPD file, a CUPS driver PPD or a CUPS queue name')
     parser.add_argument('--paper', metavar='NAME[,NAME...]|all',
                         help="page sizes the PPD offers, by its names or PWG media names (iso_a5_148x210mm), or all "
                              "of them (default: the PPD's default)")
@@ -148,13 +151,45 @@ def parse(arguments):
                              '(default 1)')
     parser.add_argument('--shard', metavar='I/N', default='1/1',
                         help='check only the I-th of N shares of the printers, for a CI matrix (default 1/1)')
+    parser.add_argument('--paper-from', choices=PAPER_FROM, default='queue',
+                        help="queue: the paper is the queue's default, which the program takes when it starts; "
+                             "setup: it is picked in the program's Page Setup, as a user picks it, the queue keeping "
+                             "the PPD's default (default: queue)")
     parser.add_argument('--queue-option', metavar='NAME=VALUE', action='append', default=[],
                         help="set on every queue the check makes, as lpadmin's -o sets it (print-scaling-default=fit)")
     parser.add_argument('--received', metavar='DIR',
                         help='where driverless printers keep the documents they receive (ippeveprinter -k -d DIR)')
+    parser.add_argument('--cups-serverbin', metavar='DIR', default=SERVERBIN,
+                        help='the filters, backends and drivers to print with: a folder laid out as /usr/lib/cups '
+                             '(filter/, backend/, driver/, daemon/...), for instance a build of filters or of a '
+                             'driver; PPDs of drivers are written out by its driver programs. The scheduler runs '
+                             'no program that is not root\'s or is writable by others, and its filters run as lp: '
+                             'copy with cp -a as root, under folders others can enter (default /usr/lib/cups)')
+    parser.add_argument('--baseline', metavar='DIR',
+                        help="compare the pages with those of the run whose report is in DIR (its results.json): "
+                             "exit 1 when a verdict changed, a figure moved or a page is new or gone")
+    parser.add_argument('--baseline-tolerance', metavar='PX', type=float, default=1.0,
+                        help='how far a figure may move before its page has changed, in printer pixels (default 1)')
+    parser.add_argument('--merge', metavar='DIR', nargs='+',
+                        help='no printing: write one report into --out of the runs (shards) whose reports are in the '
+                             'DIRs')
     parser.add_argument('--out', metavar='DIR', default=os.path.join(ROOT, 'build', 'check'),
                         help='where the report goes (default build/check)')
     options = parser.parse_args(arguments)
+    options.argv = ['check-printer.sh', *arguments]
+    if options.merge:
+        if options.printers:
+            raise UsageError('--merge: merges the reports of runs, and takes no PRINTER')
+        return options
+    if not options.printers:
+        raise UsageError('the following arguments are required: PRINTER')
+    if options.baseline:
+        try:
+            results.read(options.baseline)
+        except results.ResultsError as problem:
+            raise UsageError(f'--baseline: {problem}') from None
+    if not options.baseline_tolerance >= 0:
+        raise UsageError('--baseline-tolerance: must be 0 or more')
     options.modes = listed(options.modes, MODES, '--modes')
     options.orientations = ORIENTATIONS[options.orientation]
     page_arguments(options)
@@ -165,12 +200,14 @@ def parse(arguments):
         raise UsageError(f'--received: {options.received} is no folder')
     if options.jobs < 1:
         raise UsageError(f'--jobs: {options.jobs} is not 1 or more')
+    options.cups_serverbin = serverbin_folder(options.cups_serverbin)
     shard, shards = share(options.shard)
     # Shares dealt in turn, so that each holds printers from all over the list; only this share's
     # PPDs are read, as many at once as there are sessions: a driver's PPD takes half a second to
     # write out.
     with concurrent.futures.ThreadPoolExecutor(options.jobs) as pool:
-        options.printers = list(pool.map(find_printer, options.printers[shard - 1::shards]))
+        options.printers = list(pool.map(lambda argument: find_printer(argument, options.cups_serverbin),
+                                         options.printers[shard - 1::shards]))
     options.papers = [choose_papers(printer, options) for printer in options.printers]
     return options
 
@@ -207,12 +244,14 @@ def judge_no_room(page, caption):
     return [Check(NO_ROOM, caption == DIRECT_CAPTION, printed)]
 
 
-def judge_mode(row, mode, printed, room, page_watch, options, counter, greys):
+def judge_mode(row, mode, printed, room, page_watch, options, counter, greys, picked=None):
     """Renders, measures and judges a printed page, or the NotPrinted in its place, and makes its
     picture; for a raster driver's page, the picture of the raster it was handed too where the
-    driver did not keep its page."""
+    driver did not keep its page. picked says how its paper was picked in Page Setup."""
     page_watch.resume()
     page = printed if isinstance(printed, NotPrinted) else printed()
+    if picked:
+        page.measured = '; '.join(filter(None, (getattr(page, 'measured', ''), picked)))
     caption = MODES[mode]
     checks = judge_page(page, caption, options.tolerance) if room else judge_no_room(page, caption)
     if getattr(page, 'driver_output', None):
@@ -228,6 +267,7 @@ def judge_mode(row, mode, printed, room, page_watch, options, counter, greys):
     row.pictures[caption], greys[caption] = page_picture(page, options.out, row.stem(mode)) or (None, None)
     page_watch.lap('pictures')
     row.time(page_watch.steps)
+    page.steps = page_watch.steps
     progress(f'[{counter.next()}/{counter.total}] {row.printer.name} {row.paper} {row.orientation} '
              f'{mode_name(caption)}: {row.summary(caption)} ({sum(page_watch.steps.values()):.1f} s: '
              f'{step_times(page_watch.steps)})')
@@ -255,7 +295,14 @@ def print_row(program, session, background, queue, printer, paper, orientation, 
     """Prints the page in each mode with the margins and orientation set. Each page is judged in
     background while the program prints the next; returns the row they go to, and the work
     that completes it."""
-    program.drive('page-setup', *options.margins, orientation)
+    picked = None
+    if options.paper_from == 'setup':
+        title = session.spooler.paper_title(queue, paper)
+        program.drive('page-setup', *options.margins, orientation, title)
+        picked = f'paper picked in Page Setup as "{title}", the queue\'s default ' \
+                 f'{session.spooler.ppd_value(queue, "DefaultPageSize")}'
+    else:
+        program.drive('page-setup', *options.margins, orientation)
     row = Row(printer, paper, orientation)
     room = has_room(printer.sheet(paper), orientation, options.margin_points)
     greys, judged = {}, []
@@ -273,7 +320,8 @@ def print_row(program, session, background, queue, printer, paper, orientation, 
         except NotPrinted as failure:
             printed = failure
         stopwatch.lap('pages')
-        judged.append(background.submit(judge_mode, row, mode, printed, room, page_watch, options, counter, greys))
+        judged.append(background.submit(judge_mode, row, mode, printed, room, page_watch, options, counter, greys,
+                                        picked))
     return row, background.submit(complete_row, row, judged, greys, room, options)
 
 
@@ -295,15 +343,18 @@ def check_printer(session, background, number, options, counter):
     ppd = os.path.join(session.temp, f'{number}.ppd')
     with open(ppd, 'w', encoding='latin-1') as copy:
         # What a raster driver is handed is kept on its way to it.
-        copy.write(keep.insert(printer.ppd, CUPS_RASTER, session.temp, str(number)) if printer.driver else printer.ppd)
+        copy.write(keep.insert(printer.ppd, CUPS_RASTER, session.temp, str(number), session.serverbin)
+                   if printer.driver else printer.ppd)
     rows, completing = [], None
     for paper in papers:
         done = []
         stopwatch = Stopwatch()
         try:
-            # The paper is the queue's default, which the program takes when it starts.
+            # The paper is the queue's default, which the program takes when it starts, unless it
+            # is picked in Page Setup.
             queue = re.sub(r'\W', '_', f'CHECK{number}_{paper}')[:30]
-            session.add_queue(queue, ppd, paper, printer.device, options.queue_option)
+            session.add_queue(queue, ppd, paper if options.paper_from == 'queue' else None, printer.device,
+                              options.queue_option)
             with Program(options.exe, options.uidriver) as program:
                 stopwatch.lap('start')
                 for orientation in options.orientations:
@@ -331,7 +382,7 @@ def run_session(slot, options, tasks, results, counter):
         results.put(('rows', number, (rows, time.monotonic())))
 
     try:
-        with Session(options.build, options.mm, slot) as session, \
+        with Session(options.build, options.mm, slot, options.cups_serverbin) as session, \
                 concurrent.futures.ThreadPoolExecutor(1) as background:
             results.put(('ready', slot, time.monotonic()))
             waiting = None
@@ -416,7 +467,7 @@ def check(options, build):
     pages = sum(len(row.pages) for row in rows)
     progress(f'{pages} pages measured in {done - set_up:.0f} s once set up ({set_up:.0f} s): '
              f'{pages / max(done - set_up, 1e-9) * 60:.1f} pages per minute')
-    return conclude(rows, options, progress)
+    return results.conclude(rows, options, progress, conclude(rows, options, progress))
 
 
 def main(arguments):
@@ -427,6 +478,8 @@ def main(arguments):
     except UsageError as problem:
         print(f'check-printer.sh: {problem}\nTry check-printer.sh --help.', file=sys.stderr)
         return 2
+    if options.merge:
+        return results.merge(options.merge, options.out, progress)
     build = os.environ.get('PRINTTEST_BUILD')
     if not build:
         # Built only once the arguments are known to be good, and only what a check runs.

@@ -9,9 +9,9 @@ import tempfile
 import time
 
 from . import keep
-from .printers import Printer, UsageError
+from .printers import SERVERBIN, Printer, UsageError
 
-DRIVERLESS = '/usr/lib/cups/driver/driverless'
+DRIVERLESS = os.path.join('driver', 'driverless')
 URI = re.compile(r'ipps?://[^/\s]+(/\S*)?')
 # A printer that has not answered by then is taken as stopped.
 ANSWER_TIMEOUT = 30
@@ -25,11 +25,14 @@ def is_uri(argument):
     return bool(URI.fullmatch(argument))
 
 
-def driverless_printer(uri):
-    """The printer at uri with the PPD made from its answers, the one `lpinfo -m` offers for it
-    (driverless:URI); a UsageError when it does not answer."""
+def driverless_printer(uri, serverbin=SERVERBIN):
+    """The printer at uri with the PPD made from its answers by serverbin's driverless program, the
+    one `lpinfo -m` offers for it (driverless:URI); a UsageError when it does not answer."""
+    program = os.path.join(serverbin, DRIVERLESS)
+    if not os.access(program, os.X_OK):
+        raise UsageError(f'{uri}: there is no {program} to make its PPD')
     try:
-        made = subprocess.run([DRIVERLESS, 'cat', 'driverless:' + uri], capture_output=True, timeout=ANSWER_TIMEOUT,
+        made = subprocess.run([program, 'cat', 'driverless:' + uri], capture_output=True, timeout=ANSWER_TIMEOUT,
                               stdin=subprocess.DEVNULL)
     except subprocess.TimeoutExpired:
         made = None
@@ -38,14 +41,14 @@ def driverless_printer(uri):
     with tempfile.NamedTemporaryFile(suffix='.ppd') as ppd:
         ppd.write(made.stdout)
         ppd.flush()
-        printer = Printer(uri, ppd.name)
+        printer = Printer(uri, ppd.name, serverbin)
     printer.device = uri
     return printer
 
 
 def add_queue(session, name, device, paper, options):
-    """An IPP Everywhere queue for the printer at device, with paper as its default, and a keeping
-    filter where the queue hands its document to the printer."""
+    """An IPP Everywhere queue for the printer at device, with paper as its default (the one CUPS
+    chose when None), and a keeping filter where the queue hands its document to the printer."""
     subprocess.run(['lpadmin', '-p', name, '-E', '-v', device, '-m', 'everywhere', *options], check=True,
                    capture_output=True, timeout=ANSWER_TIMEOUT)
     made = os.path.join(session.cups, 'ppd', name + '.ppd')
@@ -55,12 +58,13 @@ def add_queue(session, name, device, paper, options):
             raise RuntimeError(f'{name}: the scheduler made no PPD for {device}')
         time.sleep(0.1)
     with open(made, encoding='utf-8', errors='surrogateescape') as ppd:
-        text = keep.insert(ppd.read(), None, session.temp, name)
+        text = keep.insert(ppd.read(), None, session.temp, name, session.serverbin)
     kept = os.path.join(session.temp, name + '.ppd')
     with open(kept, 'w', encoding='utf-8', errors='surrogateescape') as ppd:
         ppd.write(text)
     # The paper is set in the PPD the queue ends with.
-    subprocess.run(['lpadmin', '-p', name, '-P', kept, '-o', f'PageSize={paper}', '-o', 'printer-error-policy=abort-job',
+    subprocess.run(['lpadmin', '-p', name, '-P', kept, *(['-o', f'PageSize={paper}'] if paper else []),
+                    '-o', 'printer-error-policy=abort-job',
                     '-v', f'{device}{"&" if "?" in device else "?"}contimeout={CONNECT_TIMEOUT}'],
                    check=True, capture_output=True)
 

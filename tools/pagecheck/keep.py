@@ -5,7 +5,7 @@ document on unchanged."""
 import os
 import re
 
-from .printers import FILTER_FOLDER
+from .printers import SERVERBIN, filter_path
 
 # $3 is the job's title; $6, when given, the document, else it comes on standard input. The
 # scheduler gives each filter its queue's name and its own folder.
@@ -27,14 +27,11 @@ def write_filter(path, program=None):
     os.chmod(path, 0o755)
 
 
-def filter_program(program):
-    return program if program.startswith('/') else os.path.join(FILTER_FOLDER, program)
-
-
-def insert(ppd, source, folder, name):
+def insert(ppd, source, folder, name, serverbin=SERVERBIN):
     """The PPD text with a keeping filter in place of the program of each filter line from the
     source type (None for every line whose program is '-', the ones that hand the document on as
-    it is); the filters are written into folder, named after name."""
+    it is), handing on to the program, found in serverbin; the filters are written into folder,
+    named after name."""
     count = 0
 
     def replace(line):
@@ -44,7 +41,7 @@ def insert(ppd, source, folder, name):
             return line.group(0)
         count += 1
         path = os.path.join(folder, f'keep-{name}-{count}')
-        write_filter(path, None if program == '-' else filter_program(program))
+        write_filter(path, None if program == '-' else filter_path(program, serverbin))
         return line.group(1) + path + line.group(4)
 
     return FILTER_LINE.sub(replace, ppd)

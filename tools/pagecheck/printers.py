@@ -14,15 +14,50 @@ import cups
 from .decoded import Media
 from .libcups import NEAR, PPDSizes, pwg_media, pwg_units
 
-FILTER_FOLDER = '/usr/lib/cups/filter'
+# The installed filters, backends and drivers; --cups-serverbin names another folder laid out alike.
+SERVERBIN = '/usr/lib/cups'
 # Writes out any PPD `lpinfo -m` lists: from a driver program, compiled from a .drv file, or a file.
-DRIVERD = '/usr/lib/cups/daemon/cups-driverd'
+DRIVERD = os.path.join('daemon', 'cups-driverd')
 # What a raster driver is handed.
 CUPS_RASTER = 'application/vnd.cups-raster'
 
 
 class UsageError(Exception):
     pass
+
+
+def filter_path(program, serverbin=SERVERBIN):
+    """Where the scheduler finds a PPD's filter program: a relative name is in serverbin's filter folder."""
+    return program if program.startswith('/') else os.path.join(serverbin, 'filter', program)
+
+
+def serverbin_folder(folder):
+    """The absolute path of a folder given as the scheduler's ServerBin, a UsageError when it is not
+    one the scheduler can run filters from: it runs each filter through daemon/cups-exec, and no
+    program, nor one in a folder, that is not root's or is writable by others."""
+    what = f'--cups-serverbin: {folder}'
+    if not os.path.isdir(folder):
+        raise UsageError(f'{what} is no folder')
+    folder = os.path.abspath(folder)
+    for needed, kind in (('filter', 'folder'), ('daemon/cups-exec', 'program')):
+        if not os.path.exists(os.path.join(folder, needed)):
+            raise UsageError(f'{what} is no CUPS ServerBin: it has no {needed} {kind}')
+    filters = os.path.join(folder, 'filter')
+    refused = [path for path in [filters, os.path.join(folder, 'daemon', 'cups-exec')] +
+               [os.path.join(filters, name) for name in sorted(os.listdir(filters))]
+               if os.path.exists(path) and (os.stat(path).st_uid != 0 or os.stat(path).st_mode & 0o002)]
+    if refused:
+        raise UsageError(f'{what}: the scheduler runs nothing that is not root\'s or is writable by others: '
+                         f'{", ".join(refused)} (copy a ServerBin as root with cp -a)')
+    return folder
+
+
+def driverd(serverbin):
+    """serverbin's cups-driverd, else the installed one: a ServerBin built from a driver's or the
+    filters' source often has none, and the installed one runs serverbin's driver programs all the
+    same, as CUPS_SERVERBIN tells it."""
+    own = os.path.join(serverbin, DRIVERD)
+    return own if os.access(own, os.X_OK) else os.path.join(SERVERBIN, DRIVERD)
 
 
 def ppd_value(ppd, keyword):
@@ -37,9 +72,9 @@ class Printer:
 bottom, right, top from the sheet's lower left, in points). A printer that cannot be used has a
     problem, which says why, and no papers. device is a driverless printer's IPP URI; driver the
     raster driver its filters end in, if any; resolution and turn the PPD's default resolution
-    and LandscapeOrientation, if it gives them."""
+    and LandscapeOrientation, if it gives them. The PPD's filters are looked up in serverbin."""
 
-    def __init__(self, name, path):
+    def __init__(self, name, path, serverbin=SERVERBIN):
         self.name = name
         self.model = name
         self.default_paper = None
@@ -53,12 +88,12 @@ bottom, right, top from the sheet's lower left, in points). A printer that canno
         with open(path, encoding='latin-1') as ppd:
             self.ppd = ppd.read()
         try:
-            self.read(path)
+            self.read(path, serverbin)
         except UsageError as problem:
             self.problem = str(problem)
             self.papers = {}
 
-    def read(self, path):
+    def read(self, path, serverbin):
         # libcups reads it as the scheduler will: *Include followed, the last of a keyword's
         # defaults taken, cupsFilter2 lines in place of cupsFilter ones.
         with PPDSizes(path) as sizes:
@@ -81,9 +116,9 @@ bottom, right, top from the sheet's lower left, in points). A printer that canno
             [found.value for found in ppd.attributes if found.name == 'cupsFilter']
         for filter_line in filters:
             program = filter_line.split()[-1]
-            path = program if program.startswith('/') else os.path.join(FILTER_FOLDER, program)
-            if program != '-' and not os.access(path, os.X_OK):
-                raise UsageError(f'{self.name}: its PPD needs the filter {program}, which is not installed')
+            where = 'installed' if serverbin == SERVERBIN else f'in {serverbin}/filter'
+            if program != '-' and not os.access(filter_path(program, serverbin), os.X_OK):
+                raise UsageError(f'{self.name}: its PPD needs the filter {program}, which is not {where}')
             if filter_line.split()[0] == CUPS_RASTER:
                 self.driver = program
 
@@ -119,7 +154,7 @@ bottom, right, top from the sheet's lower left, in points). A printer that canno
         return usual if usual in near else min(near, key=near.get)
 
 
-def queue_printer(queue):
+def queue_printer(queue, serverbin=SERVERBIN):
     """The printer of a queue of the scheduler the CUPS client tools talk to, with the PPD it
     hands out."""
     try:
@@ -133,33 +168,36 @@ def queue_printer(queue):
     except cups.HTTPError:
         raise UsageError(f'{queue}: the scheduler has no PPD for this queue (a driverless or raw queue)') from None
     try:
-        return Printer(queue, path)
+        return Printer(queue, path, serverbin)
     finally:
         os.remove(path)
 
 
-def driver_printer(uri, name):
-    """The printer of a PPD of an installed CUPS driver, as the scheduler writes it out."""
-    written = subprocess.run([DRIVERD, 'cat', uri], capture_output=True, stdin=subprocess.DEVNULL)
+def driver_printer(uri, name, serverbin=SERVERBIN):
+    """The printer of a PPD of a CUPS driver of serverbin, as the scheduler writes it out."""
+    written = subprocess.run([driverd(serverbin), 'cat', uri], capture_output=True, stdin=subprocess.DEVNULL,
+                             env=dict(os.environ, CUPS_SERVERBIN=serverbin))
     if written.returncode != 0 or not written.stdout.startswith(b'*PPD-Adobe'):
-        raise UsageError(f'{uri}: no such PPD file, nor a PPD of an installed CUPS driver')
+        drivers = 'an installed CUPS driver' if serverbin == SERVERBIN else f'a CUPS driver in {serverbin}/driver'
+        raise UsageError(f'{uri}: no such PPD file, nor a PPD of {drivers}')
     with tempfile.NamedTemporaryFile(suffix='.ppd') as ppd:
         ppd.write(written.stdout)
         ppd.flush()
-        return Printer(name, ppd.name)
+        return Printer(name, ppd.name, serverbin)
 
 
-def find_printer(argument):
+def find_printer(argument, serverbin=SERVERBIN):
+    """The printer argument names, with the filters and drivers of serverbin."""
     # ipp makes driverless printers of this module's kind.
     from .ipp import driverless_printer, is_uri
     name = os.path.splitext(os.path.basename(argument))[0]
     if os.path.isfile(argument):
-        return Printer(name, argument)
+        return Printer(name, argument, serverbin)
     if is_uri(argument):
-        return driverless_printer(argument)
+        return driverless_printer(argument, serverbin)
     if re.match(r'[\w.-]+:', argument) or '/' in argument or argument.lower().endswith('.ppd'):
         # A driver program's URI names its model before the kind of PPD (gutenprint.5.3://hp-lj_4000/expert).
         if not re.search(r'\.ppd(\.gz)?$', argument):
             name = re.sub(r'^[\w.-]+:/*', '', argument).replace('/', '-')
-        return driver_printer(argument, name)
-    return queue_printer(argument)
+        return driver_printer(argument, name, serverbin)
+    return queue_printer(argument, serverbin)

@@ -5,6 +5,7 @@ import os
 import re
 from xml.sax.saxutils import quoteattr, escape
 
+from .printers import SERVERBIN
 from .verdict import AGREE, PAGE_CHECKS, Check
 from .wine import mode_name
 
@@ -249,21 +250,27 @@ def summary(rows):
     return lines
 
 
-def conclude(rows, options, say):
-    """Writes the reports into options.out and says the summary; returns the exit status."""
-    passed = write_reports(rows, options, options.out)
-    for line in summary(rows):
+def conclude(rows, options, say, notes=()):
+    """Writes the reports into options.out and says the summary, notes at its end; returns the
+    exit status."""
+    passed = write_reports(rows, options, options.out, notes) and not notes
+    for line in summary(rows) + list(notes):
         say(line)
     say(f'{"PASS" if passed else "FAIL"}: {os.path.join(options.out, "report.html")}')
     return 0 if passed else 1
 
 
-def write_reports(rows, options, folder):
-    """Writes the three reports; returns whether every check of every row passed."""
+def write_reports(rows, options, folder, notes=()):
+    """Writes the three reports, notes at the summary's end; returns whether every check of every
+    row passed."""
     units = 'mm' if options.mm else 'inches'
     heading = (f'Margins {",".join(options.margins)} {units} (left, top, right, bottom), tolerance '
                f'{options.tolerance} mm (at least 2 printer pixels)')
-    ending = summary(rows)
+    # judge-page.sh prints through no scheduler.
+    serverbin = getattr(options, 'cups_serverbin', SERVERBIN)
+    if serverbin != SERVERBIN:
+        heading += f'; filters, backends and drivers from {serverbin}'
+    ending = summary(rows) + list(notes)
     write_html(rows, os.path.join(folder, 'report.html'), heading, ending)
     write_md(rows, os.path.join(folder, 'report.md'), heading, ending)
     write_junit(rows, os.path.join(folder, 'junit.xml'))

@@ -7,23 +7,26 @@ import subprocess
 import tempfile
 
 from .ipp import add_queue as add_driverless_queue
+from .printers import SERVERBIN
 from .spooler import Spooler
 from .wine import ROOT, prepare_prefix
 
 CUPS_SCRIPT = os.path.join(ROOT, 'scripts', 'cups-private.sh')
 
 
-def cups(function, folder):
-    subprocess.run(['bash', '-c', '. "$0" && "$1" "$2"', CUPS_SCRIPT, function, folder], check=True,
+def cups(function, folder, *arguments):
+    subprocess.run(['bash', '-c', '. "$0" && "$@"', CUPS_SCRIPT, function, folder, *arguments], check=True,
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
 
 
 class Session:
     """slot numbers the sessions of one check that run at once; each has its own Wine prefix,
-    check-prefix, check-prefix-2, ..."""
+    check-prefix, check-prefix-2, ...; the scheduler runs the filters, backends and drivers of
+    serverbin."""
 
-    def __init__(self, build, metric, slot=1):
+    def __init__(self, build, metric, slot=1, serverbin=SERVERBIN):
         self.build = build
+        self.serverbin = serverbin
         self.metric = metric
         self.prefix_name = 'check-prefix' if slot == 1 else f'check-prefix-{slot}'
         self.prefix = None
@@ -53,7 +56,7 @@ class Session:
         display = self.xvfb.stdout.readline().decode().strip()
         if not display:
             raise RuntimeError('Xvfb did not start')
-        cups('cups_start', self.cups)
+        cups('cups_start', self.cups, self.serverbin)
         os.environ.update({'DISPLAY': ':' + display, 'CUPS_SERVER': os.path.join(self.cups, 'cups.sock'),
                            'WINEPREFIX': os.path.join(self.build, self.prefix_name)})
         self.spooler = Spooler(self.cups)
@@ -63,14 +66,14 @@ class Session:
         prepare_prefix(self.metric)
 
     def add_queue(self, name, ppd, paper, device=None, options=()):
-        """A queue writing to a file, with the printer's PPD and paper as its default, or for a
-        driverless printer at device the IPP Everywhere queue CUPS makes for it; options are more
-        of lpadmin's -o settings. It is made the default printer."""
+        """A queue writing to a file, with the printer's PPD and paper as its default (the PPD's own
+        when None), or for a driverless printer at device the IPP Everywhere queue CUPS makes for
+        it; options are more of lpadmin's -o settings. It is made the default printer."""
         if device:
             add_driverless_queue(self, name, device, paper, [f'-o{option}' for option in options])
         else:
             subprocess.run(['lpadmin', '-p', name, '-E', '-v', f'file://{self.spooler.output(name)}', '-P', ppd,
-                            '-o', f'PageSize={paper}', *(f'-o{option}' for option in options)],
+                            *(['-o', f'PageSize={paper}'] if paper else []), *(f'-o{option}' for option in options)],
                            check=True, capture_output=True)
         subprocess.run(['lpadmin', '-d', name], check=True, capture_output=True)
 

@@ -62,6 +62,13 @@ class Spooler:
     def ppd_value(self, queue, keyword):
         return ppd_value(cups.PPD(os.path.join(self.cups, 'ppd', queue + '.ppd')), keyword)
 
+    def paper_title(self, queue, paper):
+        """The name the queue's PPD shows users for paper (its translation string), as Page Setup
+        lists it: a driverless printer's queue names its sizes as the scheduler made its PPD. The
+        paper's own name where the PPD has no such size, for Page Setup to refuse."""
+        page_size = cups.PPD(os.path.join(self.cups, 'ppd', queue + '.ppd')).findOption('PageSize')
+        return next((choice['text'] for choice in page_size.choices if choice['choice'] == paper), paper)
+
     def resolution(self, queue):
         return resolution(self.ppd_value(queue, 'DefaultResolution'))
 

@@ -63,20 +63,31 @@ def signed(pixels, dots):
     return f'{pixels:+.1f} px ({mm(pixels, dots):+.2f} mm)'
 
 
+def edge_dots(lay, edge):
+    """The resolution along which an edge's place is measured."""
+    return lay.dpi_x if edge in ('left', 'right') else lay.dpi_y
+
+
+def edge_offsets(m):
+    """Each edge's crossing furthest from where it belongs, in printer pixels along the page's own
+    axes, measured less expected (+ is right or down); None where the edge was not found."""
+    lay = m.placement
+    expected = {'left': lay.left, 'top': lay.top, 'right': lay.right, 'bottom': lay.bottom}
+    return {edge: max((position - expected[edge] for position in measured), key=abs)
+            if len(measured) == len(m.FRACTIONS) else None for edge, measured in m.edges().items()}
+
+
 def judge_edges(m, tolerance):
     """Each edge by its crossing furthest from where it belongs."""
     lay = m.placement
-    expected = {'left': lay.left, 'top': lay.top, 'right': lay.right, 'bottom': lay.bottom}
     figures, moved = [], []
-    for edge, measured in m.edges().items():
-        across = edge in ('left', 'right')
-        dots, allowed = (lay.dpi_x, tolerance.x) if across else (lay.dpi_y, tolerance.y)
-        if len(measured) != len(m.FRACTIONS):
+    for edge, error in edge_offsets(m).items():
+        allowed = tolerance.x if edge in ('left', 'right') else tolerance.y
+        if error is None:
             figures.append(f'{edge} not found')
             moved.append(edge)
             continue
-        error = max((position - expected[edge] for position in measured), key=abs)
-        figures.append(f'{edge} {signed(error, dots)}')
+        figures.append(f'{edge} {signed(error, edge_dots(lay, edge))}')
         if abs(error) > allowed:
             moved.append(edge)
     figure = '; '.join(figures)
@@ -85,9 +96,15 @@ def judge_edges(m, tolerance):
     return Check(EDGES, not moved, figure)
 
 
+def stroke_widths(m):
+    """The border's stroke widths, in mm."""
+    lay = m.placement
+    return [mm(w, lay.dpi_x) for w in m.strokes_x] + [mm(w, lay.dpi_y) for w in m.strokes_y]
+
+
 def judge_strokes(m, tolerance):
     lay = m.placement
-    widths = [mm(w, lay.dpi_x) for w in m.strokes_x] + [mm(w, lay.dpi_y) for w in m.strokes_y]
+    widths = stroke_widths(m)
     good = bool(m.strokes_x and m.strokes_y) and \
         all(abs(w - 2 * lay.inset_x) <= tolerance.x for w in m.strokes_x) and \
         all(abs(w - 2 * lay.inset_y) <= tolerance.y for w in m.strokes_y)
@@ -104,20 +121,28 @@ def judge_line(name, errors, tolerance, dots):
     return Check(name, worst <= tolerance.line, f'off by up to {worst:.1f} px ({mm(worst, dots):.2f} mm)')
 
 
+def text_place(m):
+    """The text line's height in points, its centre's offset from the ellipse's (across, down) and
+    its start from the page's left edge, in printer pixels."""
+    lay = m.placement
+    left, top, right, bottom = m.text
+    cx, cy, _, _ = m.ellipse
+    return (bottom - top) / lay.dpi_y * 72 / CAP_HEIGHT_EM, (left + right) / 2 - cx, (top + bottom) / 2 - cy, \
+        left - lay.left
+
+
 def judge_text(m):
     lay = m.placement
     if not m.text:
         return Check(TEXT, False, 'no text across the middle of the page')
     left, top, right, bottom = m.text
-    cx, cy, a, _ = m.ellipse
-    points = (bottom - top) / lay.dpi_y * 72 / CAP_HEIGHT_EM
-    off_x, off_y = (left + right) / 2 - cx, (top + bottom) / 2 - cy
+    a = m.ellipse[2]
+    points, off_x, off_y, start = text_place(m)
     good = abs(points - TEXT_POINTS) <= TEXT_HEIGHT_SLACK * TEXT_POINTS and \
         abs(off_y) <= TEXT_SLACK_INCH * lay.dpi_y and right - left > min(2 * a, LINE_EMS * TEXT_POINTS / 72 * lay.dpi_x)
     # A line wider than the page starts at its left edge and is cut at its right one: its height,
     # its place down the page and where it starts tell.
     if m.text_cut:
-        start = left - lay.left
         across = f'wider than the page: starts {mm(start, lay.dpi_x):.2f} mm from its left edge, cut at its right one'
         good = good and start <= 2 * TEXT_SLACK_INCH * lay.dpi_x
     else:
@@ -160,28 +185,41 @@ def judge_page(page, caption, tolerance_mm):
                      judge_line(ELLIPSE, m.ellipse_errors, tolerance, page.dpi[0]), judge_text(m)]
 
 
+def driver_gaps(page):
+    """Each edge found in the raster a driver was handed: the largest gap, in pixels of what the
+    driver wrote, from there to where the driver put it (+ right or down), or None where the
+    driver cut it."""
+    (before, was), (after, now) = [(source.measurement.edges(), source.measurement.placement)
+                                   for source in (page.handed, page)]
+    gaps = {}
+    for edge in before:
+        if len(before[edge]) != len(page.measurement.FRACTIONS):
+            continue
+        if len(after[edge]) != len(before[edge]):
+            gaps[edge] = None
+            continue
+        # In the pixels of what the driver wrote, so that a gap of the tolerance's own pixels passes.
+        scale = edge_dots(now, edge) / edge_dots(was, edge)
+        gaps[edge] = max((b - a * scale for a, b in zip(before[edge], after[edge])), key=abs)
+    return gaps
+
+
 def judge_driver(page, tolerance_mm):
     """Whether a raster driver put the border where it lay in the raster it was handed: each edge
     moved by more than the tolerance, or found there and not in what the driver wrote (cut)."""
     handed = page.handed
     if not (getattr(page, 'measurement', None) and getattr(handed, 'measurement', None)):
         return Check(DRIVER, None, 'not both measured')
-    moved, cut, worst, pairs = [], [], 0.0, []
-    for source in (handed, page):
-        lay = source.measurement.placement
-        pairs.append((source.measurement.edges(), Tolerance(tolerance_mm, source.dpi, lay.grain), lay))
-    (before, loose, was), (after, tight, now) = pairs
-    for edge in before:
+    moved, cut, worst = [], [], 0.0
+    was, now = handed.measurement.placement, page.measurement.placement
+    loose, tight = Tolerance(tolerance_mm, handed.dpi, was.grain), Tolerance(tolerance_mm, page.dpi, now.grain)
+    for edge, gap in driver_gaps(page).items():
         across = edge in ('left', 'right')
-        if len(before[edge]) != len(page.measurement.FRACTIONS):
-            continue
-        if len(after[edge]) != len(before[edge]):
+        if gap is None:
             cut.append(edge)
             continue
-        # In the pixels of what the driver wrote, so that a gap of the tolerance's own pixels passes.
-        dots_was, dots_now = (was.dpi_x, now.dpi_x) if across else (was.dpi_y, now.dpi_y)
+        dots_was, dots_now = edge_dots(was, edge), edge_dots(now, edge)
         allowed = max((loose.x if across else loose.y) * dots_now / dots_was, tight.x if across else tight.y)
-        gap = max((b - a * dots_now / dots_was for a, b in zip(before[edge], after[edge])), key=abs)
         worst = max(worst, mm(abs(gap), dots_now))
         if abs(gap) > allowed + 1e-9:
             moved.append(f'{edge} {mm(gap, dots_now):+.2f} mm')

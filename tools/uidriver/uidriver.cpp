@@ -4,9 +4,10 @@
 //
 //   uidriver wait-window                 the main window is up, enabled and no dialog is open
 //   uidriver command ID                  chooses the File menu item ID
-//   uidriver page-setup L T R B [portrait|landscape]
-//                                        sets the orientation and the margins (in the dialog's
-//                                        units) and presses OK
+//   uidriver page-setup L T R B [portrait|landscape [PAPER]]
+//                                        picks PAPER (as the paper list names it), sets the
+//                                        orientation and the margins (in the dialog's units) and
+//                                        presses OK
 //   uidriver print [PRINTER]             presses OK in the Print dialog, after picking PRINTER
 //   uidriver cancel-print                presses Cancel in the Print dialog
 //   uidriver print-cancelled [PRINTER]   prints as print does and presses Cancel in the job's
@@ -157,7 +158,14 @@ bool PageSetup(int Argc, char** Argv)
     HWND Dialog = OpenDialog(IDM_PAGESETUP);
     if (!Dialog)
         return false;
-    // The orientation first: turning the paper turns the margins with it.
+    if (Argc > 7 && !ChooseComboItem(Dialog, cmb2, Argv[7]))
+    {
+        std::fprintf(stderr, "uidriver: no paper \"%s\" in Page Setup's list: %s\n", Argv[7],
+                     ComboItems(Dialog, cmb2).c_str());
+        PressAndWaitClosed(Dialog, IDCANCEL);
+        return false;
+    }
+    // The orientation next: turning the paper turns the margins with it.
     if (Argc > 6 && !Press(Dialog, std::strcmp(Argv[6], "landscape") == 0 ? rad2 : rad1))
         return false;
     const int Edits[] = {edt4, edt5, edt6, edt7};

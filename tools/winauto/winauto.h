@@ -21,6 +21,13 @@ DWORD ProcessOf(HWND Window);
 // such window when Wanted is empty); 0 when there is none.
 HWND FindProcessWindow(DWORD Process, const char* ClassName, const std::function<bool(HWND)>& Wanted = nullptr);
 
+// Chooses the item Text (compared without regard to case) in a dialog's combo box, telling the
+// dialog as a user's choice would; false when it is not there or the choice did not take.
+bool ChooseComboItem(HWND Dialog, int ComboId, const char* Text);
+
+// The items of a dialog's combo box, separated by "; ", in UTF-8.
+std::string ComboItems(HWND Dialog, int ComboId);
+
 // Chooses Printer (compared without regard to case, as the spooler names queues) in the printer
 // list of a Print dialog, telling the dialog as a user's choice would; false when it is not there.
 bool PickPrinter(HWND PrintDialog, const char* Printer);
