@@ -7,6 +7,7 @@ naming the edges though the raster it was handed is right; judge-page.sh passes 
 files and fails one whose page was moved or that is cut short; a queue that fits the page into the
 printable area fails naming the edges; a printer that does not answer is refused, one that stops
 during the run fails its pages without waiting for it."""
+import json
 import os
 import re
 import shutil
@@ -103,6 +104,18 @@ class DriverlessTest(unittest.TestCase):
                     self.assertIn('from where the raster it was handed has them', row)
                     output = re.search(r'kept as (\S+\.prn)', row).group(1)
                     self.assertGreater(os.path.getsize(os.path.join(self.out, output)), 0)
+
+    def test_results_hold_the_figures_of_driverless_and_driver_pages(self):
+        with open(os.path.join(self.out, 'results.json')) as saved:
+            rows = {row['printer']: row for row in json.load(saved)['rows']}
+        for name in [*self.printers.values(), *DRIVERS]:
+            with self.subTest(name):
+                for page in rows[name]['pages']:
+                    line = next(row for row in self.rows[name] if f'| {page["mode"].title()} Print |' in row)
+                    for edge, moved in page['figures']['edges'].items():
+                        self.assertIn(f'{edge} {moved["px"]:+.1f} px ({moved["mm"]:+.2f} mm)', line)
+                    if name in DRIVERS and DRIVERS[name][1] != 'PCL XL':
+                        self.assertEqual(set(page['figures']['driver_gaps']), {'left', 'top', 'right', 'bottom'})
 
     def test_a_driver_that_moves_the_page_fails_naming_the_edges_though_its_raster_is_right(self):
         # The PPD claims the whole sheet printable; the driver prints at its own margins, so what it

@@ -104,8 +104,11 @@ class CheckPrinterTest(unittest.TestCase):
                 changed.write(f'#!/bin/sh\n/usr/lib/cups/filter/pstops "$@" | {HERE}/filters/shift-page\n')
             os.chmod(pstops, 0o755)
             out = os.path.join(self.work, 'serverbin')
-            run = check('--cups-serverbin', serverbin, '--modes', 'direct', '--out', out, REAL_PPD)
+            run = check('--cups-serverbin', serverbin, '--modes', 'direct', '--baseline', self.out, '--out', out,
+                        REAL_PPD)
         self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
+        # Against the installed stack's run, the page has changed.
+        self.assertRegex(run.stdout, rf'changed: {REAL} A4 portrait direct: verdict pass -> FAIL; left edge ')
         with open(os.path.join(out, 'report.md')) as report:
             markdown = report.read()
         self.assertIn(f'filters, backends and drivers from {serverbin}.', markdown)
@@ -204,6 +207,13 @@ class CheckPrinterTest(unittest.TestCase):
         self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
         self.assertIn(f'Compared with {self.out}: 0 pages changed, 0 new, 7 gone', run.stdout)
         self.assertIn(f'gone: {REAL} A4 portrait bitmap', run.stdout)
+        # Two pages to a sheet: the page shrinks, its verdict may stay, its figures move.
+        out = os.path.join(self.work, 'two-up')
+        run = check('--modes', 'direct', '--queue-option', 'number-up-default=2', '--baseline', self.out,
+                    '--out', out, REAL_PPD)
+        self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
+        self.assertIn(f'Compared with {self.out}: 1 pages changed, 0 new, 7 gone', run.stdout)
+        self.assertRegex(run.stdout, rf'changed: {REAL} A4 portrait direct: .*left edge ')
 
     def test_bad_arguments_exit_2_with_a_message_and_leave_nothing(self):
         out = os.path.join(self.work, 'never')

@@ -12,7 +12,8 @@ import subprocess
 import types
 
 from . import pcl
-from .report import HANDED_PICTURE, Row, conclude as write_conclusion, verdict_of
+from .printers import SERVERBIN
+from .report import HANDED_PICTURE, VERDICTS, Row, conclude as write_conclusion, verdict_of
 from .verdict import (MM_PER_INCH, Check, driver_gaps, edge_dots, edge_offsets, mm, stroke_widths,
                       text_place)
 from .wine import BITMAP_CAPTION, DIRECT_CAPTION, ROOT
@@ -24,11 +25,9 @@ RESULTS = 'results.json'
 CHANGES = 'changes.md'
 MODES = {DIRECT_CAPTION: 'direct', BITMAP_CAPTION: 'bitmap'}
 CAPTIONS = {mode: caption for caption, mode in MODES.items()}
-VERDICTS = {True: 'pass', False: 'FAIL', None: 'not measured'}
 PASSED = {word: passed for passed, word in VERDICTS.items()}
 PACKAGES = ('cups', 'cups-filters')
 DRIVER_PACKAGES = ('printer-driver-gutenprint', 'printer-driver-hpcups', 'openprinting-ppds')
-SERVERBIN = '/usr/lib/cups'
 
 
 class ResultsError(Exception):
