@@ -15,7 +15,7 @@ from .libcups import ppd_media
 from .pictures import difference_picture, page_picture
 from .printers import UsageError, find_printer
 from .printing import PrintedPage
-from .report import Row, conclude
+from .report import Named, Row, conclude
 from .spooler import resolution
 from .verdict import TITLED, Check, judge_agreement, judge_page
 from .wine import BITMAP_CAPTION, DIRECT_CAPTION, ROOT, mode_name
@@ -50,14 +50,6 @@ class FileJob:
 
     def __init__(self, name):
         self.name = name
-
-
-class FilePrinter:
-    """The report's printer of a file: its name, and what it was written in as the model."""
-
-    def __init__(self, name, model):
-        self.name = name
-        self.model = model
 
 
 def parse(arguments):
@@ -99,15 +91,15 @@ def paper_size(name, printer):
     return name, found
 
 
-def stream_paper(path):
-    """The paper a file names, as (name, (width, height) in points), or None."""
-    if raster.kind(path):
+def stream_paper(path, document):
+    """The paper a file names, as (name, (width, height) in points), or None; document is the
+    file read as a Document, None for a raster file."""
+    if not document:
         try:
-            page, _ = raster.read(path)[0]
+            page = raster.first_page(path)
         except raster.RasterError:
             return None
         return None if not all(page.sheet_points) else ('the raster\'s sheet', page.sheet_points)
-    document = Document(path)
     if document.reader:
         return document.reader.paper(document.data)
     found = PAGE_SIZE.search(document.data) if document.kind == POSTSCRIPT else \
@@ -130,14 +122,14 @@ def file_media(printer, paper, sheet, dpi):
 def read_page(path, options, workdir):
     """The file's page read and measured, the name of its paper and the caption it is judged with."""
     printer = options.printer
-    named = options.sheet or stream_paper(path) or (printer and (printer.default_paper,
-                                                                 printer.sheet(printer.default_paper)))
+    document = None if raster.kind(path) else Document(path)
+    named = options.sheet or stream_paper(path, document) or (printer and (printer.default_paper,
+                                                                           printer.sheet(printer.default_paper)))
     if not named:
         raise UsageError(f'{path}: the file names no paper; give --paper or --printer')
     paper, sheet = named
     if not has_room(sheet, options.orientation, options.margin_points):
         raise UsageError(f'--margins: they leave no room on {paper} {options.orientation}')
-    document = None if raster.kind(path) else Document(path)
     setup = document and document.setup
     dpi = resolution(printer.resolution) if printer else (setup and setup.dpi) or DEFAULT_DPI
     turn = None
@@ -146,7 +138,7 @@ def read_page(path, options, workdir):
     media = file_media(printer, paper, sheet, dpi) if printer else Media(sheet, None, dpi)
     page = PrintedPage(None, path, dpi, turn, workdir, options.margins, options.mm, sheet,
                        layout=setup and setup.dpi, media=media)
-    page.measured = f'{os.path.basename(path)}, {page.language or page.kind or "a language the check does not read"}'
+    page.measured = f'{os.path.basename(path)}, {page.written_in()}'
     if page.assumed:
         page.measured += f' ({page.assumed})'
     caption = MODES[options.mode] if options.mode else page.title if page.title in MODES.values() else None
@@ -177,7 +169,7 @@ def judge(options):
             if row:
                 row.printer.name += f' + {name}'
             else:
-                row = Row(FilePrinter(name, page.language or page.kind or 'unknown'), paper, options.orientation)
+                row = Row(Named(name, page.language or page.kind or 'unknown'), paper, options.orientation)
                 rows.append(row)
                 greys[id(row)] = {}
             row.add(caption, page, judge_file(page, caption, options))

@@ -69,7 +69,7 @@ def ppd_value(ppd, keyword):
 class Printer:
     """name is what the report calls it; ppd the PPD's text; papers the page sizes it offers, in
     the PPD's order, with their (width, height) in points, and areas their imageable areas (left,
-bottom, right, top from the sheet's lower left, in points). A printer that cannot be used has a
+    bottom, right, top from the sheet's lower left, in points). A printer that cannot be used has a
     problem, which says why, and no papers. device is a driverless printer's IPP URI; driver the
     raster driver its filters end in, if any; resolution and turn the PPD's default resolution
     and LandscapeOrientation, if it gives them. The PPD's filters are looked up in serverbin."""

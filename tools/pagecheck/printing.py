@@ -113,6 +113,10 @@ class PrintedPage:
                 os.remove(file)
         stopwatch.lap('measure')
 
+    def written_in(self):
+        """The language the document is in, as the report names it."""
+        return self.language or self.kind or 'a language the check does not read'
+
 
 def measured_document(spooler, queue, received, since):
     """The document to measure, what it is, and for a raster driver the CUPS raster it was handed.
@@ -187,7 +191,7 @@ def print_page(program, spooler, queue, workdir, printer=None, margins=None, met
                            setup and setup.dpi, title, media)
         page.measured = measured
         if handed:
-            page.measured = f'{measured}, in {page.language or page.kind or "a language the check does not read"}'
+            page.measured = f'{measured}, in {page.written_in()}'
             page.driver_output = kept
             page.handed = PrintedPage(jobs[0], handed, resolution, turn, workdir, margins, metric, sheet_points,
                                       stopwatch, setup and setup.dpi, title)

@@ -171,23 +171,45 @@ def decode_lines(data, at, page):
     return b''.join(lines), at
 
 
+def layout(data, path):
+    """How a raster file is laid out, from its sync word: whether it is Apple raster, the byte
+    order of its numbers, whether its lines are coded, its pages' header size and where the first
+    page starts."""
+    apple = data.startswith(APPLE_SYNC)
+    if not apple and data[:4] not in SYNCS:
+        raise RasterError(f'{os.path.basename(path)}: not PWG, CUPS or Apple raster')
+    order, coded = ('>', True) if apple else SYNCS[data[:4]]
+    return apple, order, coded, APPLE_HEADER if apple else HEADER, APPLE_FILE_HEADER if apple else 4
+
+
+def page_header(data, at, apple, order):
+    """The Page whose header starts at at."""
+    size = APPLE_HEADER if apple else HEADER
+    return Page(apple_header(data[at:at + size]) if apple else data[at:at + size], order)
+
+
+def first_page(path):
+    """The first page's header, its lines left unread: what the file says of its sheet."""
+    with open(path, 'rb') as source:
+        data = source.read(4 + HEADER)
+    apple, order, _, header, at = layout(data, path)
+    if at + header > len(data):
+        raise RasterError(f'{os.path.basename(path)}: page 1\'s header is cut short')
+    return page_header(data, at, apple, order)
+
+
 def read(path):
     """The pages of a raster file, each as (Page, grey sheet image); RasterError for a file that
     is no raster, is cut short or has a header or line it cannot be."""
     with open(path, 'rb') as source:
         data = source.read()
-    apple = data.startswith(APPLE_SYNC)
-    if not apple and data[:4] not in SYNCS:
-        raise RasterError(f'{os.path.basename(path)}: not PWG, CUPS or Apple raster')
-    order, coded = ('>', True) if apple else SYNCS[data[:4]]
-    header = APPLE_HEADER if apple else HEADER
+    apple, order, coded, header, at = layout(data, path)
     pages = []
-    at = APPLE_FILE_HEADER if apple else 4
     while at < len(data):
         if at + header > len(data):
             raise RasterError(f'{os.path.basename(path)}: page {len(pages) + 1}\'s header is cut short')
         try:
-            page = Page(apple_header(data[at:at + header]) if apple else data[at:at + header], order)
+            page = page_header(data, at, apple, order)
             at += header
             if coded:
                 pixels, at = decode_lines(data, at, page)

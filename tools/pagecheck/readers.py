@@ -32,9 +32,8 @@ def language(module, data):
 def unread_language(entered, data):
     """The name of a language no reader decodes, from a PJL job's ENTER LANGUAGE or the stream's
     first bytes, or None."""
-    if entered and ENTERED.sub('', entered.upper()) in UNREAD:
-        return UNREAD[ENTERED.sub('', entered.upper())]
-    return next((name for start, name in UNREAD_STARTS if data.startswith(start)), None)
+    named = UNREAD.get(ENTERED.sub('', entered.upper())) if entered else None
+    return named or next((name for start, name in UNREAD_STARTS if data.startswith(start)), None)
 
 
 def spread(module, image):

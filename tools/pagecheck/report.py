@@ -24,6 +24,15 @@ def verdict_of(checks):
     return VERDICTS[False if False in found else None if None in found else True]
 
 
+class Named:
+    """A row's printer where no PPD was read: a file judged on its own, or a printer of a stored
+    run; name is what the report calls it, model what it was."""
+
+    def __init__(self, name, model):
+        self.name = name
+        self.model = model
+
+
 class Row:
     """A printer's pages on one paper and orientation and their checks; problem says why none
     could be printed. steps holds the seconds each step of its pages took."""

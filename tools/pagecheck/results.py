@@ -13,7 +13,7 @@ import types
 
 from . import pcl
 from .printers import SERVERBIN
-from .report import HANDED_PICTURE, VERDICTS, Row, conclude as write_conclusion, verdict_of
+from .report import HANDED_PICTURE, VERDICTS, Named, Row, conclude as write_conclusion, verdict_of
 from .verdict import (MM_PER_INCH, Check, driver_gaps, edge_dots, edge_offsets, mm, stroke_widths,
                       text_place)
 from .wine import BITMAP_CAPTION, DIRECT_CAPTION, ROOT
@@ -203,12 +203,6 @@ def read(folder):
     return results
 
 
-class StoredPrinter:
-    def __init__(self, name, model):
-        self.name = name
-        self.model = model
-
-
 class StoredPage:
     """A page as results.json holds it: what the report shows of it, and its record."""
 
@@ -227,7 +221,7 @@ def rows_of(results, where=''):
     printers, rows = {}, []
     for record in results['rows']:
         key = (where, record['printer_number'])
-        printer = printers.setdefault(key, StoredPrinter(record['printer'], record['model']))
+        printer = printers.setdefault(key, Named(record['printer'], record['model']))
         row = Row(printer, record['paper'], record['orientation'])
         if record['problem']:
             row.fail(record['problem'])
