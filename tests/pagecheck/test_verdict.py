@@ -5,7 +5,7 @@ import types
 import unittest
 
 from pagecheck.measure import Measurement, Placement
-from pagecheck.sheet import View
+from pagecheck.sheet import View, ink_sheet
 from pagecheck.verdict import (DIAGONALS, ELLIPSE, TITLED, Tolerance, judge_edges, judge_line, judge_page,
                                judge_strokes, judge_text)
 
@@ -33,7 +33,7 @@ def measured(box, first, last, margins=LETTER, low=()):
             [(x, 540 if low and x >= low[0] else 526, x + 6, 574, 1) for x in stems]:
         for y in range(top, bottom):
             ink[y * WIDTH + left:y * WIDTH + right] = bytes([value]) * (right - left)
-    sheet = types.SimpleNamespace(width=WIDTH, height=HEIGHT, ink=bytes(ink))
+    sheet = ink_sheet(WIDTH, HEIGHT, ink)
     return Measurement(View(sheet), lay)
 
 
@@ -84,7 +84,7 @@ class VerdictTest(unittest.TestCase):
             # Each diagonal's pen, 6 pixels across it, some 26 down a column of this narrow page.
             for x in (253 + (y - 403) * 69 / 294, 322 - (y - 403) * 69 / 294):
                 ink[y * WIDTH + int(x) - 3:y * WIDTH + int(x) + 3] = b'\1' * 6
-        page = Measurement(View(types.SimpleNamespace(width=WIDTH, height=HEIGHT, ink=bytes(ink))), lay)
+        page = Measurement(View(ink_sheet(WIDTH, HEIGHT, ink)), lay)
         self.assertTrue(judge_strokes(page, Tolerance(0.1, (100, 100))).passed, page.strokes_y)
 
     def test_a_page_the_check_cannot_read_is_titled_by_its_job_and_not_measured(self):

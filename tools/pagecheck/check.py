@@ -20,7 +20,7 @@ from .report import HANDED_PICTURE, Row, conclude
 from .session import Session
 from .spooler import NotPrinted
 from .verdict import Check, judge_agreement, judge_driver, judge_page
-from .wine import BITMAP_CAPTION, DIRECT_CAPTION, ROOT, Program, mode_name
+from .wine import BITMAP_CAPTION, DIRECT_CAPTION, ROOT, Driver, Program, mode_name
 
 MODES = {'direct': DIRECT_CAPTION, 'bitmap': BITMAP_CAPTION}
 ORIENTATIONS = {'portrait': ('portrait',), 'landscape': ('landscape',), 'both': ('portrait', 'landscape')}
@@ -244,11 +244,24 @@ def judge_no_room(page, caption):
     return [Check(NO_ROOM, caption == DIRECT_CAPTION, printed)]
 
 
+def collected(printed):
+    """What the function print_page returned for a page returns, the function that renders and
+    measures it, or the NotPrinted it raises; a NotPrinted stays one."""
+    if isinstance(printed, NotPrinted):
+        return printed
+    try:
+        return printed()
+    except NotPrinted as failure:
+        return failure
+
+
 def judge_mode(row, mode, printed, room, page_watch, options, counter, greys, picked=None):
-    """Renders, measures and judges a printed page, or the NotPrinted in its place, and makes its
-    picture; for a raster driver's page, the picture of the raster it was handed too where the
-    driver did not keep its page. picked says how its paper was picked in Page Setup."""
+    """Takes a printed page's job from the scheduler (printed is the function print_page returned,
+    or the NotPrinted in its place), renders, measures and judges it, and makes its picture; for
+    a raster driver's page, the picture of the raster it was handed too where the driver did not
+    keep its page. picked says how its paper was picked in Page Setup."""
     page_watch.resume()
+    printed = collected(printed)
     page = printed if isinstance(printed, NotPrinted) else printed()
     if picked:
         page.measured = '; '.join(filter(None, (getattr(page, 'measured', ''), picked)))
@@ -291,10 +304,11 @@ def complete_row(row, judged, greys, room, options):
     row.release()
 
 
-def print_row(program, session, background, queue, printer, paper, orientation, options, counter, stopwatch):
+def print_row(program, session, background, queue, printer, paper, orientation, options, counter, stopwatch, last):
     """Prints the page in each mode with the margins and orientation set. Each page is judged in
-    background while the program prints the next; returns the row they go to, and the work
-    that completes it."""
+    background while the program prints the next, and the last, when the program prints no more
+    (last), is taken from the scheduler there too; returns the row they go to, and the work that
+    completes it."""
     picked = None
     if options.paper_from == 'setup':
         title = session.spooler.paper_title(queue, paper)
@@ -306,10 +320,24 @@ def print_row(program, session, background, queue, printer, paper, orientation, 
     row = Row(printer, paper, orientation)
     room = has_room(printer.sheet(paper), orientation, options.margin_points)
     greys, judged = {}, []
+
+    def judge(mode, page_watch, printed):
+        judged.append(background.submit(judge_mode, row, mode, printed, room, page_watch, options, counter, greys,
+                                        picked))
+
+    def take(mode, page_watch, printed):
+        # Its job is taken before the program prints again: the queue writes each job over the last.
+        taken = collected(printed)
+        judge(mode, page_watch, lambda: taken)
+
+    waiting = None
     for mode in options.modes:
         caption = MODES[mode]
         program.set_mode(caption)
         stopwatch.lap('driving')
+        if waiting:
+            # The last job went through the scheduler's filters while the mode was switched.
+            take(*waiting)
         page_watch = Stopwatch()
         try:
             printed = print_page(program, session.spooler, queue, session.temp, None,
@@ -320,8 +348,8 @@ def print_row(program, session, background, queue, printer, paper, orientation, 
         except NotPrinted as failure:
             printed = failure
         stopwatch.lap('pages')
-        judged.append(background.submit(judge_mode, row, mode, printed, room, page_watch, options, counter, greys,
-                                        picked))
+        waiting = (mode, page_watch, printed)
+    (judge if last else take)(*waiting)
     return row, background.submit(complete_row, row, judged, greys, room, options)
 
 
@@ -335,10 +363,11 @@ def set_up_failed(printer, paper, orientation, problem, options, counter):
     return row
 
 
-def check_printer(session, background, number, options, counter):
+def check_printer(session, background, number, options, counter, driver=None):
     """The rows of one printer: one per paper and orientation, or a failed one for each that could
     not be set up; the time of each step goes to its rows. Returns them with the work that
-    completes them, the last of its pages being judged in background."""
+    completes them, the last of its pages being judged in background. driver gives the session's
+    running uidriver, else each program starts its own."""
     printer, papers = options.printers[number], options.papers[number]
     ppd = os.path.join(session.temp, f'{number}.ppd')
     with open(ppd, 'w', encoding='latin-1') as copy:
@@ -355,11 +384,11 @@ def check_printer(session, background, number, options, counter):
             queue = re.sub(r'\W', '_', f'CHECK{number}_{paper}')[:30]
             session.add_queue(queue, ppd, paper if options.paper_from == 'queue' else None, printer.device,
                               options.queue_option)
-            with Program(options.exe, options.uidriver) as program:
+            with Program(options.exe, options.uidriver, driver and driver()) as program:
                 stopwatch.lap('start')
                 for orientation in options.orientations:
                     row, completing = print_row(program, session, background, queue, printer, paper, orientation,
-                                                options, counter, stopwatch)
+                                                options, counter, stopwatch, orientation == options.orientations[-1])
                     done.append(row)
                 program.exit()
                 stopwatch.lap('start')
@@ -381,17 +410,29 @@ def run_session(slot, options, tasks, results, counter):
             completing.result()
         results.put(('rows', number, (rows, time.monotonic())))
 
+    drivers = []
+
+    def driver():
+        """The session's uidriver, one for all its programs; a new one once the last was closed."""
+        if not drivers or not drivers[-1].running():
+            drivers.append(Driver(options.uidriver))
+        return drivers[-1]
+
     try:
         with Session(options.build, options.mm, slot, options.cups_serverbin) as session, \
                 concurrent.futures.ThreadPoolExecutor(1) as background:
             results.put(('ready', slot, time.monotonic()))
             waiting = None
-            for number in iter(tasks.get, None):
-                results.put(('started', slot, number))
-                checked = (number, *check_printer(session, background, number, options, counter))
-                if waiting:
-                    tell(*waiting)
-                waiting = checked
+            try:
+                for number in iter(tasks.get, None):
+                    results.put(('started', slot, number))
+                    checked = (number, *check_printer(session, background, number, options, counter, driver))
+                    if waiting:
+                        tell(*waiting)
+                    waiting = checked
+            finally:
+                for started in drivers:
+                    started.close()
             if waiting:
                 tell(*waiting)
     except Exception as problem:

@@ -1,4 +1,5 @@
 """One print of the test page, from the press of OK in the Print dialog to its measured sheet."""
+import functools
 import os
 import shutil
 import time
@@ -8,7 +9,7 @@ from .decoded import Media, StreamError
 from .ipp import received as received_document
 from .measure import Measurement, Placement
 from .document import Document
-from .sheet import Sheet, View, render
+from .sheet import View, read_sheet, render
 from .spooler import ARRIVAL_TIMEOUT, NotPrinted
 
 
@@ -45,10 +46,12 @@ class PrintedPage:
     is (what the queue wrote, unless print_page says otherwise), assumed what a reader took from
     the model to place the page, unreadable why a document in a language the check reads could
     not be read; handed, for a raster driver's page, the page it was handed. The
-    time of rendering and measuring goes to stopwatch."""
+    time of rendering and measuring goes to stopwatch. bits renders a PostScript or PDF page as
+    ink and paper, a bit a pixel, for a page known to be black on white, as the program's is:
+    grey would be dithered."""
 
     def __init__(self, job, path, dpi, turn, workdir, margins=None, metric=False, sheet_points=None,
-                 stopwatch=None, layout=None, title=None, media=None):
+                 stopwatch=None, layout=None, title=None, media=None, bits=False):
         stopwatch = stopwatch or Stopwatch()
         self.job = job
         self.document = path
@@ -93,11 +96,11 @@ class PrintedPage:
             else:
                 readable = os.path.join(workdir, 'readable')
                 document.save(readable)
-                files = render(readable, dpi, workdir, sheet_points)
+                files = render(readable, dpi, workdir, sheet_points, bits)
         self.dpi = dpi[::-1] if turn else dpi
         self.pages = len(files)
         if files:
-            sheet = Sheet(files[0])
+            sheet = read_sheet(files[0])
             stopwatch.lap('render')
             self.sheet_size = (sheet.width, sheet.height)
             self.view = View(sheet, turn)
@@ -143,8 +146,10 @@ def print_page(program, spooler, queue, workdir, printer=None, margins=None, met
     step's time goes to stopwatch: the Print dialog, the job (the program and Wine's driver), the
     scheduler's filters, rendering and measuring. received is the folder where a driverless
     printer keeps what it receives; media what the printer's model tells a reader of its own
-    language, the queue's resolution where it gives none. later asks for the job only, and a
-    function that renders and measures it, which may run while the program prints again."""
+    language, the queue's resolution where it gives none. later asks for the job to be sent
+    only: returned is a function that waits for it and returns one that renders and measures it,
+    both of which may run while the program goes on (the queue's next job writes over this
+    one's output, so the first must have returned before the program prints there again)."""
     stopwatch = stopwatch or Stopwatch()
     before = spooler.last_job(queue)
     # The queue writes each job over the last; no file afterwards means no output at all.
@@ -156,6 +161,16 @@ def print_page(program, spooler, queue, workdir, printer=None, margins=None, met
     stopwatch.lap('dialog')
     message = program.answer_message()
     stopwatch.lap('job')
+    collecting = functools.partial(collect, spooler, queue, workdir, before, message, since, margins, metric, landscape,
+                                   sheet_points, dpi, stopwatch, received, media)
+    return collecting if later else collecting()()
+
+
+def collect(spooler, queue, workdir, before, message, since, margins, metric, landscape, sheet_points, dpi, stopwatch,
+            received, media):
+    """Waits for the job print_page sent after job before and copies what the queue made of it;
+    returns the function that renders and measures it, or raises NotPrinted."""
+    stopwatch.resume()
     try:
         # The program sends its job before it is idle again: one that has not arrived soon after
         # never will.
@@ -188,7 +203,7 @@ def print_page(program, spooler, queue, workdir, printer=None, margins=None, met
 
     def finish():
         page = PrintedPage(jobs[0], kept, resolution, turn, workdir, margins, metric, sheet_points, stopwatch,
-                           setup and setup.dpi, title, media)
+                           setup and setup.dpi, title, media, bits=True)
         page.measured = measured
         if handed:
             page.measured = f'{measured}, in {page.written_in()}'
@@ -200,4 +215,4 @@ def print_page(program, spooler, queue, workdir, printer=None, margins=None, met
         if page.assumed:
             page.measured += f' ({page.assumed})'
         return page
-    return finish if later else finish()
+    return finish

@@ -3,6 +3,7 @@ file-backed queues write (scripts/cups-private.sh makes them)."""
 import os
 import re
 import shutil
+import threading
 import time
 
 import cups
@@ -57,7 +58,14 @@ class Spooler:
     def __init__(self, cups):
         self.cups = cups
         self.socket = os.path.join(cups, 'cups.sock')
-        self.connection = None
+        # A connection a thread: a job may be waited for in the background while the program
+        # prints on another queue.
+        self.local = threading.local()
+
+    def connection(self):
+        if not getattr(self.local, 'connection', None):
+            self.local.connection = cups.Connection(host=self.socket)
+        return self.local.connection
 
     def ppd_value(self, queue, keyword):
         return ppd_value(cups.PPD(os.path.join(self.cups, 'ppd', queue + '.ppd')), keyword)
@@ -81,9 +89,8 @@ class Spooler:
     def sent(self, queue, job, path):
         """Moves a copy of the document the program sent for job, as it was before the queue's
         filters, to path, and returns path; None when the scheduler kept none."""
-        connection = self.connection or cups.Connection(host=self.socket)
         try:
-            kept = connection.getDocument(f'ipp://localhost/printers/{queue}', job.id, 1)
+            kept = self.connection().getDocument(f'ipp://localhost/printers/{queue}', job.id, 1)
         except (cups.IPPError, cups.HTTPError):
             return None
         shutil.move(kept['file'], path)
@@ -92,9 +99,7 @@ class Spooler:
     def jobs(self, queue):
         """The queue's jobs sent by this user, Wine's among them (the job names of other users are
         private), oldest first."""
-        if not self.connection:
-            self.connection = cups.Connection(host=self.socket)
-        found = self.connection.getJobs(which_jobs='all', my_jobs=True, requested_attributes=[
+        found = self.connection().getJobs(which_jobs='all', my_jobs=True, requested_attributes=[
             'job-id', 'job-name', 'job-state', 'job-media-sheets-completed', 'job-printer-uri'])
         return [Job(number, attributes) for number, attributes in sorted(found.items())
                 if attributes.get('job-printer-uri', '').endswith(f'/printers/{queue}')]

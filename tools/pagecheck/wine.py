@@ -107,6 +107,9 @@ class Driver:
         written, self.output = self.output[:done.start()], self.output[done.end():]
         return int(done.group(1)), written.decode(errors='replace').strip()
 
+    def running(self):
+        return self.process.poll() is None
+
     def close(self):
         if self.process.poll() is None:
             self.process.stdin.close()
@@ -118,25 +121,29 @@ class Driver:
 
 
 class Program:
-    """printtest.exe running under Wine, used through uidriver.exe as a user would."""
+    """printtest.exe running under Wine, used through uidriver.exe as a user would. driver, a
+    running Driver, drives it in place of one started for it: programs run one after another
+    can share one, each sparing a start of Wine; it is closed with the program only when
+    something failed, as it may then be in the middle of a step."""
 
-    def __init__(self, exe, uidriver):
+    def __init__(self, exe, uidriver, driver=None):
         self.process = subprocess.Popen([WINE_RUN, exe], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
         self.mode = DIRECT_CAPTION
-        self.driver = None
+        self.shared = driver is not None
+        self.driver = driver
         try:
-            self.driver = Driver(uidriver)
+            self.driver = driver or Driver(uidriver)
             self.drive('wait-window')
         except BaseException:
-            self.close()
+            self.close(failed=True)
             raise
 
     def __enter__(self):
         return self
 
-    def __exit__(self, *exc):
-        self.close()
+    def __exit__(self, kind, *exc):
+        self.close(failed=kind is not None)
 
     def drive(self, *args):
         """Runs one uidriver step, which must succeed; returns what it wrote."""
@@ -166,8 +173,8 @@ class Program:
         self.drive('exit')
         return self.process.wait(timeout=STEP_TIMEOUT)
 
-    def close(self):
-        if self.driver:
+    def close(self, failed=False):
+        if self.driver and (failed or not self.shared):
             self.driver.close()
         if self.process.poll() is None:
             self.process.kill()
