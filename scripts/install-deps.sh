@@ -20,7 +20,7 @@ packages=(
   zip
   gnuplot-nox
   openprinting-ppds printer-driver-gutenprint printer-driver-hpcups
-  python3-pil python3-cups python3-pefile python3-fonttools
+  python3-pil python3-cups python3-pefile python3-fonttools python3-opencv
 )
 
 # dpkg-query reads the status file without taking the package database's lock, so a command run
