@@ -9,6 +9,8 @@
 #   ipp-printers.sh start DIR     ipp-printers.sh stop DIR
 #
 # DIR/printers lists the printers, one a line: name, URI, folder of the documents it received.
+# services-start DIR and services-stop DIR start the bus and the daemon alone, for several
+# folders' printers started and stopped at once, which then find them running and leave them.
 set -euo pipefail
 trap 'echo "$0: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
 
@@ -88,7 +90,20 @@ stop_pids() {
     done
 }
 
+stop_services() {
+    # Avahi leaves the bus it is on.
+    stop_pids "$dir/avahi.pid"
+    stop_pids "$dir/dbus.pid"
+}
+
 case $action in
+services-start)
+    start_bus
+    start_avahi
+    ;;
+services-stop)
+    stop_services
+    ;;
 start)
     "$0" stop "$dir"
     start_bus
@@ -99,12 +114,10 @@ start)
     ;;
 stop)
     stop_pids "$dir/raster.pid" "$dir/pdf.pid" "$dir/a4-margins.pid"
-    # Avahi leaves the bus it is on.
-    stop_pids "$dir/avahi.pid"
-    stop_pids "$dir/dbus.pid"
+    stop_services
     rm -rf "$dir/printers" "$dir/received" "$dir/answers.test"
     ;;
 *)
-    echo "usage: $0 start|stop DIR" >&2; exit 2
+    echo "usage: $0 start|stop|services-start|services-stop DIR" >&2; exit 2
     ;;
 esac

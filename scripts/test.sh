@@ -5,9 +5,13 @@
 #    four, are read natively. These run on every host.
 #  - The Windows tests run under Wine, the whole suite on each build this host runs: both, or the
 #    64-bit one on a host without 32-bit support. PRINTTEST_ARCH=x86, x64 or both chooses.
+# The Windows suites spend most of their time waiting on Wine, dialogs and schedulers, not on the
+# processor: each starts once its build is made, each on a display of its own, and runs its
+# independent tests at once, while the other builds and the native tests go on beside them.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${PRINTTEST_BUILD_DIR:-$root/build}
+started=$SECONDS
 
 "$root/scripts/install-deps.sh"
 . "$root/scripts/arch.sh"
@@ -19,46 +23,73 @@ else
 fi
 runs() { grep -qx "$1" <<<"$suites"; }
 
-# Both builds with both compilers; the Windows tests only for a build whose tests run here.
-for arch in x86 x64; do
-    if runs "$arch"; then
-        "$root/scripts/build.sh" "$arch" "$build"
-    else
-        "$root/scripts/build.sh" "$arch" "$build" printtest
-    fi
-done
-# The program alone, built again with the second compiler: it must build there too, warning-free.
-for arch in x86 x64; do
-    clang=$build/$(arch_dir "$arch" clang)
-    cmake -S "$root" -B "$clang" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/clang-mingw-$(arch_target "$arch").cmake" \
-          -DCMAKE_BUILD_TYPE=Release -DPRINTTEST_TESTS=OFF >/dev/null
-    cmake --build "$clang" -j2
-done
-cmake -S "$root/tests/native" -B "$build/native" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
-      -DPRINTTEST_BUILD_ROOT="$build" >/dev/null
-cmake --build "$build/native" -j2
+# suite LOG CTEST_ARGS...: runs one suite to its log, then writes how it went and its time.
+suite() {
+    local log=$1 began=$SECONDS code=0
+    shift
+    ctest "$@" --output-on-failure >"$log" 2>&1 || code=$?
+    echo "$code $((SECONDS - began))" >"$log.done"
+}
 
-status=0
-logs=("$build/native-tests.log")
-ctest --test-dir "$build/native" --output-on-failure 2>&1 | tee "$build/native-tests.log" || status=1
-ran=()
+mkdir -p "$build"
+# The suites' driverless printers share the machine's message bus and Avahi daemon: started here
+# when none runs, for every suite, and stopped after the last.
+"$root/scripts/ipp-printers.sh" services-start "$build/services"
+# A build that fails stops the run, once the suites already started have ended.
+trap 'wait; "$root/scripts/ipp-printers.sh" services-stop "$build/services"' EXIT
+
+names=() logs=() pids=()
 for arch in $suites; do
-    log=$build/win-tests-$arch.log
-    ran+=("the $(arch_bits "$arch")-bit build ($arch)")
-    ctest --test-dir "$build/$(arch_dir "$arch")" --output-on-failure 2>&1 | tee "$log" || status=1
-    logs+=("$log")
+    "$root/scripts/build.sh" "$arch" "$build"
+    names+=("Windows tests, the $(arch_bits "$arch")-bit build ($arch)")
+    logs+=("$build/win-tests-$arch.log")
+    rm -f "${logs[-1]}.done"
+    suite "${logs[-1]}" --test-dir "$build/$(arch_dir "$arch")" -j4 &
+    pids+=($!)
 done
+# The program alone for a build whose tests do not run here; then built again with the second
+# compiler: it must build there too, warning-free.
+others() {
+    for arch in x86 x64; do
+        runs "$arch" || "$root/scripts/build.sh" "$arch" "$build" printtest
+    done
+    for arch in x86 x64; do
+        clang=$build/$(arch_dir "$arch" clang)
+        cmake -S "$root" -B "$clang" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/clang-mingw-$(arch_target "$arch").cmake" \
+              -DCMAKE_BUILD_TYPE=Release -DPRINTTEST_TESTS=OFF >/dev/null
+        cmake --build "$clang" -j2
+    done
+    cmake -S "$root/tests/native" -B "$build/native" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+          -DPRINTTEST_BUILD_ROOT="$build" >/dev/null
+    cmake --build "$build/native" -j2
+}
+status=0
+names=("Native tests" "${names[@]}") logs=("$build/native-tests.log" "${logs[@]}")
+rm -f "${logs[0]}.done"
+others &
+if wait $!; then
+    suite "${logs[0]}" --test-dir "$build/native" -j2
+else
+    echo "A build failed: the native tests did not run." >"${logs[0]}"
+    status=1
+fi
+for pid in "${pids[@]}"; do wait "$pid" || true; done
 
 summary() { grep -E '^[0-9]+% tests passed' "$1" | tail -n 1; }
-passed=0 failed=0
-for log in "${logs[@]}"; do
+passed=0 failed=0 times=()
+for i in "${!logs[@]}"; do
+    log=${logs[$i]}
+    cat "$log"
+    read -r code seconds <"$log.done" || { code=1 seconds=?; }
     line=$(summary "$log")
-    if [ -z "$line" ]; then status=1; continue; fi
+    times+=("${names[$i]}: ${line:-no summary} in $seconds s")
+    if [ -z "$line" ] || [ "$code" -ne 0 ]; then status=1; fi
+    [ -n "$line" ] || continue
     total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
     bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
     passed=$((passed + total - bad)); failed=$((failed + bad))
 done
-echo "Windows tests ran on: $(printf '%s, ' "${ran[@]}" | sed 's/, $//')"
-echo "All: $passed passed, $failed failed"
+printf '%s\n' "${times[@]}"
+echo "All: $passed passed, $failed failed, in $((SECONDS - started)) s"
 [ "$failed" -eq 0 ] || status=1
 exit $status

@@ -6,6 +6,7 @@ page size of a printer is printed on, and a paper picked in Page Setup over the 
 the program's answer to margins that leave no room reported; bad arguments exit with 2 and leave nothing behind."""
 import json
 import os
+import queue
 import re
 import shutil
 import subprocess
@@ -13,6 +14,7 @@ import sys
 import tempfile
 import unittest
 import xml.etree.ElementTree as ElementTree
+from concurrent.futures import ThreadPoolExecutor
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -38,9 +40,24 @@ SHIFT_RIGHT = 300
 SHIFT_UP = 150
 
 
-def check(*arguments):
+# A run spends most of its time waiting on Wine and the scheduler: the runs go three at a time,
+# each with Wine prefixes of its own.
+PREFIXES = queue.Queue()
+for stem in ('check-prefix', 'check-prefix-b', 'check-prefix-c'):
+    PREFIXES.put(stem)
+
+
+def command(*arguments, **environment):
     return subprocess.run([COMMAND, *arguments], capture_output=True, text=True, stdin=subprocess.DEVNULL,
-                          timeout=600)
+                          timeout=600, env=dict(os.environ, **environment))
+
+
+def check(*arguments):
+    stem = PREFIXES.get()
+    try:
+        return command(*arguments, PRINTTEST_CHECK_PREFIX=stem)
+    finally:
+        PREFIXES.put(stem)
 
 
 class CheckPrinterTest(unittest.TestCase):
@@ -57,15 +74,47 @@ class CheckPrinterTest(unittest.TestCase):
             with open(cls.ppds[name], 'w', encoding='latin-1') as ppd:
                 ppd.write(real.replace('\n', f'\n{extra}\n', 1))
         cls.out = os.path.join(cls.work, 'report')
-        cls.checked = check('--jobs', '2', '--out', cls.out, REAL_PPD, QUEUE, cls.ppds['shifted'], cls.ppds['refused'],
-                            cls.ppds['unfiltered'])
+        cls.runs = ThreadPoolExecutor(PREFIXES.qsize())
+        first = cls.runs.submit(check, '--jobs', '2', '--out', cls.out, REAL_PPD, QUEUE, cls.ppds['shifted'],
+                                cls.ppds['refused'], cls.ppds['unfiltered'])
+        cls.later = {name: cls.runs.submit(check, '--out', os.path.join(cls.work, name), *arguments) for name, arguments in (
+            ('all', ('--paper', 'all', '--margins', '3,1,3,1', SIX_SIZES_PPD)),
+            ('laid-out', ('--orientation', 'landscape', '--margins', '0.8,0.7,0.7,0.7', UNEQUAL_PPD,
+                          PJL_RESOLUTION_PPD)),
+            ('picked', ('--paper-from', 'setup', '--paper', 'A4', '--modes', 'direct', LETTER_PPD)),
+            ('too-large', ('--modes', 'bitmap', '--margins', '0,0,0,0', QUEUE_2400)))}
+        cls.checked = first.result()
         print(cls.checked.stdout, cls.checked.stderr, file=sys.stderr)
+        # Runs compared with the first.
+        cls.serverbin = cls.changed_serverbin()
+        for name, arguments in (('serverbin', ('--cups-serverbin', cls.serverbin, '--modes', 'direct', REAL_PPD)),
+                                ('again', ('--modes', 'direct', REAL_PPD)),
+                                ('two-up', ('--modes', 'direct', '--queue-option', 'number-up-default=2', REAL_PPD))):
+            cls.later[name] = cls.runs.submit(check, '--baseline', cls.out, '--out', os.path.join(cls.work, name),
+                                              *arguments)
         cls.suites = {suite.get('name').split(' ')[0]: suite
                       for suite in ElementTree.parse(os.path.join(cls.out, 'junit.xml')).getroot()}
 
     @classmethod
+    def changed_serverbin(cls):
+        """Links to the installed ServerBin but for its pstops, which moves the pages it writes."""
+        folder = cls.temporary = tempfile.mkdtemp()
+        # The scheduler's filters run as another user, who must reach them.
+        os.chmod(folder, 0o755)
+        serverbin = os.path.join(folder, 'serverbin')
+        subprocess.run(['cp', '-as', '/usr/lib/cups', serverbin], check=True)
+        pstops = os.path.join(serverbin, 'filter', 'pstops')
+        os.remove(pstops)
+        with open(pstops, 'w') as changed:
+            changed.write(f'#!/bin/sh\n/usr/lib/cups/filter/pstops "$@" | {HERE}/filters/shift-page\n')
+        os.chmod(pstops, 0o755)
+        return serverbin
+
+    @classmethod
     def tearDownClass(cls):
+        cls.runs.shutdown()
         shutil.rmtree(cls.work, True)
+        shutil.rmtree(cls.temporary, True)
 
     def failures(self, printer):
         return {case.get('name'): case.find('failure').get('message')
@@ -91,21 +140,9 @@ class CheckPrinterTest(unittest.TestCase):
         self.assertNotIn('Direct Print: exactly one page', failures)
 
     def test_a_filter_changed_in_another_serverbin_is_the_one_printed_with(self):
-        # Links to the installed ServerBin but for its pstops, which moves the pages it writes; the
-        # printer passes with the installed one (the class's run).
-        with tempfile.TemporaryDirectory() as folder:
-            # The scheduler's filters run as another user, who must reach them.
-            os.chmod(folder, 0o755)
-            serverbin = os.path.join(folder, 'serverbin')
-            subprocess.run(['cp', '-as', '/usr/lib/cups', serverbin], check=True)
-            pstops = os.path.join(serverbin, 'filter', 'pstops')
-            os.remove(pstops)
-            with open(pstops, 'w') as changed:
-                changed.write(f'#!/bin/sh\n/usr/lib/cups/filter/pstops "$@" | {HERE}/filters/shift-page\n')
-            os.chmod(pstops, 0o755)
-            out = os.path.join(self.work, 'serverbin')
-            run = check('--cups-serverbin', serverbin, '--modes', 'direct', '--baseline', self.out, '--out', out,
-                        REAL_PPD)
+        # The printer passes with the installed ServerBin (the class's run).
+        serverbin, out = self.serverbin, os.path.join(self.work, 'serverbin')
+        run = self.later['serverbin'].result()
         self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
         # Against the installed stack's run, the page has changed.
         self.assertRegex(run.stdout, rf'changed: {REAL} A4 portrait direct: verdict pass -> FAIL; left edge ')
@@ -124,7 +161,7 @@ class CheckPrinterTest(unittest.TestCase):
 
     def test_every_paper_size_and_what_the_program_does_without_room(self):
         out = os.path.join(self.work, 'all')
-        run = check('--paper', 'all', '--margins', '3,1,3,1', '--out', out, SIX_SIZES_PPD)
+        run = self.later['all'].result()
         with open(os.path.join(out, 'report.md')) as report:
             markdown = report.read()
         self.assertEqual(re.findall(r'^## (.*)', markdown, re.M),
@@ -145,8 +182,7 @@ class CheckPrinterTest(unittest.TestCase):
     def test_landscape_pages_laid_out_by_the_driver_its_own_way_pass(self):
         # Unequal margins: a page turned the wrong way would fail.
         out = os.path.join(self.work, 'laid-out')
-        run = check('--orientation', 'landscape', '--margins', '0.8,0.7,0.7,0.7', '--out', out, UNEQUAL_PPD,
-                    PJL_RESOLUTION_PPD)
+        run = self.later['laid-out'].result()
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         with open(os.path.join(out, 'report.md')) as report:
             markdown = report.read()
@@ -155,7 +191,7 @@ class CheckPrinterTest(unittest.TestCase):
     def test_a_paper_picked_in_page_setup_is_printed_on_over_the_queues_default(self):
         # A page laid out on the queue's Letter would be measured off by some 140 and 400 pixels.
         out = os.path.join(self.work, 'picked')
-        run = check('--paper-from', 'setup', '--paper', 'A4', '--modes', 'direct', '--out', out, LETTER_PPD)
+        run = self.later['picked'].result()
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         with open(os.path.join(out, 'report.md')) as report:
             row = re.search(r'^.*\| A4 \| portrait \| Direct Print \|.*$', report.read(), re.M).group(0)
@@ -164,7 +200,7 @@ class CheckPrinterTest(unittest.TestCase):
 
     def test_a_page_the_program_cannot_make_fails_quoting_its_message(self):
         out = os.path.join(self.work, 'too-large')
-        run = check('--modes', 'bitmap', '--margins', '0,0,0,0', '--out', out, QUEUE_2400)
+        run = self.later['too-large'].result()
         self.assertEqual(run.returncode, 1, run.stderr)
         with open(os.path.join(out, 'report.md')) as report:
             self.assertIn('never printed: no job reached the queue: the program said "Unable to create page bitmap!"',
@@ -202,15 +238,12 @@ class CheckPrinterTest(unittest.TestCase):
                 self.assertIn(f'{text["height_pt"]:.1f} pt; centre off by {text["down_mm"]:+.2f} mm down; '
                               f'{text["across_mm"]:+.2f} mm across', line)
         # The same printer's Direct page again, alone: unchanged; the others are gone.
-        out = os.path.join(self.work, 'again')
-        run = check('--modes', 'direct', '--baseline', self.out, '--out', out, REAL_PPD)
+        run = self.later['again'].result()
         self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
         self.assertIn(f'Compared with {self.out}: 0 pages changed, 0 new, 7 gone', run.stdout)
         self.assertIn(f'gone: {REAL} A4 portrait bitmap', run.stdout)
         # Two pages to a sheet: the page shrinks, its verdict may stay, its figures move.
-        out = os.path.join(self.work, 'two-up')
-        run = check('--modes', 'direct', '--queue-option', 'number-up-default=2', '--baseline', self.out,
-                    '--out', out, REAL_PPD)
+        run = self.later['two-up'].result()
         self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
         self.assertIn(f'Compared with {self.out}: 1 pages changed, 0 new, 7 gone', run.stdout)
         self.assertRegex(run.stdout, rf'changed: {REAL} A4 portrait direct: .*left edge ')
@@ -233,11 +266,11 @@ class CheckPrinterTest(unittest.TestCase):
         }
         for arguments, message in cases.items():
             with self.subTest(arguments=arguments):
-                run = check('--out', out, *arguments)
+                run = command('--out', out, *arguments)
                 self.assertEqual(run.returncode, 2)
                 self.assertIn(message, run.stderr)
                 self.assertFalse(os.path.exists(out))
-        helped = check('--help')
+        helped = command('--help')
         self.assertEqual(helped.returncode, 0)
         for option in ('--paper', '--orientation', '--margins', '--mm', '--modes', '--tolerance', '--out'):
             self.assertIn(option, helped.stdout)

@@ -95,12 +95,19 @@ std::vector<std::string> LinesOf(const std::string& UnixPath)
     return Lines;
 }
 
+// The folder of the scheduler the tests print to, which holds its socket.
+std::string SchedulerFolder()
+{
+    std::string Socket = FixturePath("CUPS_SERVER");
+    return Socket.substr(0, Socket.rfind('/'));
+}
+
 // The scheduler's record of finished jobs: one line per job, "QUEUE USER ID [TIME] total PAGES
 // - HOST TITLE MEDIA SIDES".
 std::vector<std::string> FinishedJobs()
 {
     std::vector<std::string> Jobs;
-    for (const std::string& Line : LinesOf(FixturePath("PRINTTEST_BUILD") + "/cups/log/page_log"))
+    for (const std::string& Line : LinesOf(SchedulerFolder() + "/log/page_log"))
         if (Line.find("] total ") != std::string::npos)
             Jobs.push_back(Line);
     return Jobs;
@@ -115,7 +122,7 @@ bool WaitForFinishedJobs(size_t Count)
 std::string LastTitleWritten(const std::string& Queue)
 {
     std::string Title;
-    for (const std::string& Line : LinesOf(FixturePath("PRINTTEST_BUILD") + "/cups/out/" + Queue + ".ps"))
+    for (const std::string& Line : LinesOf(SchedulerFolder() + "/out/" + Queue + ".ps"))
         if (Line.rfind("%%Title: ", 0) == 0)
             Title = Line.substr(9);
     return Title;

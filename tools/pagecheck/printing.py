@@ -175,8 +175,8 @@ def collect(spooler, queue, workdir, before, message, since, margins, metric, la
         # The program sends its job before it is idle again: one that has not arrived soon after
         # never will.
         jobs = spooler.wait_for_jobs(queue, before, 1, arrival=0 if message else ARRIVAL_TIMEOUT)
-    except NotPrinted:
-        raise NotPrinted('no job reached the queue', message) from None
+    except NotPrinted as failure:
+        raise NotPrinted(failure.reason, message) from None
     finally:
         stopwatch.lap('filters')
     if len(jobs) != 1:

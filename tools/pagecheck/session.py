@@ -20,15 +20,17 @@ def cups(function, folder, *arguments):
 
 
 class Session:
-    """slot numbers the sessions of one check that run at once; each has its own Wine prefix,
-    check-prefix, check-prefix-2, ...; the scheduler runs the filters, backends and drivers of
+    """slot numbers the sessions of one check that run at once; each has its own Wine prefix in the
+    build folder, check-prefix, check-prefix-2, ... (PRINTTEST_CHECK_PREFIX names another stem, for
+    checks run at once from one build); the scheduler runs the filters, backends and drivers of
     serverbin."""
 
     def __init__(self, build, metric, slot=1, serverbin=SERVERBIN):
         self.build = build
         self.serverbin = serverbin
         self.metric = metric
-        self.prefix_name = 'check-prefix' if slot == 1 else f'check-prefix-{slot}'
+        stem = os.environ.get('PRINTTEST_CHECK_PREFIX', 'check-prefix')
+        self.prefix_name = stem if slot == 1 else f'{stem}-{slot}'
         self.prefix = None
         self.temp = tempfile.mkdtemp(prefix='printtest-check-')
         # The scheduler's filters run as another user, inside this folder.

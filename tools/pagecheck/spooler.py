@@ -22,6 +22,9 @@ JOB_STATES = {3: 'pending', 4: 'pending-held', 5: 'processing', 6: 'processing-s
               9: 'completed'}
 # States a job leaves no more by itself: a job stopped by a failing filter waits for someone.
 FINISHED_STATES = ('completed', 'canceled', 'aborted', 'processing-stopped')
+# What CUPS's IPP backend says while it cannot reach the printer it was sending to; it goes on
+# trying for as long as the job is left to it.
+UNREACHABLE = 'The printer may not exist or is unavailable at this time.'
 
 
 class NotPrinted(AssertionError):
@@ -40,6 +43,7 @@ class Job:
         self.name = attributes.get('job-name', '')
         self.state = JOB_STATES.get(attributes.get('job-state'), '')
         self.sheets = attributes.get('job-media-sheets-completed') or 0
+        self.printer_message = attributes.get('job-printer-state-message', '')
 
     def __repr__(self):
         return f'job {self.id} "{self.name}" {self.state}, {self.sheets} sheet(s)'
@@ -100,7 +104,8 @@ class Spooler:
         """The queue's jobs sent by this user, Wine's among them (the job names of other users are
         private), oldest first."""
         found = self.connection().getJobs(which_jobs='all', my_jobs=True, requested_attributes=[
-            'job-id', 'job-name', 'job-state', 'job-media-sheets-completed', 'job-printer-uri'])
+            'job-id', 'job-name', 'job-state', 'job-media-sheets-completed', 'job-printer-uri',
+            'job-printer-state-message'])
         return [Job(number, attributes) for number, attributes in sorted(found.items())
                 if attributes.get('job-printer-uri', '').endswith(f'/printers/{queue}')]
 
@@ -110,13 +115,22 @@ class Spooler:
 
     def wait_for_jobs(self, queue, after, count, arrival=JOB_TIMEOUT):
         """Waits until count jobs newer than job after have finished; returns all newer jobs.
-        Fails when the first has not arrived within arrival seconds."""
+        Fails when the first has not arrived within arrival seconds, when the jobs have not
+        finished in JOB_TIMEOUT, and at once, cancelling the job, when the printer a job was being
+        sent to stops answering."""
         start = time.monotonic()
         while True:
             newer = [job for job in self.jobs(queue) if job.id > after]
             if len(newer) >= count and all(job.state in FINISHED_STATES for job in newer):
                 return newer
+            lost = next((job for job in newer if job.state == 'processing' and job.printer_message == UNREACHABLE),
+                        None)
+            if lost:
+                self.connection().cancelJob(lost.id)
+                raise NotPrinted(f'the printer stopped answering while the job was sent to it: "{UNREACHABLE}"')
             waited = time.monotonic() - start
-            if waited > JOB_TIMEOUT or (not newer and waited > arrival):
-                raise NotPrinted(f'{queue}: waited for {count} job(s) after job {after}, have {newer}')
+            if not newer and waited > arrival:
+                raise NotPrinted('no job reached the queue')
+            if waited > JOB_TIMEOUT:
+                raise NotPrinted(f'the queue did not finish the job in {JOB_TIMEOUT} s: {newer}')
             time.sleep(POLL)

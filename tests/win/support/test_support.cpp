@@ -140,8 +140,10 @@ DialogDriver::DialogDriver(std::function<void(HWND)> Act, DWORD ProcessId, std::
         WaitFor([&] { return Stop || (Dialog = FindProcessWindow(ProcessId, "#32770", Wanted)) != nullptr; }, 30000);
         if (!Dialog)
             return;
-        // Let the dialog finish its initialisation before it is answered.
-        Sleep(300);
+        // A dialog is shown once initialised; answered once its thread takes messages in its
+        // modal loop.
+        if (!Synchronise(Dialog, 30000))
+            return;
         Act(Dialog);
         Done = true;
     });
