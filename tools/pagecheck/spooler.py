@@ -3,11 +3,14 @@ file-backed queues write (scripts/cups-private.sh makes them)."""
 import os
 import re
 import shutil
+import socket
 import threading
 import time
+import urllib.parse
 
 import cups
 
+from .ipp import CONNECT_TIMEOUT
 from .printers import ppd_value
 
 JOB_TIMEOUT = 180
@@ -22,9 +25,6 @@ JOB_STATES = {3: 'pending', 4: 'pending-held', 5: 'processing', 6: 'processing-s
               9: 'completed'}
 # States a job leaves no more by itself: a job stopped by a failing filter waits for someone.
 FINISHED_STATES = ('completed', 'canceled', 'aborted', 'processing-stopped')
-# What CUPS's IPP backend says while it cannot reach the printer it was sending to; it goes on
-# trying for as long as the job is left to it.
-UNREACHABLE = 'The printer may not exist or is unavailable at this time.'
 
 
 class NotPrinted(AssertionError):
@@ -43,7 +43,6 @@ class Job:
         self.name = attributes.get('job-name', '')
         self.state = JOB_STATES.get(attributes.get('job-state'), '')
         self.sheets = attributes.get('job-media-sheets-completed') or 0
-        self.printer_message = attributes.get('job-printer-state-message', '')
 
     def __repr__(self):
         return f'job {self.id} "{self.name}" {self.state}, {self.sheets} sheet(s)'
@@ -104,8 +103,7 @@ class Spooler:
         """The queue's jobs sent by this user, Wine's among them (the job names of other users are
         private), oldest first."""
         found = self.connection().getJobs(which_jobs='all', my_jobs=True, requested_attributes=[
-            'job-id', 'job-name', 'job-state', 'job-media-sheets-completed', 'job-printer-uri',
-            'job-printer-state-message'])
+            'job-id', 'job-name', 'job-state', 'job-media-sheets-completed', 'job-printer-uri'])
         return [Job(number, attributes) for number, attributes in sorted(found.items())
                 if attributes.get('job-printer-uri', '').endswith(f'/printers/{queue}')]
 
@@ -113,22 +111,44 @@ class Spooler:
         jobs = self.jobs(queue)
         return jobs[-1].id if jobs else 0
 
+    def printer_answers(self, queue):
+        """Whether the network printer a queue sends to takes connections; True for a queue that
+        sends to anything else."""
+        device = urllib.parse.urlsplit(self.connection().getPrinterAttributes(
+            queue, requested_attributes=['device-uri'])['device-uri'])
+        if device.scheme not in ('ipp', 'ipps') or not device.hostname:
+            return True
+        try:
+            socket.create_connection((device.hostname, device.port or 631), timeout=1).close()
+            return True
+        except OSError:
+            return False
+
     def wait_for_jobs(self, queue, after, count, arrival=JOB_TIMEOUT):
         """Waits until count jobs newer than job after have finished; returns all newer jobs.
         Fails when the first has not arrived within arrival seconds, when the jobs have not
-        finished in JOB_TIMEOUT, and at once, cancelling the job, when the printer a job was being
-        sent to stops answering."""
+        finished in JOB_TIMEOUT, and, cancelling them, when the printer they are sent to has
+        taken no connection for as long as the queue waits for one to connect: CUPS's IPP backend
+        would wait for ever for a printer that went away while it took a job."""
         start = time.monotonic()
+        silent, asked = None, start
         while True:
             newer = [job for job in self.jobs(queue) if job.id > after]
             if len(newer) >= count and all(job.state in FINISHED_STATES for job in newer):
                 return newer
-            lost = next((job for job in newer if job.state == 'processing' and job.printer_message == UNREACHABLE),
-                        None)
-            if lost:
-                self.connection().cancelJob(lost.id)
-                raise NotPrinted(f'the printer stopped answering while the job was sent to it: "{UNREACHABLE}"')
-            waited = time.monotonic() - start
+            now = time.monotonic()
+            if not any(job.state == 'processing' for job in newer):
+                silent = None
+            elif now - asked >= 1:
+                asked = now
+                silent = None if self.printer_answers(queue) else silent or now
+            if silent and now - silent > CONNECT_TIMEOUT:
+                for job in newer:
+                    if job.state not in FINISHED_STATES:
+                        self.connection().cancelJob(job.id)
+                raise NotPrinted(f'the printer stopped answering while it took the job: no connection for '
+                                 f'{CONNECT_TIMEOUT} s')
+            waited = now - start
             if not newer and waited > arrival:
                 raise NotPrinted('no job reached the queue')
             if waited > JOB_TIMEOUT:
