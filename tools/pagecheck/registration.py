@@ -6,8 +6,8 @@ import math
 import numpy as np
 
 from .measure import TEXT_POINTS
+from .verdict import MM_PER_INCH
 
-MM_PER_INCH = 25.4
 # A word space of the caption's face is 0.28 em; the gaps between its letters are under 0.15.
 WORD_GAP_EM = 0.2
 # The ink of the third word: "Direct" some 2.5 em wide, "Bitmap" some 3.0.

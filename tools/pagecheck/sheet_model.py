@@ -15,7 +15,8 @@ from PIL import Image
 
 from .measure import Placement
 from .registration import edge_points, from_points
-from .sheet_picture import EXIF_IFD, FILM_DIAGONAL_MM, FOCAL_35, MM_PER_INCH, SHEET_DPI
+from .sheet_picture import EXIF_IFD, FILM_DIAGONAL_MM, FOCAL_35, SHEET_DPI
+from .verdict import MM_PER_INCH
 
 DATA = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
                     'tests', 'pagecheck', 'data')

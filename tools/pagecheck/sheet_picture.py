@@ -14,10 +14,10 @@ from .measure import Measurement, Placement
 from .printers import UsageError
 from .registration import registration, told_mode
 from .sheet import View, ink_sheet, render
+from .verdict import MM_PER_INCH
 
 SCAN, PHOTO = 'scan', 'photo'
 KINDS = (SCAN, PHOTO)
-MM_PER_INCH = 25.4
 # Fine enough that the interpolated picture, thresholded, puts an edge within a fraction of a
 # 300-dpi pixel; and one resolution for every picture, so that a Direct and a Bitmap picture
 # compare pixel for pixel.
@@ -616,7 +616,7 @@ def read_sheet(path, workdir, margins, metric, tolerance, kind=None, dpi=None, p
                            f'too coarse for a {page.tolerance:g} mm tolerance ({"scan at 300 dpi" if kind == SCAN else "come closer"}, '
                            f'or give --tolerance {picture_mm / PIXEL_SHARE:.2f})')
     flat = flattened(picture.grey, lens.bend(corners) if lens else corners, picture_mm)
-    unit = 25.4 if metric else 1
+    unit = MM_PER_INCH if metric else 1
     margins_mm = [float(text) * MM_PER_INCH / unit for text in margins]
     if upside_down(flat, mapping, paper_mm, margins_mm):
         corners = np.roll(corners, 2, axis=0)
