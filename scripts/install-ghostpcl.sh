@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds GhostPCL's gpcl6, the reader of PCL 5 and PCL XL streams, from Debian's source of the
-# installed ghostscript, into a cache kept across runs and clones:
+# installed ghostscript (or the newest source that can be fetched where a mirror lacks that one's),
+# into a cache kept across runs and clones, named by the installed version:
 #   ${PRINTTEST_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/printtest}/ghostpcl-<version>/
-# holding gpcl6 and fonts/, the resident fonts it needs (Debian's source has none): copies of
+# holding gpcl6, source-version (the source it was built from) and fonts/, the resident fonts it needs (Debian's source has none): copies of
 # fonts-liberation's faces under the names gpcl6's font table looks for. Nothing is installed in
 # the system but the build's dependencies; the system's apt sources are left as they are. Does
 # nothing when the cache is complete. Works as root or through sudo.
@@ -98,8 +99,25 @@ fetch_source() {
     -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/apt-cache"
     -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache= -o APT::Sandbox::User="$(id -un)")
   quietly apt-get "${private[@]}" update
-  (cd "$work" && quietly apt-get "${private[@]}" source --download-only "ghostscript=$version")
-  (cd "$work" && quietly dpkg-source -x ghostscript_*.dsc source)
+  # The installed version's source first. A security update's binaries can reach a mirror before
+  # its source does (seen: the .dsc missing); GhostPCL is a program of its own, so the newest
+  # source that can be fetched serves as well. The cache keeps the installed version's name.
+  local candidates wanted
+  candidates=$(apt-cache "${private[@]}" showsrc ghostscript 2>/dev/null | sed -n 's/^Version: //p' |
+    sort -u | sort -r -V)
+  for wanted in "$version" $(grep -vxF "$version" <<<"$candidates"); do
+    rm -f "$work"/ghostscript_*
+    if (cd "$work" && apt-get "${private[@]}" source --download-only "ghostscript=$wanted" >"$log" 2>&1); then
+      [ "$wanted" = "$version" ] ||
+        echo "install-ghostpcl.sh: the source of ghostscript $version cannot be fetched; building $wanted's" >&2
+      (cd "$work" && quietly dpkg-source -x ghostscript_*.dsc source)
+      echo "$wanted" >"$work/source-version"
+      return
+    fi
+  done
+  tail -n 40 "$log" >&2
+  echo "install-ghostpcl.sh: no source of ghostscript can be fetched" >&2
+  exit 1
 }
 
 build() {
@@ -107,6 +125,7 @@ build() {
   quietly ./configure --without-x --disable-cups
   quietly make -j2 gpcl6
   mkdir -p "$cache"
+  cp "$work/source-version" "$cache/source-version"
   cp bin/gpcl6 "$cache/.gpcl6.$$"
   mv -f "$cache/.gpcl6.$$" "$cache/gpcl6"
 }
