@@ -8,8 +8,9 @@ as one sheet, as "soak jobs COUNT ONE_SHEET".
 """
 import sys
 
-from pagecheck.spooler import Spooler
-from pagecheck.wine import BITMAP_CAPTION, DIRECT_CAPTION, Program
+from pagecheck.core.modes import BITMAP_CAPTION, DIRECT_CAPTION
+from pagecheck.stack.program import Program
+from pagecheck.stack.spooler import Spooler
 
 exe, uidriver, cups, queue, count, bitmap_queue, bitmap_count = sys.argv[1:8]
 count, bitmap_count = int(count), int(bitmap_count)

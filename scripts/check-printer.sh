@@ -20,4 +20,4 @@ else
     # What main() builds, once the arguments are known to be good.
     export PRINTTEST_CHECK_ARCH=$arch PRINTTEST_CHECK_DIR=$(arch_dir "$arch")
 fi
-PYTHONPATH=$root/tools exec /usr/bin/python3 -B -m pagecheck.check "$@"
+PYTHONPATH=$root/tools exec /usr/bin/python3 -B -m pagecheck.commands.check "$@"

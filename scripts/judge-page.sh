@@ -8,4 +8,4 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/install-deps.sh"
-PYTHONPATH=$root/tools exec /usr/bin/python3 -B -m pagecheck.judge "$@"
+PYTHONPATH=$root/tools exec /usr/bin/python3 -B -m pagecheck.commands.judge "$@"

@@ -31,7 +31,7 @@ trap 'rm -rf "$work"; "$root/scripts/test-fixture.sh" stop "$build"' EXIT
 
 export DISPLAY=$PRINTTEST_DISPLAY WINEPREFIX=$build/wineprefix CUPS_SERVER=$build/cups/cups.sock
 export PRINTTEST_BUILD=$build PRINTTEST_EXE=$build/printtest.exe PRINTTEST_UIDRIVER=$build/tools/uidriver.exe
-PYTHONPATH=$root/tools /usr/bin/python3 -B -m pagecheck.fixture print-page "$work/page.ps" $mode
+PYTHONPATH=$root/tools /usr/bin/python3 -B -m pagecheck.commands.fixture print-page "$work/page.ps" $mode
 
 # 600 pixels across the 8.5 inches of a Letter sheet, edges smoothed.
 mkdir -p "$root/docs"

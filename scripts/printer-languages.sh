@@ -5,4 +5,4 @@
 #   scripts/printer-languages.sh [--sample N [--seed S]]     (--help tells more)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-PYTHONPATH=$root/tools exec /usr/bin/python3 -B -m pagecheck.languages "$@"
+PYTHONPATH=$root/tools exec /usr/bin/python3 -B -m pagecheck.commands.languages "$@"

@@ -6,4 +6,4 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/install-deps.sh"
-PYTHONPATH=$root/tools exec /usr/bin/python3 -B -m pagecheck.accuracy "$@"
+PYTHONPATH=$root/tools exec /usr/bin/python3 -B -m pagecheck.commands.accuracy "$@"

@@ -8,12 +8,13 @@ import shutil
 import sys
 import unittest
 
-from pagecheck.fixture import fixture_names, fixture_program, fixture_spooler, work_directory
-from pagecheck.printing import print_page
-from pagecheck.verdict import DIAGONALS, EDGES, ELLIPSE, STROKES, TEXT, judge_agreement, judge_page
-from pagecheck.spooler import NotPrinted
-from pagecheck.wine import (BITMAP_CAPTION, DIRECT_CAPTION, prepare_prefix, program_is_64_bit, restore_prefix,
-                            use_metric_units)
+from pagecheck.commands.fixture import fixture_names, fixture_program, fixture_spooler, work_directory
+from pagecheck.core.errors import NotPrinted
+from pagecheck.core.modes import BITMAP_CAPTION, DIRECT_CAPTION
+from pagecheck.core.setup import Margins, PageSetup
+from pagecheck.measure.checks import DIAGONALS, EDGES, ELLIPSE, STROKES, TEXT, judge_agreement, judge_page
+from pagecheck.stack.jobs import PrintQueue, print_page
+from pagecheck.stack.wine import prepare_prefix, program_is_64_bit, restore_prefix, use_metric_units
 
 NAMES = fixture_names()
 QUEUE = NAMES['QUEUE_SHORT']
@@ -25,6 +26,8 @@ MODES = (DIRECT_CAPTION, BITMAP_CAPTION)
 TOLERANCE_MM = 0
 # What a run of jobs may add to the program's memory: far less than one page bitmap.
 MEMORY_GROWTH = 16 * 2**20
+# A print whose page is not measured, only counted.
+COUNTED = PageSetup(None, None, None)
 
 
 class Layout:
@@ -94,9 +97,10 @@ class PrintedPageTest(unittest.TestCase):
                 printer = None if layout.landscape else layout.queue
                 for caption in (mode, DIRECT_CAPTION if mode == BITMAP_CAPTION else BITMAP_CAPTION):
                     program.set_mode(caption)
+                    setup = PageSetup(None, None, Margins(layout.margins, layout.metric),
+                                      'landscape' if layout.landscape else 'portrait')
                     cls.printed[layout.name, caption] = print_page(
-                        program, cls.spooler, layout.queue, cls.workdir, printer, layout.margins,
-                        layout.metric, layout.landscape)
+                        program, PrintQueue(cls.spooler, layout.queue), setup, cls.workdir, printer)
                     mode = caption
             cls.exit_code = program.exit()
 
@@ -158,7 +162,7 @@ class JobTest(PrintingTestCase):
             before = self.spooler.last_job(QUEUE)
             program.drive('cancel-print')
             # The next job shows the spooler has taken everything the program sent before it.
-            page = print_page(program, self.spooler, QUEUE, self.workdir)
+            page = print_page(program, PrintQueue(self.spooler, QUEUE), COUNTED, self.workdir)
             self.assertExitsCleanly(program)
         jobs = [job for job in self.spooler.jobs(QUEUE) if job.id > before]
         self.assertEqual([job.id for job in jobs], [page.job.id], f'only the printed job arrives: {jobs}')
@@ -173,7 +177,7 @@ class JobTest(PrintingTestCase):
             program.drive('print-cancelled', QUEUE_600)
             # Waits until the main window is enabled again with no dialog left open.
             program.drive('wait-window')
-            page = print_page(program, self.spooler, QUEUE_600, self.workdir, QUEUE_600)
+            page = print_page(program, PrintQueue(self.spooler, QUEUE_600), COUNTED, self.workdir, QUEUE_600)
             self.assertExitsCleanly(program)
         jobs = [job for job in self.spooler.jobs(QUEUE_600) if job.id > before]
         self.assertEqual([job.id for job in jobs], [page.job.id], f'the cancelled job reached the queue: {jobs}')
@@ -202,6 +206,9 @@ class JobTest(PrintingTestCase):
 
     def test_a_bitmap_page_too_large_is_refused_with_a_message_and_a_direct_page_then_prints(self):
         margins = ('1', '1', '1', '1')
+        # Measured at 300 dpi: the 2400 dpi sheet would be half a billion pixels.
+        measured = PageSetup(None, None, Margins(margins), dpi=(300, 300))
+        queue = PrintQueue(self.spooler, QUEUE_2400)
         pages = []
         with fixture_program() as program:
             program.set_mode(BITMAP_CAPTION)
@@ -209,23 +216,20 @@ class JobTest(PrintingTestCase):
             # at 2400 dpi a bitmap of 20400 x 26400 x 4 bytes, 2.15 GB in one piece, which neither
             # a 32-bit process nor GDI in a 64-bit one makes.
             with self.assertRaises(NotPrinted) as whole_sheet:
-                print_page(program, self.spooler, QUEUE_2400, self.workdir, QUEUE_2400)
+                print_page(program, queue, COUNTED, self.workdir, QUEUE_2400)
             refused = [whole_sheet]
             # Page Setup and the mode need the main window enabled with no dialog left open.
             program.drive('page-setup', *margins)
             # Within one-inch margins the bitmap is 1.35 GB: a 32-bit process makes it but has no
             # room left for the copies Wine's PostScript driver makes of it; a 64-bit one prints it.
-            # Measured at 300 dpi: the 2400 dpi sheet would be half a billion pixels.
             if program_is_64_bit():
-                pages.append((BITMAP_CAPTION, print_page(program, self.spooler, QUEUE_2400, self.workdir, QUEUE_2400,
-                                                         margins, dpi=(300, 300))))
+                pages.append((BITMAP_CAPTION, print_page(program, queue, measured, self.workdir, QUEUE_2400)))
             else:
                 with self.assertRaises(NotPrinted) as inside_margins:
-                    print_page(program, self.spooler, QUEUE_2400, self.workdir, QUEUE_2400)
+                    print_page(program, queue, COUNTED, self.workdir, QUEUE_2400)
                 refused.append(inside_margins)
             program.set_mode(DIRECT_CAPTION)
-            pages.append((DIRECT_CAPTION, print_page(program, self.spooler, QUEUE_2400, self.workdir, QUEUE_2400,
-                                                     margins, dpi=(300, 300))))
+            pages.append((DIRECT_CAPTION, print_page(program, queue, measured, self.workdir, QUEUE_2400)))
             self.assertExitsCleanly(program)
         for refusal in refused:
             self.assertEqual(refusal.exception.message, 'Unable to create page bitmap!')

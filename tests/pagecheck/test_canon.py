@@ -5,8 +5,8 @@ import random
 import struct
 import unittest
 
-from pagecheck.canon import paper, read, sniff
-from pagecheck.decoded import Media, StreamError
+from pagecheck.readers.base import Media, StreamError
+from pagecheck.readers.canon import paper, read, sniff
 from mutations import mutated
 
 DPI = 60

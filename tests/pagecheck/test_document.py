@@ -5,8 +5,10 @@ import os
 import tempfile
 import unittest
 
-from pagecheck.document import POSTSCRIPT, UEL, Document, page_setup
-from pagecheck.ipp import received
+from pagecheck.readers.document import Document
+from pagecheck.readers.pjl import UEL
+from pagecheck.readers.postscript import LANGUAGE as POSTSCRIPT, laid_out
+from pagecheck.stack.ipp import received
 
 PAGE = b'%!PS-Adobe-3.0\n%%Title: (Print Mode: \\(Direct\\) Print)\nshowpage\n'
 
@@ -32,18 +34,18 @@ class DocumentTest(unittest.TestCase):
         self.assertEqual((job.kind, job.language, job.title), (None, 'LIDIL', 'Print Mode: Bitmap Print'))
         # A language a reader reads is handed to it.
         job = read(UEL + b'@PJL ENTER LANGUAGE = PCLXL\n) HP-PCL XL;2;0\r\n')
-        self.assertEqual((job.kind, job.reader.__name__), ('PCL XL', 'pagecheck.pcl'))
+        self.assertEqual((job.kind, job.reader.__name__), ('PCL XL', 'pagecheck.readers.pcl'))
 
     def test_the_resolution_and_turn_the_driver_laid_the_page_out_with(self):
         for scale, rotate, dpi, turn in (('72 300 div 72 300 div', 0, (300, 300), None),
                                          ('72 1200 div 72 1200 div', -90, (1200, 1200), 'Plus90'),
                                          # Turned, the page's x runs along the sheet's y.
                                          ('72 1200 div 72 600 div', 90, (600, 1200), 'Minus90')):
-            setup = page_setup(f'%%BeginPageSetup\n/pgsave save def\n{scale} scale\n200 200 translate\n'
+            setup = laid_out(f'%%BeginPageSetup\n/pgsave save def\n{scale} scale\n200 200 translate\n'
                                f'1 -1 scale\n{rotate} rotate\n%%EndPageSetup\n'.encode())
             self.assertEqual((setup.dpi, setup.turn), (dpi, turn))
         # A filter's empty set-up says nothing of how the page was laid out.
-        self.assertIsNone(page_setup(b'%%BeginPageSetup\n%%EndPageSetup\n'))
+        self.assertIsNone(laid_out(b'%%BeginPageSetup\n%%EndPageSetup\n'))
 
 
 class ReceivedTest(unittest.TestCase):

@@ -6,8 +6,8 @@ import random
 import struct
 import unittest
 
-from pagecheck.decoded import Media, StreamError
-from pagecheck.escp2 import read, sniff
+from pagecheck.readers.base import Media, StreamError
+from pagecheck.readers.escp2 import read, sniff
 from mutations import mutated
 
 ESC = b'\x1b'
@@ -138,7 +138,7 @@ class Escp2Test(unittest.TestCase):
         # The Stylus C64's left edge is 9 points in. Its driver sends the top margin half an inch
         # short in colour, not in black only, and magenta a quarter inch low: they print that much
         # lower and higher than the stream says.
-        media = Media((144, 144), None, ppd='*StpDriverName: "escp2-c64"\n')
+        media = Media((144, 144), None, attributes={'StpDriverName': 'escp2-c64'})
         down = command(b'v', struct.pack('<i', 30))
         black = SETUP.replace(command(b'K', b'\x00\x02'), command(b'K', b'\x00\x01'))
         cases = ((SETUP + down + band([b'\x80']) + END, {(9, TOP + 30 + 36)}),
@@ -150,7 +150,7 @@ class Escp2Test(unittest.TestCase):
                 self.assertEqual(inked(page.image), ink)
                 self.assertIn('escp2-c64', page.assumed)
         # The Stylus Photo R300's driver makes the page 24 points longer than the sheet.
-        r300 = Media((144, 144), None, ppd='*StpDriverName: "escp2-r300"')
+        r300 = Media((144, 144), None, attributes={'StpDriverName': 'escp2-r300'})
         self.assertEqual(read(SETUP + END, r300)[0].sheet_points, (144, 120))
         # Borderless, its left edge moves to (42 - 80) / 360 inch, 7.6 points off the sheet.
         borderless = SETUP.replace(REMOTE, REMOTE[:-4] + b'FP\x03\x00\x00' + struct.pack('<h', -80) + ESC + b'\0\0\0')

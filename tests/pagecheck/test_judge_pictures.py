@@ -11,7 +11,7 @@ import unittest
 
 import numpy as np
 
-from pagecheck import sheet_model as model
+from pagecheck.commands import sheet_model as model
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 JUDGE = os.path.join(ROOT, 'scripts', 'judge-page.sh')

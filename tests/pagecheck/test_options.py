@@ -11,10 +11,12 @@ import tempfile
 import types
 import unittest
 
-from pagecheck.check import Counter, check_printer, main, parse
-from pagecheck.judge import main as judge_main
-from pagecheck.report import Row, summary, write_reports
-from pagecheck.verdict import ONE_PAGE, TITLED, Check
+from pagecheck.commands.check import Counter, SessionCheck, main, parse
+from pagecheck.commands.judge import main as judge_main
+from pagecheck.core.setup import Margins, Run
+from pagecheck.measure.checks import ONE_PAGE, TITLED, Check
+from pagecheck.report.rows import Row
+from pagecheck.report.summary import summary, write_reports
 
 # A4 by default; Letter, Legal, Executive, A4, JISB5, ISOB5 and two envelopes.
 BROTHER = 'openprinting-ppds:0/ppd/openprinting/Brother/BR2600CN_GPL.ppd'
@@ -62,9 +64,9 @@ class OptionsTest(unittest.TestCase):
             def add_queue(self, *arguments):
                 raise subprocess.CalledProcessError(1, ['lpadmin'])
 
-        options = parse(['--orientation', 'both', self.ppds['brother']])
+        checking = parse(['--orientation', 'both', self.ppds['brother']])
         with contextlib.redirect_stdout(io.StringIO()) as said:
-            rows, completing = check_printer(Scheduler(), None, 0, options, Counter(4))
+            rows, completing = SessionCheck(checking, Scheduler(), None, Counter(4)).check_printer(0)
         self.assertEqual([(row.paper, row.orientation, row.problem) for row in rows], [
             ('A4', orientation, "CalledProcessError: Command '['lpadmin']' returned non-zero exit status 1.")
             for orientation in ('portrait', 'landscape')])
@@ -110,7 +112,8 @@ class ReportTest(unittest.TestCase):
         good, bad, unusable = Row(printer, 'A4', 'portrait'), Row(printer, 'Letter', 'portrait'), Row(broken, None, None)
         unread = Row(printer, 'Letter', 'landscape')
         for row, titled in ((good, True), (bad, False), (unread, None)):
-            row.add('Print Mode: Direct Print', object(), [Check(ONE_PAGE, True, '1 page'), Check(TITLED, titled, 't')])
+            row.add('Print Mode: Direct Print', object(), [Check(ONE_PAGE, True, '1 page'), Check(TITLED, titled, 't')],
+                    '')
             row.time({'job': 0.25, 'render': 0.5})
         unusable.fail('cannot be used: its PPD needs the filter x, which is not installed')
         rows = [good, unusable, bad, unread]
@@ -120,8 +123,7 @@ class ReportTest(unittest.TestCase):
             'Failures by check: set up 1, titled with the mode 1',
             'Time per page: 0.75 s, of it job 0.25 s, render 0.50 s'])
         with tempfile.TemporaryDirectory() as out:
-            options = types.SimpleNamespace(mm=False, margins=['1', '1', '1', '1'], tolerance=0.1)
-            self.assertFalse(write_reports(rows, options, out))
+            self.assertFalse(write_reports(rows, Run(Margins(('1', '1', '1', '1')), 0.1, out)))
             with open(os.path.join(out, 'report.md')) as report:
                 markdown = report.read()
         groups = [line for line in markdown.splitlines() if line.startswith('## ')]

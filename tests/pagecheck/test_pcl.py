@@ -7,8 +7,8 @@ import subprocess
 import tempfile
 import unittest
 
-from pagecheck import pcl
-from pagecheck.decoded import Media, StreamError
+from pagecheck.readers import ghostpcl, pcl
+from pagecheck.readers.base import Media, StreamError
 
 DPI = 300
 MM = 72 / 25.4
@@ -61,7 +61,7 @@ def frame_edges(image):
 
 
 def built():
-    binary = pcl.gpcl6()
+    binary = ghostpcl.gpcl6()
     return bool(binary) and os.access(binary, os.X_OK)
 
 

@@ -7,17 +7,17 @@ import re
 import struct
 import unittest
 
-from pagecheck.decoded import Media, StreamError
-from pagecheck.pcl_paper import page_size
-from pagecheck.pcl3 import LANGUAGE, PLAIN_LANGUAGE, language, paper, read, sniff
+from pagecheck.readers.base import Media, StreamError
+from pagecheck.readers.pcl3 import LANGUAGE, PLAIN_LANGUAGE, language, paper, read, sniff
+from pagecheck.readers.pcl_paper import page_size
 from mutations import mutate_at
 
 # A sheet one inch square whose printable area starts a third of an inch from its left edge: 100
 # pixels at 300 dpi. Without *HPMechOffset the printer's top is the sheet's edge.
 ORIGIN_X = 100
-MEDIA = Media((72, 72), (24, 6), None, '*PPD-Adobe: "4.3"\n')
+MEDIA = Media((72, 72), (24, 6), None, {})
 # hpcups' PPDs put the printer's top a tenth of an inch down: 30 pixels at 300 dpi.
-MECH_MEDIA = Media((72, 72), (24, 6), None, '*PPD-Adobe: "4.3"\n*HPMechOffset: "100"\n')
+MECH_MEDIA = Media((72, 72), (24, 6), None, {'HPMechOffset': '100'})
 # A raster row's plane command, whose data the fuzz case replaces.
 ROW = re.compile(rb'\x1b\*b(\d+)([VW])')
 
@@ -208,7 +208,7 @@ class StreamTest(unittest.TestCase):
             with self.subTest(message), self.assertRaisesRegex(StreamError, message):
                 decoded(data)
         with self.assertRaisesRegex(StreamError, "the printable area's left edge is not known"):
-            decoded(page(plane(b'\x80')), Media((72, 72), None, None, None))
+            decoded(page(plane(b'\x80')), Media((72, 72), None, None))
 
     def test_any_mutation_is_read_or_refused_with_one_error(self):
         generator = random.Random(3100)

@@ -8,7 +8,9 @@ import unittest
 
 from PIL import Image
 
-from pagecheck.raster import APPLE_RASTER, CUPS_RASTER, PWG_RASTER, RasterError, kind, read, render
+from pagecheck.readers.base import Media
+from pagecheck.readers.document import Document
+from pagecheck.readers.raster import APPLE_RASTER, CUPS_RASTER, PWG_RASTER, RasterError, kind, read
 from mutations import mutated
 
 # A small page: a frame of ink one pixel wide around paper, and a block of ink.
@@ -57,11 +59,7 @@ def write(data):
 
 
 def decoded(data):
-    path = write(data)
-    try:
-        return read(path)
-    finally:
-        os.remove(path)
+    return read(data)
 
 
 def ink_of(image):
@@ -92,10 +90,9 @@ class RasterTest(unittest.TestCase):
                                               ('CUPS RGBW', CUPS_RGBW, CUPS_RASTER, (0, 0), (WIDTH, HEIGHT)),
                                               ('Apple RGB', APPLE_RGB, APPLE_RASTER, (0, 0), (WIDTH, HEIGHT))):
             with self.subTest(name):
-                path = write(data + data[12 if sort == APPLE_RASTER else 4:])
-                self.assertEqual(kind(path), sort)
-                pages = read(path)
-                os.remove(path)
+                data += data[12 if sort == APPLE_RASTER else 4:]
+                self.assertEqual(kind(data), sort)
+                pages = read(data)
                 self.assertEqual(len(pages), 2)
                 page, sheet = pages[0]
                 self.assertEqual((page.dpi, sheet.size), ((72, 72), size))
@@ -106,7 +103,7 @@ class RasterTest(unittest.TestCase):
         folder = tempfile.mkdtemp()
         # A sheet 0.7 pixels longer than the page: a page turned across it is measured from its far edge.
         for points, size in (((WIDTH + 0.4, HEIGHT + 0.7), (WIDTH, HEIGHT + 1)), ((WIDTH + 5, HEIGHT), (WIDTH, HEIGHT))):
-            files, _ = render(path, folder, points)
+            files = Document(path).render(Media(sheet_points=points), folder).files
             with Image.open(files[0]) as sheet:
                 self.assertEqual((sheet.size, ink_of(sheet)), (size, INK))
             os.remove(files[0])

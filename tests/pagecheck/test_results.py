@@ -10,10 +10,16 @@ import tempfile
 import types
 import unittest
 
-from pagecheck import results
-from pagecheck.report import Row, conclude
-from pagecheck.verdict import DIAGONALS, ELLIPSE, Check, Tolerance, judge_edges, judge_line, judge_strokes, judge_text
-from pagecheck.wine import BITMAP_CAPTION, DIRECT_CAPTION, mode_name
+from dataclasses import replace
+
+from pagecheck.core.modes import BITMAP_CAPTION, DIRECT_CAPTION, mode_name
+from pagecheck.core.setup import Margins, Run
+from pagecheck.measure.checks import (DIAGONALS, ELLIPSE, Check, Tolerance, judge_edges, judge_line, judge_strokes,
+                                      judge_text)
+from pagecheck.report import results
+from pagecheck.report.rows import Row
+from pagecheck.report.summary import report_run
+from pagecheck.stack.versions import run_record
 from test_verdict import LETTER, measured
 
 # Four printers: a Direct and a Bitmap page each (no diagonals drawn: they fail), the Bitmap page
@@ -26,8 +32,7 @@ def page(box, first, last, margins=LETTER):
     tolerance = Tolerance(0.1, (100, 100))
     checks = [judge_edges(m, tolerance), judge_strokes(m, tolerance), judge_line(DIAGONALS, m.diagonal_errors, tolerance, 100),
               judge_line(ELLIPSE, m.ellipse_errors, tolerance, 100), judge_text(m)]
-    return types.SimpleNamespace(measurement=m, dpi=(100, 100), language='POSTSCRIPT', kind='PostScript',
-                                 measured='the document the queue wrote', steps={'dialog': 0.5, 'render': 1.25}), checks
+    return types.SimpleNamespace(measurement=m, dpi=(100, 100), language='POSTSCRIPT', kind='PostScript'), checks
 
 
 def make_rows():
@@ -39,9 +44,10 @@ def make_rows():
             row.fail('cannot be used: no page size')
         else:
             for caption, margins in ((DIRECT_CAPTION, LETTER), (BITMAP_CAPTION, ('0.81', '0.7', '0.7', '0.7'))):
-                row.add(caption, *page((230, 516, 630, 584), 235, 625, margins))
+                row.add(caption, *page((230, 516, 630, 584), 235, 625, margins), 'the document the queue wrote')
                 row.pictures[caption] = row.stem(mode_name(caption).split()[0].lower()) + '.png'
-                row.time(row.pages[caption].steps)
+                row.page_steps[caption] = {'dialog': 0.5, 'render': 1.25}
+                row.time(row.page_steps[caption])
             row.agreement = Check('Direct and Bitmap agree', True, 'edges at most 1.0 px apart')
         row.time({'start': 2.0})
         rows.append(row)
@@ -49,8 +55,12 @@ def make_rows():
 
 
 def options(out, shard='1/1'):
-    return types.SimpleNamespace(margins=['0.8', '0.7', '0.7', '0.7'], mm=False, tolerance=0.1, out=out, shard=shard,
-                                 argv=['check-printer.sh', 'P0'], baseline=None, baseline_tolerance=1.0)
+    return Run(Margins(('0.8', '0.7', '0.7', '0.7')), 0.1, out, ('check-printer.sh', 'P0'), shard)
+
+
+def conclude(rows, run, say, status):
+    """results.json and the comparison with a baseline, as a check ends its run."""
+    return results.save_run(results.document(rows, run_record(rows, run)), run, say, status)
 
 
 def run(rows, out, shard='1/1'):
@@ -60,7 +70,7 @@ def run(rows, out, shard='1/1'):
         for picture in row.pictures.values():
             open(os.path.join(out, picture), 'w').close()
     said = []
-    status = results.conclude(rows, options(out, shard), said.append, conclude(rows, options(out, shard), said.append))
+    status = conclude(rows, options(out, shard), said.append, report_run(rows, options(out, shard), said.append))
     return status, said
 
 
@@ -126,14 +136,13 @@ class ResultsTest(unittest.TestCase):
     def test_a_run_against_its_own_baseline_has_no_change_and_another_exits_1(self):
         again = os.path.join(self.work, 'again')
         os.makedirs(again)
-        same = options(again)
-        same.baseline = self.whole
+        same = replace(options(again), baseline=self.whole)
         said = []
-        self.assertEqual(results.conclude(self.rows, same, said.append, 0), 0)
+        self.assertEqual(conclude(self.rows, same, said.append, 0), 0)
         self.assertIn('Compared with', said[0])
         self.assertIn('0 pages changed, 0 new, 0 gone', read(os.path.join(again, 'changes.md')))
         self.assertEqual(results.read(again)['baseline']['changed'], [])
-        self.assertEqual(results.conclude(self.rows[:1], same, said.append, 0), 1, 'two rows gone')
+        self.assertEqual(conclude(self.rows[:1], same, said.append, 0), 1, 'two rows gone')
 
     def test_shards_merged_make_the_whole_runs_report(self):
         # Shards deal the printers in turn: 1/2 has P0 and P2, 2/2 P1 and P3.

@@ -9,9 +9,12 @@ import unittest
 import numpy as np
 from PIL import Image
 
-from pagecheck import sheet_model as model
-from pagecheck.sheet_picture import (PictureError, coarse_outline, crossing, find_sides, fit_lens, paper_of,
-                                     photo_proportions, read_picture, read_sheet)
+from pagecheck.commands import sheet_model as model
+from pagecheck.core.setup import Margins
+from pagecheck.sheets.geometry import fit_lens, photo_proportions
+from pagecheck.sheets.outline import coarse_outline, crossing, find_sides
+from pagecheck.sheets.picture import PictureError, read_picture
+from pagecheck.sheets.pictured import Asked, paper_of, read_pictured
 
 LETTER = (215.9, 279.4)
 A5 = (148.0, 210.0)
@@ -95,7 +98,7 @@ class Pictures(unittest.TestCase):
                              (coarse, 'too small a resolution: a pixel of the picture is 0.25 mm'),
                              (scan, 'not the test page')):
             with self.subTest(name), self.assertRaisesRegex(PictureError, '^' + reason):
-                read_sheet(self.path(name), self.workdir, ('1', '1', '1', '1'), False, 0.1)
+                read_pictured(self.path(name), Asked(Margins(('1', '1', '1', '1')), 0.1), self.workdir)
 
 
 if __name__ == '__main__':

@@ -4,9 +4,11 @@ driver drew at half the printer's resolution."""
 import types
 import unittest
 
-from pagecheck.measure import Measurement, Placement
-from pagecheck.sheet import View, ink_sheet
-from pagecheck.verdict import (DIAGONALS, ELLIPSE, TITLED, Tolerance, judge_edges, judge_line, judge_page,
+from pagecheck.core.setup import Margins
+from pagecheck.measure.measurement import Measurement
+from pagecheck.measure.placement import Placement
+from pagecheck.measure.sheet import View, ink_sheet
+from pagecheck.measure.checks import (DIAGONALS, ELLIPSE, TITLED, Tolerance, judge_edges, judge_line, judge_page,
                                judge_strokes, judge_text)
 
 # Letter at 100 dpi, margins 0.8, 0.7, 0.7, 0.7 inch: the border spans x 80 to 780, y 70 to 1030.
@@ -18,7 +20,7 @@ def measured(box, first, last, margins=LETTER, low=()):
     """The border (strokes 6 pixels wide), the ellipse (a pen of 6), then a 48-point line over its
     opaque box: 48 rows of stems 6 pixels wide, from first (its first letter's) to last, one every
     30 pixels between; those from low on are lowercase, 34 rows tall."""
-    lay = Placement((100, 100), margins, False, WIDTH, HEIGHT)
+    lay = Placement((100, 100), Margins(margins), WIDTH, HEIGHT)
     ink = bytearray(WIDTH * HEIGHT)
     cx, cy, a, b = (lay.left + lay.right) / 2, (lay.top + lay.bottom) / 2, \
         (lay.right - lay.left) / 4, (lay.bottom - lay.top) / 4
@@ -68,7 +70,7 @@ class VerdictTest(unittest.TestCase):
 
     def test_a_whole_line_narrower_than_the_ellipse_of_a_wide_page_is_whole(self):
         # Landscape on a sheet 16 inches long: the ellipse is 7 inches wide, the line 6.8.
-        lay = Placement((100, 100), ('1', '1', '1', '1'), False, 1600, 827)
+        lay = Placement((100, 100), Margins(('1', '1', '1', '1')), 1600, 827)
         page = types.SimpleNamespace(placement=lay, ellipse=(800, 413.5, 350, 156.75), text_cut=False,
                                      text=(460, 390, 1142, 438))
         self.assertTrue(judge_text(page).passed, judge_text(page).figure)
@@ -77,7 +79,7 @@ class VerdictTest(unittest.TestCase):
 
     def test_a_narrow_pages_border_strokes_are_measured_where_no_diagonal_runs_into_them(self):
         # 0.75 by 3 inches: at a tenth of its width a diagonal meets the top and bottom strokes.
-        lay = Placement((100, 100), ('2.5', '4', '5.25', '4'), False, WIDTH, HEIGHT)
+        lay = Placement((100, 100), Margins(('2.5', '4', '5.25', '4')), WIDTH, HEIGHT)
         ink = bytearray(WIDTH * HEIGHT)
         for y in range(400, 700):
             ink[y * WIDTH + 250:y * WIDTH + 325] = b'\1' * 6 + b'\0' * 63 + b'\1' * 6 if 406 <= y < 694 else b'\1' * 75
@@ -96,7 +98,7 @@ class VerdictTest(unittest.TestCase):
 
     def test_lines_of_a_page_drawn_at_300_dpi_are_judged_in_its_pixels(self):
         # A 600 dpi PDF queue whose resolution is a PJL option: Bitmap diagonals up to 5.6 px off.
-        drawn = Placement((600, 600), ('1', '1', '1', '1'), False, 5100, 6600, layout=(300, 300))
+        drawn = Placement((600, 600), Margins(('1', '1', '1', '1')), 5100, 6600, layout=(300, 300))
         self.assertEqual((drawn.inset_x, drawn.grain), (18, (2, 2)))
         self.assertTrue(judge_line(DIAGONALS, [5.6], Tolerance(0.1, (600, 600), drawn.grain), 600).passed)
         self.assertFalse(judge_line(DIAGONALS, [5.6], Tolerance(0.1, (600, 600)), 600).passed)

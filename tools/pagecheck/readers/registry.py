@@ -1,0 +1,34 @@
+"""Every page language the check reads, one reader module each, in the order they are tried: a
+new language is one module (the entry points of readers.base) and one line here."""
+from . import canon, escp2, pcl, pcl3, pdf, postscript, raster
+
+# Read from the whole file: they come in no job.
+FILE_READERS = (raster,)
+# Page descriptions, inside a PJL job or not: named by the job's ENTER LANGUAGE or told by their
+# first bytes.
+PAGE_DESCRIPTIONS = (postscript, pdf)
+# Printers' own languages, told by their first commands. PCL 3 GUI before PCL 5: GhostPCL would
+# take a PCL 3 GUI stream's raster for text.
+PRINTER_LANGUAGES = (pcl3, escp2, canon, pcl)
+READERS = FILE_READERS + PAGE_DESCRIPTIONS + PRINTER_LANGUAGES
+# Every language read, as reports and the coverage table name them.
+READ = tuple(name for reader in READERS for name in reader.LANGUAGES)
+# What a PJL job's ENTER LANGUAGE calls the page descriptions.
+ENTERED = {'POSTSCRIPT': postscript, 'PDF': pdf}
+# The PPD keywords whose values readers take from the printer's model (Media.attributes).
+PPD_KEYWORDS = tuple(keyword for reader in READERS for keyword in getattr(reader, 'PPD_KEYWORDS', ()))
+
+
+def file_reader(data):
+    return next((reader for reader in FILE_READERS if reader.sniff(data)), None)
+
+
+def page_description(entered, data):
+    """The page description reader of a job's part, by the language the job names or its first
+    bytes: a language the printer names for itself may still be PostScript or PDF by its first
+    bytes (hpcups' PCLm is a PDF)."""
+    return ENTERED.get(entered) or next((reader for reader in PAGE_DESCRIPTIONS if reader.sniff(data)), None)
+
+
+def printer_language(data):
+    return next((reader for reader in PRINTER_LANGUAGES if reader.sniff(data)), None)

@@ -1,0 +1,108 @@
+"""The report's rows: one per printer, paper and orientation, both modes side by side, with the
+verdicts of their checks."""
+import re
+
+from ..core.modes import mode_name
+from ..measure.checks import Check
+
+VERDICTS = {True: 'pass', False: 'FAIL', None: 'not measured'}
+# A page's steps in the order they come, whichever a run met first: a printer that could not be
+# set up has its start timed before any page.
+STEPS = ('start', 'driving', 'dialog', 'job', 'filters', 'render', 'measure', 'pictures')
+# A mode's picture of the raster a driver was handed, shown where the driver did not keep the page.
+HANDED_PICTURE = ' handed'
+SET_UP = 'set up'
+
+
+def verdict_of(checks):
+    """pass, FAIL where a check failed, or not measured where one could not be judged and none failed."""
+    found = {check.passed for check in checks}
+    return VERDICTS[False if False in found else None if None in found else True]
+
+
+class Named:
+    """A row's printer where no PPD was read: a file judged on its own, or a printer of a stored
+    run; name is what the report calls it, model what it was."""
+
+    def __init__(self, name, model):
+        self.name = name
+        self.model = model
+
+
+class Row:
+    """A printer's pages on one paper and orientation, each by its mode's caption with its checks,
+    what it was measured on and the seconds each step of it took; the row's pictures; the check
+    that the two modes agree; problem says why none could be printed. steps holds the seconds each
+    step of its pages took, added up."""
+
+    def __init__(self, printer, paper, orientation):
+        self.printer = printer
+        self.paper = paper
+        self.orientation = orientation
+        self.pages = {}
+        self.checks = {}
+        self.measured = {}
+        self.page_steps = {}
+        self.pictures = {}
+        self.agreement = None
+        self.problem = None
+        self.steps = {}
+
+    @property
+    def title(self):
+        return ', '.join(filter(None, (f'{self.printer.name} ({self.printer.model})', self.paper, self.orientation)))
+
+    def fail(self, problem):
+        self.problem = problem
+
+    def time(self, steps):
+        for step, seconds in steps.items():
+            self.steps[step] = self.steps.get(step, 0.0) + seconds
+
+    def stem(self, what):
+        return re.sub(r'[^\w.-]', '_', f'{self.printer.name}-{self.paper}-{self.orientation}-{what}')
+
+    def add(self, caption, page, checks, measured):
+        """A page (a measured one, the NotPrinted in its place, or one an earlier run stored) and
+        its checks; measured says what it was measured on."""
+        self.pages[caption] = page
+        self.checks[caption] = checks
+        self.measured[caption] = measured
+
+    def summary(self, caption):
+        """pass, FAIL naming the checks that failed, or not measured naming those that could not
+        be judged when none failed."""
+        for verdict, word in ((False, 'FAIL'), (None, 'not measured')):
+            names = [check.name for check in self.checks[caption] if check.passed is verdict]
+            if names:
+                return f'{word} ({", ".join(names)})'
+        return 'pass'
+
+    def all_checks(self):
+        """(mode, check) for every check of the row."""
+        if self.problem:
+            return [('printer', Check(SET_UP, False, self.problem))]
+        found = [(mode_name(caption), check) for caption, checks in self.checks.items() for check in checks]
+        return found + ([('both', self.agreement)] if self.agreement else [])
+
+    def passed(self):
+        return all(check.passed is True for _, check in self.all_checks())
+
+    def verdict(self):
+        return verdict_of(check for _, check in self.all_checks())
+
+    def release(self):
+        """Lets the pages' pixels go once their pictures are made."""
+        for page in self.pages.values():
+            for source in (page, getattr(page, 'handed', None)):
+                if getattr(source, 'measurement', None):
+                    source.view = source.measurement.view = None
+
+
+def by_paper(rows):
+    """The rows grouped by paper size, in the order the sizes first come; rows of printers that
+    could not be set up on any paper last."""
+    groups = {}
+    for row in sorted(rows, key=lambda row: not row.paper):
+        groups.setdefault(row.paper or 'No paper: the printer could not be set up', []).append(row)
+    return groups.items()

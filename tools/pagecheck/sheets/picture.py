@@ -1,0 +1,130 @@
+"""A picture of a printed sheet as its file holds it: a scan or a photo in PNG, JPEG, TIFF or BMP,
+or a scanner's PDF whose one page is one image; read as grey, with the resolution the file gives
+and what a camera says of its lens."""
+import math
+import os
+import re
+
+import numpy as np
+from PIL import Image
+
+from ..readers import ghostscript
+
+SCAN, PHOTO = 'scan', 'photo'
+KINDS = (SCAN, PHOTO)
+IMAGE_FORMATS = ('PNG', 'JPEG', 'MPO', 'TIFF', 'BMP')
+# EXIF tags only a camera writes: exposure time, f-number, focal length (and in 35 mm terms).
+CAMERA_TAGS = (0x829A, 0x829D, 0x920A, 0xA405)
+EXIF_IFD, FOCAL_35 = 0x8769, 0xA405
+FILM_DIAGONAL_MM = math.hypot(36, 24)
+
+
+class PictureError(ValueError):
+    """A picture that cannot be judged; its text says why in one line."""
+
+
+class Picture:
+    """A picture file read as grey (float32, 0 to 255); dpi its (x, y) resolution where it gives
+    one and is not a camera's, focal the lens's focal length in pixels where the file says it."""
+
+    def __init__(self, path, grey, dpi, camera, focal, form):
+        self.path = path
+        self.grey = grey
+        self.dpi = dpi
+        self.camera = camera
+        self.focal = focal
+        self.form = form
+
+
+def image_dpi(image):
+    """The resolution a PNG, JPEG or TIFF file gives, or None."""
+    dpi = image.info.get('dpi')
+    if not dpi and image.info.get('jfif_unit') == 2:
+        dpi = tuple(value * 2.54 for value in image.info['jfif_density'])
+    exif = image.getexif()
+    if not dpi and 0x011A in exif and 0x011B in exif:
+        dpi = (float(exif[0x011A]), float(exif[0x011B]))
+        if exif.get(0x0128) == 3:
+            dpi = tuple(value * 2.54 for value in dpi)
+    if not dpi or min(float(value) for value in dpi) <= 1:
+        return None
+    # PNG keeps pixels per metre: 300 dpi comes back as 299.9994.
+    return tuple(round(float(value), 1) for value in dpi)
+
+
+def as_grey(image):
+    if image.mode in ('I;16', 'I;16B', 'I;16L', 'I'):
+        return np.asarray(image, dtype=np.float32) / 257
+    if image.mode == 'F':
+        return np.asarray(image, dtype=np.float32)
+    return np.asarray(image.convert('L'), dtype=np.float32)
+
+
+def open_image(path):
+    """The file as a PIL image when it is a picture format this reads, else None."""
+    try:
+        image = Image.open(path)
+    except (OSError, ValueError):
+        return None
+    if image.format not in IMAGE_FORMATS:
+        image.close()
+        return None
+    return image
+
+
+def pdf_image(path):
+    """The (width, height) in pixels of the one image a one-page PDF is, and its page's (width,
+    height) in points; None for any other PDF."""
+    with open(path, 'rb') as file:
+        data = file.read()
+    if not data.startswith(b'%PDF'):
+        return None
+    pages = re.findall(rb'/Type\s*/Page(?![s\w])', data)
+    images = [found.start() for found in re.finditer(rb'/Subtype\s*/Image', data)]
+    box = re.search(rb'/MediaBox\s*\[\s*(-?[\d.]+)\s+(-?[\d.]+)\s+(-?[\d.]+)\s+(-?[\d.]+)\s*\]', data)
+    if len(pages) != 1 or len(images) != 1 or not box:
+        return None
+    start = data.rfind(b'obj', 0, images[0])
+    end = data.find(b'stream', images[0])
+    fields = data[start:end]
+    width, height = (re.search(rb'/%s\s+(\d+)' % name, fields) for name in (b'Width', b'Height'))
+    if not (width and height):
+        return None
+    x0, y0, x1, y1 = (float(value) for value in box.groups())
+    return (int(width.group(1)), int(height.group(1))), (x1 - x0, y1 - y0)
+
+
+def is_picture(path):
+    """'image' for a PNG, JPEG, TIFF or BMP file, 'PDF' for a PDF whose one page is one image, else
+    None."""
+    image = open_image(path)
+    if image:
+        image.close()
+        return 'image'
+    return 'PDF' if pdf_image(path) else None
+
+
+def read_picture(path, workdir):
+    """The file as a Picture; PictureError when it is no picture this reads."""
+    image = open_image(path)
+    if image:
+        with image:
+            exif = image.getexif()
+            taken = exif.get_ifd(EXIF_IFD)
+            camera = any(tag in taken for tag in CAMERA_TAGS)
+            grey = as_grey(image)
+            focal = taken.get(FOCAL_35)
+            focal = float(focal) / FILM_DIAGONAL_MM * math.hypot(*grey.shape) if focal else None
+            return Picture(path, grey, None if camera else image_dpi(image), camera, focal, image.format)
+    found = pdf_image(path)
+    if not found:
+        raise PictureError('neither a PNG, JPEG, TIFF or BMP picture nor a PDF whose one page is one image')
+    (width, height), (page_width, page_height) = found
+    # Rendered at the image's own resolution: pixel for pixel.
+    dpi = (round(width * 72 / page_width, 3), round(height * 72 / page_height, 3))
+    files = ghostscript.render(path, dpi, workdir)
+    with Image.open(files[0]) as page:
+        grey = as_grey(page)
+    for file in files:
+        os.remove(file)
+    return Picture(path, grey, dpi, False, None, 'PDF')

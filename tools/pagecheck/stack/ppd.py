@@ -1,0 +1,42 @@
+"""PPDs read through libcups (python3-cups, and libcups itself for what it does not bind), as the
+scheduler reads them: *Include followed, the last of a keyword's defaults taken, cupsFilter2
+lines in place of cupsFilter ones."""
+import os
+
+import cups
+
+
+def open_ppd(path):
+    return cups.PPD(path)
+
+
+def open_text(data):
+    """A PPD held in memory, as a cups.PPD: libcups reads it from a file of no name."""
+    descriptor = os.memfd_create('ppd')
+    try:
+        os.write(descriptor, data)
+        return cups.PPD(f'/proc/self/fd/{descriptor}')
+    finally:
+        os.close(descriptor)
+
+
+def value(ppd, keyword):
+    """The value of a cups.PPD's first *keyword line, without its quotes; None when it has none."""
+    found = ppd.findAttr(keyword)
+    return found.value.strip() if found and found.value else None
+
+
+def values(ppd, keyword):
+    """The values of each of a cups.PPD's *keyword lines, in order."""
+    return [found.value for found in ppd.attributes if found.name == keyword]
+
+
+def filters(ppd):
+    """The filter lines the scheduler runs: cupsFilter2 lines, else cupsFilter ones."""
+    return values(ppd, 'cupsFilter2') or values(ppd, 'cupsFilter')
+
+
+def page_size_titles(ppd):
+    """{page size: the name the PPD shows users for it (its translation string)}."""
+    page_size = ppd.findOption('PageSize')
+    return {choice['choice']: choice['text'] for choice in page_size.choices} if page_size else {}
