@@ -43,7 +43,7 @@ class JudgedPictures(unittest.TestCase):
         rng = np.random.default_rng(3)
         direct, bitmap = self.pages['direct'], self.pages['bitmap']
         right = model.Scanner(angle=181.5, place=(0.2, 0.9), scale=(0.15, -0.1), colour=True)
-        moved = model.Printer(offset=(0.1, 0.6), skew=0.05)
+        moved = model.ModelPrinter(offset=(0.1, 0.6), skew=0.05)
         shadowed = model.Scanner(angle=-2.5, place=(0.7, 0.3), shadow='left')
         blurred = model.Scanner(angle=1, blur=10)
         files = [right.scan(direct.grey, direct, self.path('direct.jpg'), rng, quality=85),
@@ -62,7 +62,7 @@ class JudgedPictures(unittest.TestCase):
         edges = row['pages'][1]['checks'][2]
         self.assertTrue(edges['figure'].startswith('moved: top, bottom;'), edges['figure'])
         self.assertEqual(row['pages'][0]['picture']['kind'], 'scan')
-        for page, printer in zip(row['pages'], (model.Printer(), moved)):
+        for page, printer in zip(row['pages'], (model.ModelPrinter(), moved)):
             truth = printer.truth(self.pages[page['mode']]).record()
             for name, value in page['registration'].items():
                 self.assertAlmostEqual(value, truth[name], delta=0.05 if name.endswith('pct') else 0.2, msg=name)

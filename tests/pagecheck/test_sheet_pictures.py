@@ -75,9 +75,9 @@ class Pictures(unittest.TestCase):
         points = {side: [tuple(np.array(corners[a]) + t * (np.array(corners[b]) - corners[a])) for t in (0.1, 0.9)]
                   for side, a, b in (('top', 0, 1), ('right', 1, 2), ('bottom', 3, 2), ('left', 0, 3))}
         page = model.RealPage(None, model.SHEET_DPI, 'Letter', LETTER, points)
-        for printer, expected in ((model.Printer(offset=(0.3, -0.2)), (-0.2, 0.3, 0, 0, 0)),
-                                  (model.Printer(skew=0.2), (0, 0, 0.2, 0, 0)),
-                                  (model.Printer(scale=(0.1, -0.2)), (0.2 / 100 * 114.3, -0.1 / 100 * 82.55, 0, -0.2, 0.1))):
+        for printer, expected in ((model.ModelPrinter(offset=(0.3, -0.2)), (-0.2, 0.3, 0, 0, 0)),
+                                  (model.ModelPrinter(skew=0.2), (0, 0, 0.2, 0, 0)),
+                                  (model.ModelPrinter(scale=(0.1, -0.2)), (0.2 / 100 * 114.3, -0.1 / 100 * 82.55, 0, -0.2, 0.1))):
             truth = printer.truth(page)
             for name, value in zip(truth.NAMES, expected):
                 self.assertAlmostEqual(getattr(truth, name), value, delta=0.002, msg=f'{name} of {truth.text()}')

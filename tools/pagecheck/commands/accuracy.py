@@ -71,11 +71,11 @@ def run_case(condition, page, mode, case, workdir):
     errors None where the picture could not be judged."""
     rng = np.random.default_rng([CONDITIONS.index(condition), case, len(mode)])
     if case == 0:
-        printer = model.Printer()
+        printer = model.ModelPrinter()
     elif case == 1:
-        printer = model.Printer(offset=(0.0, condition.moved))
+        printer = model.ModelPrinter(offset=(0.0, condition.moved))
     else:
-        printer = model.Printer(offset=tuple(rng.uniform(-1.5, 1.5, 2)), skew=rng.uniform(-0.3, 0.3),
+        printer = model.ModelPrinter(offset=tuple(rng.uniform(-1.5, 1.5, 2)), skew=rng.uniform(-0.3, 0.3),
                                 scale=tuple(rng.uniform(-0.3, 0.3, 2)))
     path = picture(condition, printer.print(page), page, os.path.join(workdir, f'{mode}-{case}'), rng, case)
     try:

@@ -373,13 +373,9 @@ class SessionCheck:
                 # The last job went through the scheduler's filters while the mode was switched.
                 waiting.take(self.session.temp)
                 work.judged.append(self.background.submit(self.judge, work, waiting))
-            page_job = PageJob(replace(setup, mode=mode), Stopwatch(), None)
-            try:
-                page_job.outcome = send(program, work.queue, stopwatch=page_job.stopwatch)
-            except NotPrinted as failure:
-                page_job.outcome = failure
+            stopwatch = Stopwatch()
+            waiting = PageJob(replace(setup, mode=mode), stopwatch, send(program, work.queue, stopwatch=stopwatch))
             work.stopwatch.lap('pages')
-            waiting = page_job
         if not last:
             # The queue's next program prints on it before this job would be taken in the background.
             waiting.take(self.session.temp)

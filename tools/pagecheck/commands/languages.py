@@ -28,6 +28,7 @@ from ..core.project import ROOT
 from ..readers import canon, escp2, pcl, pcl3, pdf, postscript, raster
 from ..readers.registry import READ
 from ..readers.unread import JETREADY, LIDIL, QUICKCONNECT, ZJSTREAM
+from ..stack.libcups import keyword_values
 
 POSTSCRIPT = postscript.LANGUAGE
 PDF = pdf.LANGUAGE
@@ -110,9 +111,12 @@ WORKERS = 2
 IPP_END = 0x03
 IPP_GROUPS = 0x10
 FILTER_LINE = re.compile(r'(\S+)(?:\s+(\S+/\S+))?\s+(-?\d+)\s+(\S+)')
-PPD_VALUE = re.compile(rb'[ \t]*:[ \t]*"([^"\n]*)"')
-GS_DEVICE = b'-sDEVICE='
-GS_DEVICE_NAME = re.compile(rb'[\w.-]+')
+# Where foomatic-rip's PPDs name the Ghostscript device they run: its command line, and the
+# settings of options it puts into it.
+FOOMATIC_KEYWORDS = ('FoomaticRIPCommandLine', 'FoomaticRIPOptionSetting')
+# The PPD keywords a model's language is told from.
+PPD_KEYWORDS = ('cupsFilter2', 'cupsFilter', 'hpPrinterLanguage', *FOOMATIC_KEYWORDS)
+GS_DEVICE = re.compile(r'-sDEVICE=([\w.-]+)')
 DRV_TOKEN = re.compile(r'"((?:[^"\\]|\\.)*)"|//[^\n]*|/\*.*?\*/|([{}])|([^\s{}"]+)', re.S)
 
 DESCRIPTION = """Lists every printer model the installed CUPS drivers offer (as `lpinfo -m` does, without the
@@ -185,38 +189,19 @@ def list_models():
     return models
 
 
-def keyword_values(ppd, keyword):
-    """The quoted values of a PPD's main keyword lines (`*keyword: "value"`), in order."""
-    values = []
-    marker = b'*' + keyword + b':'
-    start = ppd.find(marker)
-    while start >= 0:
-        if start == 0 or ppd[start - 1] in b'\r\n':
-            value = PPD_VALUE.match(ppd, start + len(marker) - 1)
-            if value:
-                values.append(value.group(1).decode('latin-1'))
-        start = ppd.find(marker, start + 1)
-    return values
-
-
-def gs_devices(ppd):
-    """The Ghostscript devices a PPD's foomatic command lines and option settings name."""
-    devices = set()
-    start = ppd.find(GS_DEVICE)
-    while start >= 0:
-        device = GS_DEVICE_NAME.match(ppd, start + len(GS_DEVICE))
-        if device:
-            devices.add(device.group().decode())
-        start = ppd.find(GS_DEVICE, start + 1)
-    return devices
-
-
 def ppd_language(ppd):
-    """The language of a PPD's text (bytes). libcups takes cupsFilter2 lines instead of all
-    cupsFilter lines when there are any."""
-    filters = keyword_values(ppd, b'cupsFilter2') or keyword_values(ppd, b'cupsFilter')
-    hp_language = next(iter(keyword_values(ppd, b'hpPrinterLanguage')), None)
-    devices = gs_devices(ppd) if any(FOOMATIC in line for line in filters) else set()
+    """The language of a PPD's text (bytes), read by libcups: it takes cupsFilter2 lines instead
+    of all cupsFilter lines when there are any."""
+    values = keyword_values(ppd, PPD_KEYWORDS)
+    if values is None:
+        return f'{OTHER}: a PPD libcups cannot read'
+    filters = values['cupsFilter2'] or values['cupsFilter']
+    hp_language = next(iter(values['hpPrinterLanguage']), None)
+    devices = set()
+    if any(FOOMATIC in line for line in filters):
+        for keyword in FOOMATIC_KEYWORDS:
+            for value in values[keyword]:
+                devices.update(GS_DEVICE.findall(value))
     return filter_language(filters, hp_language, devices)
 
 
@@ -327,9 +312,10 @@ def archive_key(uri):
     return '0/' + name.split('/', 1)[-1]
 
 
-def openprinting_languages(program):
+def openprinting_languages(program, pool):
     """{index name: language} of every PPD of the openprinting-ppds driver program, read from
-    the xz archive it carries, one stretch at a time."""
+    the xz archive it carries, one stretch at a time, the PPDs of each stretch read by libcups on
+    the pool's threads (libcups reads a PPD without holding Python's lock)."""
     with open(program, 'rb') as source:
         found = ARCHIVE_INDEX.search(source.read())
     if not found:
@@ -339,16 +325,22 @@ def openprinting_languages(program):
     entries = sorted((start, length, name) for name, (start, length, _) in index.items())
     decompressor = lzma.LZMADecompressor()
     window, window_start, pending = b'', 0, archive
-    languages = {}
+    languages, stretch = {}, {}
+
+    def read_stretch():
+        languages.update(zip(stretch, pool.map(ppd_language, stretch.values())))
+        stretch.clear()
     for start, length, name in entries:
         while start + length > window_start + len(window):
             if decompressor.eof:
                 raise ListingError(f'{program}: its archive ends before {name} at byte {start}')
+            read_stretch()
             more = decompressor.decompress(pending, ARCHIVE_CHUNK)
             pending = b''
             drop = max(0, start - window_start)
             window, window_start = window[drop:] + more, window_start + drop
-        languages[name] = ppd_language(window[start - window_start:start - window_start + length])
+        stretch[name] = window[start - window_start:start - window_start + length]
+    read_stretch()
     return languages
 
 
@@ -425,7 +417,7 @@ def classify(uris):
     with concurrent.futures.ThreadPoolExecutor(WORKERS) as pool:
         writing = {uri: pool.submit(written_ppd_language, uri) for uri in written}
         if openprinting:
-            archived = openprinting_languages(openprinting)
+            archived = openprinting_languages(openprinting, pool)
             for uri in uris:
                 if uri.startswith(OPENPRINTING + ':'):
                     languages[uri] = archived.get(archive_key(uri), f'{OTHER}: not in the {OPENPRINTING} archive')

@@ -87,7 +87,7 @@ def pixel_affine(matrix, offset, source_mm, target_mm):
     return np.hstack([linear, shift[:, None]])
 
 
-class Printer:
+class ModelPrinter:
     """How a printer put the page on its sheet: moved by offset (across, along the feed) in mm,
     turned by skew degrees clockwise and scaled by scale (across, along) percent about the page's
     middle; nothing printed in its unprintable margins (left, top, right, bottom) in mm."""

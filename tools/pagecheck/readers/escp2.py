@@ -18,6 +18,7 @@ import math
 import os
 import re
 import xml.etree.ElementTree as ElementTree
+from dataclasses import dataclass
 from fractions import Fraction
 
 from PIL import Image
@@ -188,15 +189,35 @@ def paper(data):
     return None
 
 
+@dataclass
 class Band:
-    """One raster band: where it starts (inches from the printable edge and the sheet's top), its
-    dot spacing and row pitch in inches (None where the model gives it), its ink, its rows, and the
-    box around its inked dots with those dots as 8-bit ink."""
+    """One raster band: the byte its command is at, where it starts (inches from the printable edge
+    and the sheet's top), its dot spacing and row pitch in inches (None where the model gives it),
+    its ink, its rows, and the box around its inked dots with those dots as 8-bit ink."""
+    at: int
+    x: Fraction
+    y: Fraction
+    spacing: Fraction
+    pitch: Fraction
+    ink: tuple
+    rows: int
+    box: tuple
+    pixels: bytes
 
-    def __init__(self, at, x, y, spacing, pitch, ink, rows, inked):
-        self.at, self.x, self.y, self.spacing, self.pitch, self.ink = at, x, y, spacing, pitch, ink
-        self.rows = rows
-        self.box, self.pixels = inked
+
+@dataclass
+class BandCommand:
+    """A band's command as the stream gives it: the byte it is at and the byte its data starts at,
+    its compression, bits a dot, bytes and dots a row, rows, its (dot spacing, row pitch) and ink."""
+    at: int
+    start: int
+    compression: int
+    bits: int
+    width: int
+    dots: int
+    rows: int
+    raster: tuple
+    ink: int
 
 
 class Page:
@@ -459,8 +480,8 @@ class Reader:
             self.fail(f'ESC . with a spacing of 0 at byte {at}')
         # ESC . 's vertical spacing is a density code of the printer's: its rows lie the head's
         # nozzle pitch apart, which the model's data gives.
-        return self.add_band(at, at + 8, compression, 1, (dots + 7) // 8, dots, rows,
-                             (Fraction(across, OLD_BASE), None), self.ink)
+        return self.add_band(BandCommand(at, at + 8, compression, 1, (dots + 7) // 8, dots, rows,
+                                         (Fraction(across, OLD_BASE), None), self.ink))
 
     def band(self, at):
         head = self.take(at, 9, 'ESC i')
@@ -470,30 +491,32 @@ class Reader:
             self.fail(f'ESC i band before the raster resolution (ESC ( D) at byte {at}')
         if bits not in (1, 2):
             self.fail(f'ESC i band of {bits} bits a dot at byte {at}')
-        return self.add_band(at, at + 9, compression, bits, width, width * 8 // bits, rows, self.raster, ink)
+        return self.add_band(BandCommand(at, at + 9, compression, bits, width, width * 8 // bits, rows, self.raster,
+                                         ink))
 
-    def add_band(self, at, start, compression, bits, width, dots, rows, raster, ink):
+    def add_band(self, command):
+        at, start, compression, dots, rows = command.at, command.start, command.compression, command.dots, command.rows
         if compression not in COMPRESSIONS:
             self.fail(f'band in compression mode {compression} at byte {at}')
         if self.top is None:
             self.fail(f'raster band before the page format (ESC ( c) at byte {at}')
         if self.y is None:
             self.fail(f'raster band after a line feed, at no known height, at byte {at}')
-        size = width * rows
+        size = command.width * rows
         if compression:
             pixels, end = unpack_runs(self.data, start, size, at)
         else:
             if start + size > len(self.data):
                 self.fail(f'ESC/P 2 stream cut off inside a band at byte {at}')
             pixels, end = self.data[start:start + size], start + size
-        spacing, pitch = raster
-        inked = band_ink(pixels, dots, rows, bits) if dots and rows else None
+        spacing, pitch = command.raster
+        inked = band_ink(pixels, dots, rows, command.bits) if dots and rows else None
         if inked:
             page = self.page
             page.x_steps.update((spacing, self.horizontal_unit or spacing))
             page.y_steps.update(step for step in (pitch, self.page_unit, self.vertical_unit) if step)
-            page.bands.append(Band(at, self.x, self.top + self.y, spacing, pitch, (ink, self.monochrome),
-                                   rows, inked))
+            page.bands.append(Band(at, self.x, self.top + self.y, spacing, pitch, (command.ink, self.monochrome),
+                                   rows, *inked))
         self.x += dots * spacing
         return end
 

@@ -65,7 +65,7 @@ def refusal(kind, stderr):
     return f'{kind} stream refused by gpcl6: {reason}' + (f' at byte {position.group(1)}' if position else '')
 
 
-def render(kind, data, dpi, pjl):
+def rasterize(kind, data, dpi, pjl):
     """gpcl6's pages of the stream at dpi, as 'L' images; pjl are the PJL lines it is given
     before the stream."""
     binary = gpcl6()

@@ -7,7 +7,7 @@ import subprocess
 TIMEOUT = 180
 
 
-def render(document, dpi, workdir, sheet_points=None, bits=False):
+def rasterize(document, dpi, workdir, sheet_points=None, bits=False):
     """Renders the document with Ghostscript at the (x, y) resolution as 8-bit grey, or with bits
     as ink and paper (1-bit: grey is dithered), one file per page, on sheets of sheet_points
     (width, height) unless its pages ask for a size; returns the files in page order."""

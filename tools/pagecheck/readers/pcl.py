@@ -426,7 +426,7 @@ def read(data, media):
     pjl, default = [], None
     if None in sheets:
         pjl, default = default_paper(kind, media.sheet_points)
-    images = ghostpcl.render(kind, data, dpi, pjl)
+    images = ghostpcl.rasterize(kind, data, dpi, pjl)
     if kind == PCLXL and len(images) != len(sheets):
         raise StreamError(f'PCL XL stream has {len(sheets)} pages, gpcl6 printed {len(images)}')
     pages = []

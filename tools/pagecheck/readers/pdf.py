@@ -4,10 +4,12 @@ size it asks for."""
 import re
 
 from . import postscript
+from .base import unchanged as device_code
 
 LANGUAGE = 'PDF'
 PCLM = 'PCLm'
 LANGUAGES = (LANGUAGE, PCLM)
+PPD_KEYWORDS = ()
 TITLE = re.compile(rb'/Title\s*\(')
 MEDIA_BOX = re.compile(rb'/MediaBox\s*\[\s*-?[\d.]+\s+-?[\d.]+\s+(\d+(?:\.\d+)?)\s+(\d+(?:\.\d+)?)\s*\]')
 

@@ -11,6 +11,7 @@ from .base import Rendered
 
 LANGUAGE = 'PostScript'
 LANGUAGES = (LANGUAGE,)
+PPD_KEYWORDS = ()
 FEATURE = re.compile(rb'^%%BeginFeature:\s*\*(\S+).*?^%%EndFeature[^\n]*\n', re.M | re.S)
 # Feature code Ghostscript can run and the page needs: the size of the sheet.
 KEPT_FEATURES = (b'PageSize', b'PageRegion')
@@ -135,4 +136,4 @@ def render(document, media, workdir, bits=False):
     readable = os.path.join(workdir, 'readable')
     with open(readable, 'wb') as target:
         target.write(document.data)
-    return Rendered(ghostscript.render(readable, media.dpi, workdir, media.sheet_points, bits), media.dpi)
+    return Rendered(ghostscript.rasterize(readable, media.dpi, workdir, media.sheet_points, bits), media.dpi)

@@ -16,7 +16,7 @@ READ = tuple(name for reader in READERS for name in reader.LANGUAGES)
 # What a PJL job's ENTER LANGUAGE calls the page descriptions.
 ENTERED = {'POSTSCRIPT': postscript, 'PDF': pdf}
 # The PPD keywords whose values readers take from the printer's model (Media.attributes).
-PPD_KEYWORDS = tuple(keyword for reader in READERS for keyword in getattr(reader, 'PPD_KEYWORDS', ()))
+PPD_KEYWORDS = tuple(keyword for reader in READERS for keyword in reader.PPD_KEYWORDS)
 
 
 def file_reader(data):

@@ -122,7 +122,7 @@ def read_picture(path, workdir):
     (width, height), (page_width, page_height) = found
     # Rendered at the image's own resolution: pixel for pixel.
     dpi = (round(width * 72 / page_width, 3), round(height * 72 / page_height, 3))
-    files = ghostscript.render(path, dpi, workdir)
+    files = ghostscript.rasterize(path, dpi, workdir)
     with Image.open(files[0]) as page:
         grey = as_grey(page)
     for file in files:

@@ -1,6 +1,8 @@
 """The few calls of libcups that python3-cups does not bind: why a PPD cannot be read, its page
-sizes with their imageable areas, and the sizes PWG and PPD media names stand for."""
+sizes with their imageable areas, its keyword lines read without the rest, and the sizes PWG and
+PPD media names stand for."""
 import ctypes
+import os
 
 LIBCUPS = ctypes.CDLL('libcups.so.2')
 
@@ -12,7 +14,13 @@ class PageSize(ctypes.Structure):
                 ('right', ctypes.c_float), ('top', ctypes.c_float)]
 
 
-class Media(ctypes.Structure):
+class Attribute(ctypes.Structure):
+    """ppd_attr_t: a keyword line of a PPD: its keyword, option, translation text and value."""
+    _fields_ = [('name', ctypes.c_char * 41), ('spec', ctypes.c_char * 41), ('text', ctypes.c_char * 81),
+                ('value', ctypes.c_char_p)]
+
+
+class PWGMedia(ctypes.Structure):
     """pwg_media_t: a PWG media name, its legacy and PPD names, its size in hundredths of a mm."""
     _fields_ = [('pwg', ctypes.c_char_p), ('legacy', ctypes.c_char_p), ('ppd', ctypes.c_char_p),
                 ('width', ctypes.c_int), ('length', ctypes.c_int)]
@@ -25,9 +33,13 @@ LIBCUPS.ppdPageSize.restype = ctypes.POINTER(PageSize)
 LIBCUPS.ppdPageSize.argtypes = [ctypes.c_void_p, ctypes.c_char_p]
 LIBCUPS.ppdLastError.argtypes = [ctypes.POINTER(ctypes.c_int)]
 LIBCUPS.ppdErrorString.restype = ctypes.c_char_p
-LIBCUPS.pwgMediaForPWG.restype = ctypes.POINTER(Media)
+LIBCUPS.ppdFindAttr.restype = ctypes.POINTER(Attribute)
+LIBCUPS.ppdFindAttr.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_char_p]
+LIBCUPS.ppdFindNextAttr.restype = ctypes.POINTER(Attribute)
+LIBCUPS.ppdFindNextAttr.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_char_p]
+LIBCUPS.pwgMediaForPWG.restype = ctypes.POINTER(PWGMedia)
 LIBCUPS.pwgMediaForPWG.argtypes = [ctypes.c_char_p]
-LIBCUPS.pwgMediaForPPD.restype = ctypes.POINTER(Media)
+LIBCUPS.pwgMediaForPPD.restype = ctypes.POINTER(PWGMedia)
 LIBCUPS.pwgMediaForPPD.argtypes = [ctypes.c_char_p]
 
 
@@ -86,3 +98,30 @@ def ppd_media(name):
         if found and found.contents.width:
             return found.contents.width * 72 / 2540, found.contents.length * 72 / 2540
     return None
+
+
+def keyword_values(data, keywords):
+    """{keyword: the values of its lines, in order} of a PPD held in memory, for each of keywords;
+    libcups reads it from a file of no name, as fast as it reads the few a check prints with. None
+    for a PPD libcups cannot read."""
+    descriptor = os.memfd_create('ppd')
+    try:
+        os.write(descriptor, data)
+        handle = LIBCUPS.ppdOpenFile(f'/proc/self/fd/{descriptor}'.encode())
+    finally:
+        os.close(descriptor)
+    if not handle:
+        return None
+    try:
+        found = {}
+        for keyword in keywords:
+            name = keyword.encode()
+            found[keyword] = []
+            line = LIBCUPS.ppdFindAttr(handle, name, None)
+            while line:
+                value = line.contents.value
+                found[keyword].append(value.decode('latin-1') if value is not None else '')
+                line = LIBCUPS.ppdFindNextAttr(handle, name, None)
+        return found
+    finally:
+        LIBCUPS.ppdClose(handle)
