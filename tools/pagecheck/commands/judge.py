@@ -15,7 +15,7 @@ from ..core.project import ROOT
 from ..core.setup import ORIENTATIONS, PageSetup, Run
 from ..core.units import POINTS_PER_MM, dpi_of
 from ..measure.checks import AGREE, TITLED, Check, judge_agreement, judge_page
-from ..measure.page import Printed, measure_document
+from ..measure.page import NamedJob, Printed, measure_document
 from ..measure.registration import registration
 from ..readers.base import Media
 from ..readers.document import Document
@@ -78,12 +78,6 @@ class Judging:
     printer: object = None
     picture: str = None
     dpi: float = None
-
-
-@dataclass
-class FileJob:
-    """What a file says of the job it was printed in: the title it carries, as a job's name."""
-    name: str
 
 
 def parse(arguments):
@@ -175,7 +169,7 @@ def read_file(path, judging, workdir):
         said = f' (it says "{document.title}")' if document.title else ''
         raise UsageError(f'{path}: the file carries no title naming the mode{said}; give --mode')
     media = file_media(printer, paper, sheet, dpi) if printer else Media(sheet, None, dpi)
-    printed = Printed(path, FileJob(document.title if document.title is not None else caption), None, media,
+    printed = Printed(path, NamedJob(document.title if document.title is not None else caption), None, media,
                       os.path.basename(path), ', ', document=document)
     page = measure_document(printed, replace(setup, dpi=dpi, turn=turn, layout=laid_out and laid_out.dpi), workdir)
     return page, paper, caption
@@ -201,7 +195,6 @@ def read_picture_page(path, judging, workdir):
     if not caption:
         words = ', '.join(f'{width:.2f}' for width in page.words)
         raise UsageError(f'{path}: the text line does not read as the caption (words {words} em wide); give --mode')
-    page.job = FileJob(caption)
     return page, page.paper[0], caption, described(page, asked)
 
 

@@ -1,6 +1,6 @@
 """A printed document read and measured as one page: what the report and the checks know of it."""
 import os
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 
 from .measurement import Measurement
 from .placement import Placement
@@ -11,6 +11,12 @@ from ..readers.base import Media, StreamError
 from ..readers.document import Document
 
 UNREAD = 'a language the check does not read'
+
+
+@dataclass(frozen=True)
+class NamedJob:
+    """A job known by its name alone: what a file or a picture says of the job it was printed in."""
+    name: str
 
 
 @dataclass
@@ -58,7 +64,6 @@ class MeasuredPage:
     handed: 'MeasuredPage' = None
     driver_output: str = None
     document: str = None
-    steps: dict = field(default_factory=dict)
 
     def written_in(self):
         """The language the document is in, as the report names it."""

@@ -20,7 +20,7 @@ import re
 
 from PIL import Image
 
-from .base import DecodedPage, StreamError, no_title as title, save_pages, unchanged as device_code
+from .base import DecodedPage, StreamError, no_title, save_pages, unchanged
 from ..core.papers import sheet
 
 # Its dots are an inkjet's, dithered where the driver prints black: see base.spread.
@@ -29,6 +29,9 @@ DITHERED = True
 LANGUAGE = 'Canon raster'
 LANGUAGES = (LANGUAGE,)
 PPD_KEYWORDS = ()
+# The entry points it takes as readers.base has them.
+device_code = unchanged
+title = no_title
 
 ESC = 0x1b
 CR, FF = 0x0d, 0x0c

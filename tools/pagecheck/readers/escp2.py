@@ -23,7 +23,7 @@ from fractions import Fraction
 
 from PIL import Image
 
-from .base import MAX_PIXELS, DecodedPage, StreamError, no_title as title, save_pages, unchanged as device_code
+from .base import DecodedPage, MAX_PIXELS, StreamError, no_title, save_pages, unchanged
 
 # Its dots are an inkjet's, dithered where the driver prints black: see base.spread.
 DITHERED = True
@@ -33,6 +33,9 @@ LANGUAGES = (LANGUAGE,)
 # The Gutenprint driver a PPD is made for, whose data places the page.
 DRIVER_NAME = 'StpDriverName'
 PPD_KEYWORDS = (DRIVER_NAME,)
+# The entry points it takes as readers.base has them.
+device_code = unchanged
+title = no_title
 ESC, LF, FF, CR = 0x1b, 0x0a, 0x0c, 0x0d
 # What takes a printer out of packet mode: ESC 01 and EJL lines.
 PACKET_EXIT = re.compile(rb'\x1b\x01(?:@EJL[^\n]*\n)+')

@@ -26,15 +26,17 @@ import struct
 from PIL import Image
 
 from . import ghostpcl, pcl_paper
-from .base import MAX_POINTS, DecodedPage, StreamError, no_title as title, save_pages
-from .base import unchanged as device_code
-from ..core.papers import sheet
+from .base import MAX_POINTS, DecodedPage, StreamError, no_title, save_pages, unchanged
+from ..core import papers
 from ..core.units import MM_PER_INCH, POINTS_PER_INCH, POINTS_PER_MM
 
 PCL5 = 'PCL 5'
 PCLXL = 'PCL XL'
 LANGUAGES = (PCL5, PCLXL)
 PPD_KEYWORDS = ()
+# The entry points it takes as readers.base has them.
+device_code = unchanged
+title = no_title
 
 # What sniff looks at: a stream's job header and first commands.
 SNIFF_BYTES = 16384
@@ -88,7 +90,7 @@ MEASURE, UNITS_PER_MEASURE = 134, 137
 # Points per unit of the Measure enumeration: inch, millimetre, tenth of a millimetre.
 MEASURES = {0: 72.0, 1: POINTS_PER_MM, 2: POINTS_PER_INCH / 254}
 # MediaSize's enumeration, the names gpcl6 also takes in its place, and the sheets.
-XL_MEDIA = [(name, *sheet(paper, turned)) for name, paper, turned in (
+XL_MEDIA = [(name, *papers.sheet(paper, turned)) for name, paper, turned in (
     ('letter', 'Letter', False), ('legal', 'Legal', False), ('a4', 'A4', False), ('executive', 'Executive', False),
     ('ledger', 'Tabloid', False), ('a3', 'A3', False), ('com10', 'Env10', False), ('monarch', 'Monarch', False),
     ('c5', 'C5', False), ('dl', 'DL', False), ('jisb4', 'B4', False), ('jisb5', 'B5', False), ('b5', 'ISOB5', False),

@@ -28,7 +28,7 @@ from fractions import Fraction
 from PIL import Image
 
 from . import pcl_paper
-from .base import MAX_PIXELS, DecodedPage, StreamError, no_title as title, save_pages, unchanged as device_code
+from .base import DecodedPage, MAX_PIXELS, StreamError, no_title, save_pages, unchanged
 
 # Its dots are an inkjet's, dithered where the driver prints black: see base.spread.
 DITHERED = True
@@ -40,6 +40,9 @@ LANGUAGES = (LANGUAGE, PLAIN_LANGUAGE)
 # takes for sheets wider than Letter.
 MECH_OFFSET, MECH_OFFSET_B_SIZE = 'HPMechOffset', 'HPMechOffsetBSize'
 PPD_KEYWORDS = (MECH_OFFSET, MECH_OFFSET_B_SIZE)
+# The entry points it takes as readers.base has them.
+device_code = unchanged
+title = no_title
 ESC = 0x1B
 FORM_FEED = 0x0C
 UEL = b'\x1b%-12345X'

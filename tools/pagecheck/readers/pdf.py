@@ -4,12 +4,14 @@ size it asks for."""
 import re
 
 from . import postscript
-from .base import unchanged as device_code
+from .base import unchanged
 
 LANGUAGE = 'PDF'
 PCLM = 'PCLm'
 LANGUAGES = (LANGUAGE, PCLM)
 PPD_KEYWORDS = ()
+# The entry points it takes as readers.base has them.
+device_code = unchanged
 TITLE = re.compile(rb'/Title\s*\(')
 MEDIA_BOX = re.compile(rb'/MediaBox\s*\[\s*-?[\d.]+\s+-?[\d.]+\s+(\d+(?:\.\d+)?)\s+(\d+(?:\.\d+)?)\s*\]')
 
@@ -30,11 +32,7 @@ def title(data):
 
 def paper(data):
     """The first page's MediaBox, or None."""
-    found = MEDIA_BOX.search(data)
-    if not found:
-        return None
-    size = float(found.group(1)), float(found.group(2))
-    return f'{size[0]:g} x {size[1]:g} points', size
+    return postscript.sized(MEDIA_BOX.search(data))
 
 
 def render(document, media, workdir, bits=False):

@@ -78,13 +78,17 @@ def title(data):
     return text_value(data, found.end()).decode('latin-1') if found else None
 
 
-def paper(data):
-    """The first page size the document asks for, or None."""
-    found = PAGE_SIZE.search(data)
+def sized(found):
+    """The (name, (width, height) in points) of a size a document gives as two numbers, or None."""
     if not found:
         return None
     size = float(found.group(1)), float(found.group(2))
     return f'{size[0]:g} x {size[1]:g} points', size
+
+
+def paper(data):
+    """The first page size the document asks for, or None."""
+    return sized(PAGE_SIZE.search(data))
 
 
 class LaidOut:

@@ -7,14 +7,16 @@ import struct
 
 from PIL import Image
 
-from .base import MAX_PIXELS, MAX_POINTS, Rendered, StreamError, no_title, page_file, unchanged as device_code
+from .base import MAX_PIXELS, MAX_POINTS, Rendered, StreamError, no_title, page_file, unchanged
 
 PWG_RASTER = 'PWG raster'
 CUPS_RASTER = 'CUPS raster'
 APPLE_RASTER = 'Apple raster'
 LANGUAGES = (PWG_RASTER, CUPS_RASTER, APPLE_RASTER)
 PPD_KEYWORDS = ()
-# A raster carries no title: a queue's is the one its job was handed on with.
+# The entry points it takes as readers.base has them: a raster carries no title, a queue's is the
+# one its job was handed on with.
+device_code = unchanged
 title = no_title
 APPLE_SYNC = b'UNIRAST\0'
 # An Apple raster file's header: its sync word and page count; then each page's.

@@ -20,7 +20,7 @@ from ..core.setup import Margins
 from ..core.units import MM_PER_INCH, POINTS_PER_INCH
 from ..measure.checks import TITLED, Check, judge_page
 from ..measure.measurement import Measurement
-from ..measure.page import MeasuredPage
+from ..measure.page import MeasuredPage, NamedJob
 from ..measure.placement import Placement
 from ..measure.registration import Registration, registration, told_mode
 from ..measure.sheet import View, ink_sheet
@@ -238,6 +238,8 @@ def read_pictured(path, asked, workdir):
         raise PictureError('not the test page: no border at the sheet\'s margins and text line across its middle')
     page.registration = registration(m)
     page.mode, page.words = told_mode(m)
+    # A picture carries no title: its job is known by the caption its text line reads.
+    page.job = NamedJob(CAPTIONS.get(page.mode, ''))
     page.said = said
     return page
 
