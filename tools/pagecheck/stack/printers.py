@@ -87,7 +87,8 @@ class Printer:
 
     def media(self, paper, dpi):
         """What the model tells a reader of its own language about paper, printed at dpi: the
-        sheet, the printable area's top left corner on it (from the top), and the PPD."""
+        sheet, the printable area's top left corner on it (from the top), and the PPD's values the
+        readers take."""
         width, height = self.sheet(paper)
         left, _, _, top = self.areas[paper]
         return Media((width, height), (left, height - top), dpi, self.attributes)
