@@ -9,7 +9,7 @@
 # in the build's folder (build/win/check-prefix or build/win64/check-prefix) for the next run.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" check
 . "$root/scripts/arch.sh"
 # The tests hand it a build of theirs (PRINTTEST_BUILD), which names its Wine.
 if [ -n "${PRINTTEST_BUILD:-}" ]; then

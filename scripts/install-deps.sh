@@ -1,37 +1,109 @@
 #!/usr/bin/env bash
-# Installs everything the build, the program and the tests need, from Debian's packages, for both
-# builds: the 32-bit one (wine32, the i686 toolchain) and the 64-bit one (wine64, the x86-64
-# toolchain); then GhostPCL, built into a cache by scripts/install-ghostpcl.sh. A host that cannot
-# run 32-bit programs still takes the 32-bit packages; it just never runs them. Safe to run again:
-# nothing is asked of apt while everything is installed. Works as root or through sudo.
+# Installs from Debian's packages what is missing for one command's use (--help lists the sets);
+# the judging sets also build GhostPCL into a cache (scripts/install-ghostpcl.sh). Safe to run
+# again: nothing is asked of apt while everything is installed. Works as root or through sudo.
+#
+#   install-deps.sh [program|drivers|judge|check|release|all]
 set -euo pipefail
+
+usage() {
+  cat <<'EOF'
+usage: install-deps.sh [SET]
+
+Installs what is missing for SET:
+  program   building one build of the program and running it under Wine on Xvfb, printing
+            to a private CUPS queue that writes PDF (scripts/run.sh): the 32-bit build's
+            toolchain and Wine where this host runs 32-bit programs, else the 64-bit one's
+            (PRINTTEST_ARCH=x86, x64 or both chooses)
+  drivers   CUPS and the printer drivers whose models are checked (scripts/printer-languages.sh)
+  judge     drivers, and what judges pages: Ghostscript, GhostPCL, Python's libraries
+            (scripts/judge-page.sh, scripts/sheet-accuracy.sh)
+  check     program and judge, and the driverless printers of scripts/ipp-printers.sh
+            (scripts/check-printer.sh)
+  release   both builds' toolchains and zip (scripts/release.sh)
+  all       everything the tests use: both builds with GCC and Clang, and the rest (the
+            default; scripts/test.sh)
+EOF
+}
+
+case $#:${1:-all} in
+  [01]:program|[01]:drivers|[01]:judge|[01]:check|[01]:release|[01]:all) set=${1:-all} ;;
+  1:-h|1:--help) usage; exit 0 ;;
+  *) echo "install-deps.sh: not a set: $*" >&2; usage >&2; exit 2 ;;
+esac
+# apt's output too: a command's own output stays its own (printer-languages.sh's is read by others).
+exec >&2
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=; else SUDO=sudo; fi
 
-packages=(
-  wine wine32:i386 libcups2:i386 wine64
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools cmake make
+# Whether the kernel runs a 32-bit x86 program, before any is installed: the smallest one, exit(0).
+runs_32bit() {
+  local probe code=0
+  probe=$(mktemp)
+  printf '\x7fELF\x01\x01\x01\0\0\0\0\0\0\0\0\0\x02\0\x03\0\x01\0\0\0\x54\x80\x04\x08\x34\0\0\0\0\0\0\0\0\0\0\0\x34\0\x20\0\x01\0\0\0\0\0\0\0\x01\0\0\0\0\0\0\0\0\x80\x04\x08\0\x80\x04\x08\x5d\0\0\0\x5d\0\0\0\x05\0\0\0\0\x10\0\0\xb8\x01\0\0\0\x31\xdb\xcd\x80' >"$probe"
+  chmod +x "$probe"
+  "$probe" 2>/dev/null || code=$?
+  rm -f "$probe"
+  return $code
+}
+
+# One build's Wine and toolchain; the 32-bit Wine reaches CUPS through the 32-bit libcups.
+x86=(wine wine32:i386 libcups2:i386 g++-mingw-w64-i686)
+x64=(wine wine64 g++-mingw-w64-x86-64)
+# build.sh configures the Windows tests too, which take GoogleTest's sources; the scheduler wants
+# all its filters (cups), the PDF queue cups-filters' PPD; Wine draws Arial with Liberation Sans.
+program=(
+  cmake make googletest
   xvfb xdotool x11-utils imagemagick
-  cups cups-client cups-bsd cups-filters cups-ipp-utils
-  dbus avahi-daemon
-  ghostscript fonts-liberation
-  googletest
-  clang libclang-rt-14-dev lld llvm
-  zip
-  gnuplot-nox
-  openprinting-ppds printer-driver-gutenprint printer-driver-hpcups
-  python3-pil python3-cups python3-pefile python3-fonttools python3-opencv
+  cups cups-client cups-filters fonts-liberation
 )
+# printer-languages.sh lists the drivers' models with cups-driverd and asks the check's readers,
+# which load PIL, which of them it reads.
+drivers=(cups python3 python3-pil openprinting-ppds printer-driver-gutenprint printer-driver-hpcups)
+judge=(ghostscript python3-cups python3-opencv)
+ipp_printers=(cups-ipp-utils dbus avahi-daemon)
+release=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 cmake make zip)
+tests=(
+  mingw-w64-tools cups-bsd
+  clang libclang-rt-14-dev lld llvm
+  gnuplot-nox python3-pefile python3-fonttools
+)
+
+packages=()
+# The build run.sh and check-printer.sh make, as scripts/arch.sh will choose it once Wine is in.
+add_program() {
+  local arches arch
+  case ${PRINTTEST_ARCH:-} in
+    x86|x64) arches=$PRINTTEST_ARCH ;;
+    both) arches="x86 x64" ;;
+    *) if runs_32bit; then arches=x86; else arches=x64; fi ;;
+  esac
+  for arch in $arches; do
+    if [ "$arch" = x86 ]; then packages+=("${x86[@]}"); else packages+=("${x64[@]}"); fi
+  done
+  packages+=("${program[@]}")
+}
+
+case $set in
+  program) add_program ;;
+  drivers) packages=("${drivers[@]}") ;;
+  judge) packages=("${drivers[@]}" "${judge[@]}") ;;
+  check) add_program; packages+=("${drivers[@]}" "${judge[@]}" "${ipp_printers[@]}") ;;
+  release) packages=("${release[@]}") ;;
+  # Both builds' packages, even on a host that runs only the 64-bit one: the tests build both.
+  all) packages=("${x86[@]}" "${x64[@]}" "${program[@]}" "${drivers[@]}" "${judge[@]}" "${ipp_printers[@]}"
+                 "${release[@]}" "${tests[@]}") ;;
+esac
 
 # dpkg-query reads the status file without taking the package database's lock, so a command run
 # while apt works elsewhere is not stopped by it.
 missing=()
-for p in "${packages[@]}"; do
+for p in $(printf '%s\n' "${packages[@]}" | sort -u); do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "install-deps.sh: installing ${missing[*]}" >&2
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive
@@ -43,12 +115,14 @@ if [ ${#missing[@]} -gt 0 ]; then
     # A mirror caught mid-sync can leave one suite's index out for one architecture (seen with the
     # security suite's i386 list): its packages then cannot match their other-architecture twins.
     # The release's own suite has both lists; take the packages from it.
-    release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-    [ -n "$release" ] || exit 1
-    echo "install-deps.sh: trying again with the packages of $release itself" >&2
-    $SUDO "${install[@]}" -t "$release" "${missing[@]}"
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    [ -n "$codename" ] || exit 1
+    echo "install-deps.sh: trying again with the packages of $codename itself" >&2
+    $SUDO "${install[@]}" -t "$codename" "${missing[@]}"
   fi
 fi
 
 # GhostPCL, which reads the PCL printers' streams, is built once into a cache outside the system.
-"$(dirname "$0")/install-ghostpcl.sh"
+case $set in
+  judge|check|all) "$(dirname "$0")/install-ghostpcl.sh" ;;
+esac

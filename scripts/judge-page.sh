@@ -7,5 +7,5 @@
 # Installs what is missing first; runs no Wine and no scheduler.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" judge
 PYTHONPATH=$root/tools exec /usr/bin/python3 -B -m pagecheck.commands.judge "$@"

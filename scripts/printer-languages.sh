@@ -5,4 +5,5 @@
 #   scripts/printer-languages.sh [--sample N [--seed S]]     (--help tells more)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+"$root/scripts/install-deps.sh" drivers
 PYTHONPATH=$root/tools exec /usr/bin/python3 -B -m pagecheck.commands.languages "$@"

@@ -10,7 +10,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 work=$root/build/release
 . "$root/scripts/arch.sh"
 
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" release
 if [ -n "$(git -C "$root" status --porcelain)" ]; then
     echo "release.sh: uncommitted changes are not in the release, which is built from $(git -C "$root" rev-parse --short HEAD)" >&2
 fi

@@ -11,7 +11,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$root/build
 
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" program
 . "$root/scripts/arch.sh"
 arch=$(arch_one) || exit 1
 wine_use "$arch"

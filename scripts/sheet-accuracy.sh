@@ -5,5 +5,5 @@
 #   scripts/sheet-accuracy.sh [--cases N] [--only WORD]
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" judge
 PYTHONPATH=$root/tools exec /usr/bin/python3 -B -m pagecheck.commands.accuracy "$@"
