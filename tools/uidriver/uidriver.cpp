@@ -42,8 +42,9 @@ namespace
 const char MainClass[] = "PRINTER_QUOMBRIX32";
 const char DialogClass[] = "#32770";
 const char* const JobCaptions[] = {"Print Mode: Direct Print", "Print Mode: Bitmap Print"};
-// Long enough for a Bitmap page at a high resolution; only reached when something is wrong.
-const DWORD Patience = 120000;
+// Long enough for a Bitmap page at a high resolution, whose job has taken over two minutes beside
+// the test suite's other runs on a 2-core machine; only reached when something is wrong.
+const DWORD Patience = 300000;
 const UINT ReplyTimeout = 60000;
 // Often enough that a step ends within a hundredth of a second of the program being ready.
 const DWORD PollInterval = 10;

@@ -6,8 +6,8 @@ import tempfile
 from ..core.project import ROOT
 
 WINE_RUN = os.path.join(ROOT, 'scripts', 'wine-run.sh')
-# Only reached when something hangs.
-STEP_TIMEOUT = 180
+# Only reached when something hangs: longer than uidriver waits for the program.
+STEP_TIMEOUT = 360
 
 
 def program_is_64_bit():
