@@ -148,7 +148,7 @@ def judge_text(m):
 
 
 def judge_page(page, caption, tolerance_mm):
-    """The checks of one print: a PrintedPage, or the NotPrinted that stood in its place."""
+    """The checks of one print: a MeasuredPage, or the NotPrinted that stood in its place."""
     if isinstance(page, NotPrinted):
         return [Check(ONE_PAGE, False, f'never printed: {page}')] + \
             [Check(name, None, 'not measured') for name in PAGE_CHECKS[1:DRIVER_AT]]
