@@ -37,7 +37,9 @@ class Document:
                 self.language = self.reader.language(self.data)
             else:
                 self.language = unread_language(self.language, self.data) or self.language
-        self.kind = self.reader and self.reader.language(self.data)
+            self.kind = self.reader and self.language
+        else:
+            self.kind = self.reader.language(self.data)
         if self.reader:
             self.data = self.reader.device_code(self.data)
         self.title = self.reader and self.reader.title(self.data)

@@ -16,7 +16,7 @@ class PageSize(ctypes.Structure):
 
 class Attribute(ctypes.Structure):
     """ppd_attr_t: a keyword line of a PPD: its keyword, option, translation text and value."""
-    _fields_ = [('name', ctypes.c_char * 41), ('spec', ctypes.c_char * 41), ('text', ctypes.c_char * 81),
+    _fields_ = [('name', ctypes.c_char * 41), ('option', ctypes.c_char * 41), ('text', ctypes.c_char * 81),
                 ('value', ctypes.c_char_p)]
 
 

@@ -1,23 +1,11 @@
 """PPDs read through libcups (python3-cups, and libcups itself for what it does not bind), as the
 scheduler reads them: *Include followed, the last of a keyword's defaults taken, cupsFilter2
 lines in place of cupsFilter ones."""
-import os
-
 import cups
 
 
 def open_ppd(path):
     return cups.PPD(path)
-
-
-def open_text(data):
-    """A PPD held in memory, as a cups.PPD: libcups reads it from a file of no name."""
-    descriptor = os.memfd_create('ppd')
-    try:
-        os.write(descriptor, data)
-        return cups.PPD(f'/proc/self/fd/{descriptor}')
-    finally:
-        os.close(descriptor)
 
 
 def value(ppd, keyword):
