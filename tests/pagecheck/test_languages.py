@@ -3,10 +3,10 @@ Gutenprint's families, PPD filter lines, cups-driverd's listing, and the stratif
 import struct
 import unittest
 
-from pagecheck.commands.languages import (CANON, ESCP2, JETREADY, LIDIL, OTHER, PCL3, PCL3GUI, PCL5, PCLM, PCLXL,
-                                          PDF, POSTSCRIPT, PWG, ListingError, UsageError, allocate, archive_key,
-                                          drv_models, filter_language, gutenprint_families, gutenprint_language,
-                                          ipp_models, ppd_language, sample, table)
+from pagecheck.commands.languages import UsageError, allocate, sample, table
+from pagecheck.stack.models import (CANON, ESCP2, JETREADY, LIDIL, OTHER, PCL3, PCL3GUI, PCL5, PCLM, PCLXL, PDF,
+                                    POSTSCRIPT, PWG, ListingError, archive_key, drv_models, filter_language,
+                                    gutenprint_families, gutenprint_language, ipp_models, ppd_language)
 
 HPCUPS_DRV = '''
 #include <font.defs>
