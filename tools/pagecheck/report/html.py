@@ -2,7 +2,7 @@
 modes differ, what each page was measured on and a verdict per check."""
 import html
 
-from .rows import HANDED_PICTURE, VERDICTS, by_paper
+from .rows import HANDED_PICTURE, VERDICTS, by_paper, findings_of
 
 
 def cell_html(check):
@@ -21,7 +21,28 @@ def handed_html(name):
 
 STYLE = """body { font-family: sans-serif; } table { border-collapse: collapse; margin-bottom: 2em; }
 td, th { border: 1px solid #aaa; padding: 4px 6px; vertical-align: top; font-size: 90%; }
-.pass { background: #e4f5e4; } .FAIL { background: #f8dcdc; } .not { background: #f3ecd0; }"""
+.pass { background: #e4f5e4; } .FAIL { background: #f8dcdc; } .not { background: #f3ecd0; }
+.disputed { background: #e8e0f4; }"""
+
+
+def findings_html(rows):
+    """The findings the failing pages match, before the pages."""
+    found = findings_of(rows)
+    if not found:
+        return []
+    parts = ['<h2>Findings</h2><table><tr><th>Finding</th><th>Pages</th><th>Cause</th><th>Where it comes from</th>'
+             '<th>Confidence</th><th>Option</th></tr>']
+    for finding, pages in found:
+        cells = [f'{finding.id}: {finding.name}', str(pages), finding.cause, finding.source, finding.confidence,
+                 finding.option] if finding else ['unexplained', str(pages), 'no finding matches these pages', '', '', '']
+        parts.append('<tr>' + ''.join(f'<td>{html.escape(cell)}</td>' for cell in cells) + '</tr>')
+    return parts + ['</table>']
+
+
+def verdict_html(row, caption):
+    found = row.finding(caption)
+    verdict = row.page_verdict(caption)
+    return f'<td class="{verdict.split()[0]}">{html.escape(verdict)}{f" ({html.escape(found)})" if found else ""}</td>'
 
 
 def row_html(row):
@@ -37,7 +58,10 @@ def row_html(row):
               '</td>' for caption in modes]
     if row.agreement:
         parts.append(f'<td>{picture_html(row.pictures.get("difference"))}</td>')
-    parts.append('</tr><tr><th>measured on</th>')
+    parts.append('</tr><tr><th>verdict</th>')
+    parts += [verdict_html(row, caption) for caption in modes]
+    parts.append('<td></td></tr>' if row.agreement else '</tr>')
+    parts.append('<tr><th>measured on</th>')
     parts += [f'<td>{html.escape(row.measured[caption])}</td>' for caption in modes]
     parts.append('<td></td></tr>' if row.agreement else '</tr>')
     longest = max((row.checks[caption] for caption in modes), key=len)
@@ -56,6 +80,7 @@ def write_html(rows, path, heading, ending):
     parts = [f'<!DOCTYPE html><html><head><meta charset="utf-8"><title>Printer check</title><style>{STYLE}</style>'
              f'</head><body><h1>Printer check</h1><p>{html.escape(heading)}. The red frame on each page is where the '
              f'border\'s outer edges belong; on the difference picture, red marks ink on one page only.</p>']
+    parts += findings_html(rows)
     for paper, group in by_paper(rows):
         parts.append(f'<h2>{html.escape(paper)}</h2>')
         for row in group:

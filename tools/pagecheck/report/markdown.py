@@ -1,11 +1,33 @@
 """report.md: the report's table, a line per page, with links to the pictures."""
-from .rows import HANDED_PICTURE, VERDICTS, by_paper, verdict_of
+from .rows import HANDED_PICTURE, VERDICTS, by_paper, findings_of
 from ..core.modes import mode_name
 from ..measure.checks import AGREE, PAGE_CHECKS
 
 def check_cell(check):
     named = '' if check.name in PAGE_CHECKS else f' ({check.name})'
     return f'{VERDICTS[check.passed]}{named}: {check.figure}'
+
+
+def verdict_cell(row, caption):
+    found = row.finding(caption)
+    return row.page_verdict(caption) + (f' ({found})' if found else '')
+
+
+def findings_lines(rows):
+    """The findings the failing pages match, before the pages: what went wrong, why, how sure."""
+    found = findings_of(rows)
+    if not found:
+        return []
+    lines = ['', '## Findings', '', '| Finding | Pages | Cause | Where it comes from | Confidence | Option |',
+             '|---|---:|---|---|---|---|']
+    for finding, pages in found:
+        if finding:
+            cells = [f'{finding.id}: {finding.name}', str(pages), finding.cause, finding.source, finding.confidence,
+                     finding.option]
+        else:
+            cells = ['unexplained', str(pages), 'no finding matches these pages', '', '', '']
+        lines.append('| ' + ' | '.join(cell.replace('|', '\\|') for cell in cells) + ' |')
+    return lines
 
 
 def md_lines(row):
@@ -21,7 +43,7 @@ def md_lines(row):
             links.append(f'[handed to the driver]({row.pictures[caption + HANDED_PICTURE]})')
         if agreement and row.pictures.get('difference'):
             links.append(f'[difference]({row.pictures["difference"]})')
-        cells = [row.printer.name, row.paper, row.orientation, mode, verdict_of(checks)]
+        cells = [row.printer.name, row.paper, row.orientation, mode, verdict_cell(row, caption)]
         cells += [check_cell(check) for check in checks] + [''] * (len(PAGE_CHECKS) - len(checks))
         lines.append(cells + [f'{VERDICTS[agreement.passed]}: {agreement.figure}' if agreement else '', ' '.join(links),
                               row.measured[caption]])
@@ -29,7 +51,7 @@ def md_lines(row):
 
 
 def write_md(rows, path, heading, ending):
-    lines = ['# Printer check', '', heading + '.']
+    lines = ['# Printer check', '', heading + '.'] + findings_lines(rows)
     for paper, group in by_paper(rows):
         lines += ['', f'## {paper}', '',
                   '| Printer | Paper | Orientation | Mode | Verdict | ' + ' | '.join(PAGE_CHECKS) +

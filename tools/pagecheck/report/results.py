@@ -6,12 +6,13 @@ import os
 import re
 import shutil
 
-from .rows import HANDED_PICTURE, VERDICTS, Named, Row, verdict_of
+from .rows import HANDED_PICTURE, VERDICTS, Named, Row
 from .summary import report_run
 from ..core.modes import CAPTIONS, MODES
 from ..core.setup import Margins, Run
-from ..core.units import MM_PER_INCH, mm
-from ..measure.checks import Check, driver_gaps, edge_dots, edge_offsets, stroke_widths, text_place
+from ..core.units import MM_PER_INCH
+from ..measure.checks import Check
+from .figures import page_figures
 
 FORMAT = 'printtest-check'
 # Fields are only ever added within a version; one renamed, removed or changed in meaning makes the next.
@@ -25,42 +26,6 @@ class ResultsError(Exception):
     pass
 
 
-def offset(pixels, dots):
-    return None if pixels is None else {'px': pixels, 'mm': mm(pixels, dots)}
-
-
-def worst(errors, dots):
-    """The largest of a line's deviations, or None where it was hidden or not found."""
-    largest = max(errors) if errors else None
-    return None if largest in (None, float('inf')) else offset(largest, dots)
-
-
-def page_figures(page):
-    """The numbers behind a measured page's checks, or None for a page not measured."""
-    m = getattr(page, 'measurement', None)
-    if not m:
-        return None
-    lay = m.placement
-    widths = stroke_widths(m)
-    figures = {
-        'edges': {edge: offset(error, edge_dots(lay, edge)) for edge, error in edge_offsets(m).items()},
-        'strokes_mm': {'min': min(widths), 'max': max(widths)} if widths else None,
-        'diagonals': worst(m.diagonal_errors, page.dpi[0]),
-        'ellipse': worst(m.ellipse_errors, page.dpi[0]),
-        'text': None,
-        'driver_gaps': None,
-    }
-    if m.text:
-        points, across, down, start = text_place(m)
-        figures['text'] = {'height_pt': points, 'down_mm': mm(down, lay.dpi_y), 'cut': m.text_cut,
-                           'across_mm': None if m.text_cut else mm(across, lay.dpi_x),
-                           'start_mm': mm(start, lay.dpi_x) if m.text_cut else None}
-    if getattr(getattr(page, 'handed', None), 'measurement', None):
-        now = m.placement
-        figures['driver_gaps'] = {edge: offset(gap, edge_dots(now, edge)) for edge, gap in driver_gaps(page).items()}
-    return figures
-
-
 def check_record(check):
     return {'name': check.name, 'verdict': VERDICTS[check.passed], 'figure': check.figure}
 
@@ -70,10 +35,11 @@ def page_record(row, caption):
     language."""
     page, checks = row.pages[caption], row.checks[caption]
     if isinstance(page, StoredPage):
-        return page.record
+        return dict(page.record, verdict=row.page_verdict(caption), finding=row.finding(caption))
     return {
         'mode': MODES[caption],
-        'verdict': verdict_of(checks),
+        'verdict': row.page_verdict(caption),
+        'finding': row.finding(caption),
         'checks': [check_record(check) for check in checks],
         'dpi': list(page.dpi) if getattr(page, 'dpi', None) else None,
         'figures': page_figures(page),
@@ -93,6 +59,7 @@ def row_records(rows):
             number, last = number + 1, row.printer
         records.append({
             'printer': row.printer.name, 'model': row.printer.model, 'printer_number': number,
+            'ppd': getattr(row.printer, 'source', None), 'driver': getattr(row.printer, 'driver', None),
             'paper': row.paper, 'orientation': row.orientation, 'problem': row.problem,
             'agreement': check_record(row.agreement) if row.agreement else None,
             'difference_picture': row.pictures.get('difference'),
@@ -149,7 +116,8 @@ def rows_of(results, where=''):
     printers, rows = {}, []
     for record in results['rows']:
         key = (where, record['printer_number'])
-        printer = printers.setdefault(key, Named(record['printer'], record['model']))
+        printer = printers.setdefault(key, Named(record['printer'], record['model'], record.get('ppd'),
+                                                 record.get('driver')))
         row = Row(printer, record['paper'], record['orientation'])
         if record['problem']:
             row.fail(record['problem'])

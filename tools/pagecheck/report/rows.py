@@ -2,7 +2,9 @@
 verdicts of their checks."""
 import re
 
-from ..core.modes import mode_name
+from . import findings
+from .figures import page_figures
+from ..core.modes import MODES, mode_name
 from ..measure.checks import Check
 
 VERDICTS = {True: 'pass', False: 'FAIL', None: 'not measured'}
@@ -22,11 +24,14 @@ def verdict_of(checks):
 
 class Named:
     """A row's printer where no PPD was read: a file judged on its own, or a printer of a stored
-    run; name is what the report calls it, model what it was."""
+    run; name is what the report calls it, model what it was, source the PPD as it was given and
+    driver the raster driver its filters end in, where known."""
 
-    def __init__(self, name, model):
+    def __init__(self, name, model, source=None, driver=None):
         self.name = name
         self.model = model
+        self.source = source
+        self.driver = driver
 
 
 class Row:
@@ -41,6 +46,7 @@ class Row:
         self.orientation = orientation
         self.pages = {}
         self.checks = {}
+        self.findings = {}
         self.measured = {}
         self.page_steps = {}
         self.pictures = {}
@@ -68,11 +74,40 @@ class Row:
         self.pages[caption] = page
         self.checks[caption] = checks
         self.measured[caption] = measured
+        self.findings[caption] = self.explain(caption)
+
+    def explain(self, caption):
+        """The page's finding where it failed: None where it matches none."""
+        page, checks = self.pages[caption], self.checks[caption]
+        if verdict_of(checks) != 'FAIL':
+            return None
+        # A stored page keeps its figures; a measured one has them worked out.
+        figures = page.record['figures'] if hasattr(page, 'record') else page_figures(page)
+        driver = ' '.join(filter(None, (getattr(self.printer, 'source', None), getattr(self.printer, 'driver', None))))
+        record = {'figures': figures, 'language': getattr(page, 'language', None) or
+                  getattr(page, 'record', {}).get('language'), 'mode': MODES[caption],
+                  'checks': [{'name': check.name, 'verdict': VERDICTS[check.passed], 'figure': check.figure}
+                             for check in checks]}
+        return findings.explain(findings.match_page(driver, self.paper, record))
+
+    def finding(self, caption):
+        """The id of a failing page's finding, unexplained where it has none; None for a page
+        that did not fail."""
+        if verdict_of(self.checks[caption]) != 'FAIL':
+            return None
+        found = self.findings.get(caption)
+        return found.id if found else findings.UNEXPLAINED
+
+    def page_verdict(self, caption):
+        """pass, FAIL, not measured, or disputed for a failing page whose finding is disputed."""
+        found = self.findings.get(caption)
+        verdict = verdict_of(self.checks[caption])
+        return findings.DISPUTED if verdict == 'FAIL' and found and found.confidence == findings.DISPUTED else verdict
 
     def summary(self, caption):
-        """pass, FAIL naming the checks that failed, or not measured naming those that could not
-        be judged when none failed."""
-        for verdict, word in ((False, 'FAIL'), (None, 'not measured')):
+        """pass, FAIL naming the checks that failed (or disputed), or not measured naming those that
+        could not be judged when none failed."""
+        for verdict, word in ((False, self.page_verdict(caption)), (None, 'not measured')):
             names = [check.name for check in self.checks[caption] if check.passed is verdict]
             if names:
                 return f'{word} ({", ".join(names)})'
@@ -97,6 +132,17 @@ class Row:
             for source in (page, getattr(page, 'handed', None)):
                 if getattr(source, 'measurement', None):
                     source.view = source.measurement.view = None
+
+
+def findings_of(rows):
+    """[(finding or None for unexplained, pages)] of the rows' failing pages, most pages first."""
+    counts = {}
+    for row in rows:
+        for caption in row.checks:
+            if row.finding(caption):
+                found = row.findings.get(caption)
+                counts[found] = counts.get(found, 0) + 1
+    return sorted(counts.items(), key=lambda item: (item[0] is None, -item[1], item[0] and item[0].id))
 
 
 def by_paper(rows):

@@ -5,7 +5,7 @@ import os
 from .html import write_html
 from .junit import write_junit
 from .markdown import write_md
-from .rows import STEPS
+from .rows import STEPS, findings_of
 from ..core.setup import SERVERBIN
 
 def summary(rows):
@@ -14,6 +14,7 @@ def summary(rows):
     printers = {id(row.printer) for row in rows}
     pages = [(row, caption) for row in rows for caption in row.checks]
     passed = sum(row.summary(caption) == 'pass' for row, caption in pages)
+    disputed = sum(row.page_verdict(caption) == 'disputed' for row, caption in pages)
     unmeasured = sum(row.summary(caption).startswith('not measured') for row, caption in pages)
     failures = {}
     for row in rows:
@@ -22,9 +23,16 @@ def summary(rows):
                 failures[check.name] = failures.get(check.name, 0) + 1
     unusable = sum(1 for row in rows if row.problem)
     lines = [f'{len(printers)} printer(s), {len(pages)} page(s): {passed} passed every check, '
-             f'{len(pages) - passed - unmeasured} failed one, {unmeasured} could not be measured; '
+             f'{len(pages) - passed - unmeasured - disputed} failed one, {disputed} disputed, {unmeasured} could not '
+             f'be measured; '
              f'{unusable} printer, paper or orientation could not be checked']
     lines.append('Failures by check: ' + (', '.join(f'{name} {count}' for name, count in failures.items()) or 'none'))
+    found = findings_of(rows)
+    if found:
+        lines.append('Findings: ' + ', '.join(f'{finding.id if finding else "unexplained"} {count}'
+                                              for finding, count in found) +
+                     f'; {sum(count for finding, count in found if finding and finding.confidence == "disputed")} '
+                     f'disputed, {sum(count for finding, count in found if not finding)} unexplained')
     steps = {}
     for row in rows:
         for step, seconds in row.steps.items():

@@ -30,7 +30,8 @@ class Printer:
     problem, which says why, and no papers. device is a driverless printer's IPP URI; driver the
     raster driver its filters end in, if any; resolution and turn the PPD's default resolution
     and LandscapeOrientation, if it gives them; attributes the values of the PPD keywords readers
-    take from the model. The PPD's filters are looked up in serverbin."""
+    take from the model; source the PPD, driver or queue as it was given. The PPD's filters are
+    looked up in serverbin."""
 
     def __init__(self, name, path, serverbin=SERVERBIN):
         self.name = name
@@ -41,6 +42,7 @@ class Printer:
         self.problem = None
         self.device = None
         self.driver = None
+        self.source = path
         self.resolution = None
         self.turn = None
         self.attributes = {}
@@ -157,7 +159,14 @@ def driverless_printer(uri, serverbin=SERVERBIN):
 
 
 def find_printer(argument, serverbin=SERVERBIN):
-    """The printer argument names, with the filters and drivers of serverbin."""
+    """The printer argument names, with the filters and drivers of serverbin; its source is the
+    argument."""
+    printer = named_printer(argument, serverbin)
+    printer.source = argument
+    return printer
+
+
+def named_printer(argument, serverbin):
     name = os.path.splitext(os.path.basename(argument))[0]
     if os.path.isfile(argument):
         return Printer(name, argument, serverbin)

@@ -1,0 +1,84 @@
+"""Findings on stored pages: a failing page that moved as a finding says is named by it, one whose
+finding is disputed is disputed rather than failed, one that matches none is unexplained; the
+reports list the findings first and results.json carries their ids."""
+import json
+import os
+import tempfile
+import unittest
+
+from pagecheck.commands.collection import failure_groups
+from pagecheck.core.setup import Margins, Run
+from pagecheck.measure.checks import EDGES
+from pagecheck.report import results
+from pagecheck.report.summary import report_run
+
+CANON = 'gutenprint.5.3://bjc-iP90-series/expert'
+LASER = 'gutenprint.5.3://hp-lj_4000/expert'
+
+
+def stored_page(mode, language, moved):
+    """A page record whose border's edges moved by moved {edge: mm} at 600 dpi."""
+    edges = {edge: {'px': moved.get(edge, 0.0) / 25.4 * 600, 'mm': moved.get(edge, 0.0)}
+             for edge in ('left', 'top', 'right', 'bottom')}
+    failed = [edge for edge, value in moved.items() if abs(value) > 0.1]
+    figure = '; '.join(f'{edge} {value:+.2f} mm' for edge, value in moved.items())
+    checks = [{'name': EDGES, 'verdict': 'FAIL' if failed else 'pass',
+               'figure': f'moved: {", ".join(failed)}; {figure}' if failed else figure}]
+    return {'mode': mode, 'verdict': 'FAIL' if failed else 'pass', 'checks': checks, 'dpi': [600, 600],
+            'figures': {'edges': edges}, 'language': language, 'kind': language, 'measured_on': 'the driver',
+            'pictures': {'page': None, 'handed': None}, 'steps': {}}
+
+
+def stored_row(number, ppd, paper, language, moved):
+    return {'printer': ppd.split('//')[-1].replace('/', '-'), 'model': ppd, 'printer_number': number, 'ppd': ppd,
+            'driver': 'rastertogutenprint.5.3', 'paper': paper, 'orientation': 'portrait', 'problem': None,
+            'agreement': None, 'difference_picture': None, 'steps': {},
+            'pages': [stored_page(mode, language, moved) for mode in ('direct', 'bitmap')]}
+
+
+class FindingsTest(unittest.TestCase):
+    def setUp(self):
+        self.out = tempfile.mkdtemp()
+        stored = {'format': results.FORMAT, 'version': results.VERSION, 'run': {'shard': '1/1'}, 'rows': [
+            stored_row(0, CANON, 'A4', 'Canon raster', {'left': 2.67, 'top': 2.45, 'right': -2.67, 'bottom': -4.53}),
+            stored_row(1, LASER, 'A4', 'PCL 5', {'left': 2.455, 'right': 2.455}),
+            # The same laser moved further than its finding says, and on Letter where it has none.
+            stored_row(2, LASER, 'A4', 'PCL 5', {'left': 1.2, 'right': 1.2}),
+            stored_row(3, LASER, 'Letter', 'PCL 5', {'left': 2.455, 'right': 2.455}),
+            stored_row(4, LASER, 'Letter', 'PCL 5', {}),
+        ]}
+        self.rows = results.rows_of(stored)
+        self.said = []
+        self.status = report_run(self.rows, Run(Margins(('1', '1', '1', '1')), 0.1, self.out), self.said.append)
+        results.save(results.document(self.rows, {}), self.out)
+
+    def test_pages_name_their_findings_and_disputed_ones_are_not_failed(self):
+        with open(os.path.join(self.out, 'results.json')) as saved:
+            pages = [(page['verdict'], page['finding']) for row in json.load(saved)['rows'] for page in row['pages']]
+        self.assertEqual(pages[::2], [('FAIL', 'gutenprint-canon-shrink'), ('disputed', 'gutenprint-pcl5-a4-10pt'),
+                                      ('FAIL', 'unexplained'), ('FAIL', 'unexplained'), ('pass', None)])
+        self.assertEqual(pages[::2], pages[1::2])
+        self.assertEqual(self.status, 1)
+        self.assertIn('Findings: gutenprint-canon-shrink 2, gutenprint-pcl5-a4-10pt 2, unexplained 4; 2 disputed, '
+                      '4 unexplained', self.said)
+        self.assertIn('10 page(s): 2 passed every check, 6 failed one, 2 disputed', self.said[0])
+        with open(os.path.join(self.out, 'report.md')) as report:
+            text = report.read()
+        # The findings come before the pages, each with its cause and where it comes from.
+        self.assertLess(text.index('## Findings'), text.index('## A4'))
+        self.assertRegex(text, r'\| gutenprint-pcl5-a4-10pt: .* \| 2 \| .*print-pcl.c:3266.* \| disputed \|')
+        self.assertIn('| disputed (gutenprint-pcl5-a4-10pt) |', text)
+
+    def test_failures_are_grouped_by_driver_language_paper_and_how_the_edges_moved(self):
+        with open(os.path.join(self.out, 'results.json')) as saved:
+            rows = json.load(saved)['rows']
+        groups = failure_groups(rows)
+        # Both modes of the two lasers that moved 2.45 mm on A4 and Letter are two groups, not one.
+        self.assertEqual([(group['paper'], group['pages'], group['finding']) for group in groups],
+                         [('A4', 2, 'gutenprint-canon-shrink'), ('A4', 2, 'gutenprint-pcl5-a4-10pt'),
+                          ('A4', 2, 'unexplained'), ('Letter', 2, 'unexplained')])
+        self.assertEqual(groups[3]['edges'], {'left': 2.46, 'right': 2.46})
+
+
+if __name__ == '__main__':
+    unittest.main()

@@ -1,0 +1,461 @@
+"""scripts/check-collection.sh: every printer model of the installed drivers that the check reads,
+on its default paper and the other of A4 and Letter, in both modes, run in resumable shards; see
+--help."""
+import argparse
+import concurrent.futures
+import gzip
+import hashlib
+import json
+import os
+import random
+import re
+import resource
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+from ..core.project import ROOT
+from ..measure.checks import EDGES
+from ..report import results
+from ..report.findings import SIDES, UNEXPLAINED
+from ..stack.models import (DRIVERD, DRIVERD_CACHE, OPENPRINTING, WORKERS, ListingError, archive_key,
+                            cached_languages, is_read, list_models, openprinting_stretches,
+                            packages_of, read_gutenprint_families, source_file, versions_of)
+
+DESCRIPTION = """Checks the whole collection of printer models the installed CUPS drivers offer and the check
+reads (scripts/printer-languages.sh tells which), each on its PPD's default paper and on the other
+of A4 and Letter where the PPD offers it, portrait, in both modes, with scripts/check-printer.sh.
+
+Models whose pages are the same by construction are printed once: a model and paper are grouped
+by a key made of everything in the PPD that reaches the job or the driver (the filters and their
+command lines, every main keyword but the names and version strings, the code and name of every
+option's default choice, that paper's page size code, page region, imageable area and
+dimensions, and for Gutenprint the driver family, model number and parameters of its printer
+list); each group is printed on its first model, and a random 2 % of the other members alongside,
+to show that they agree with it.
+
+  plan     lists the models and groups them into collection/plan.json.gz, the work cut into
+           shards of one paper each; a plan for other driver versions is made anew
+  run      runs the shards not yet done (or those given), each a check-printer.sh run of its own
+           into build/collection/shards/N; a finished shard's results, without pictures, go to
+           collection/shards/N.json.gz, so a run cut off is resumed shard by shard
+  status   how many shards, models and pages are done
+  merge    the shards done, merged by check-printer.sh --merge into build/collection/report
+
+Exit status: 0 on success, 1 when a step fails, 2 for bad arguments."""
+
+FOLDER = os.path.join(ROOT, 'collection')
+PLAN = os.path.join(FOLDER, 'plan.json.gz')
+SHARDS = os.path.join(FOLDER, 'shards')
+WORK = os.path.join(ROOT, 'build', 'collection')
+ENTRIES = os.path.join(WORK, 'entries.json.gz')
+CHECK = os.path.join(ROOT, 'scripts', 'check-printer.sh')
+PLAN_FORMAT = 'printtest-collection-plan'
+PLAN_VERSION = 1
+# A shard is one check-printer.sh run: printers of one paper, some ten minutes' work.
+SHARD_PRINTERS = 40
+SAMPLE_SHARE = 0.02
+SEED = 28
+A4, LETTER = 'iso_a4_210x297mm', 'na_letter_8.5x11in'
+# A PPD's A4 and Letter, within 5 points as libcups matches sizes.
+SIZES = {A4: (595.28, 841.89), LETTER: (612.0, 792.0)}
+SIZE_SLACK = 5
+# What reaches the job or the driver and can move or scale the page: the filters and their
+# command lines, the drivers' own keywords, the PostScript level and font rasterizer, the
+# resolution and colour model chosen by default; names and version strings are left out.
+KEY_KEYWORDS = re.compile(r'(cupsFilter2?|cups\w+|hp\w+|HP\w+|Foomatic\w+|Stp\w+|JCL\w+|LanguageLevel|TTRasterizer|'
+                          r'ColorDevice|DefaultResolution|DefaultColorModel|DefaultPageSize)')
+NAMING = {'cupsVersion', 'cupsLanguages', 'StpDriverName', 'StpPPDLocation', 'StpLocale'}
+KEY_OPTIONS = ('Resolution', 'ColorModel')
+PAPER_KEYWORDS = ('PageSize', 'PageRegion', 'ImageableArea', 'PaperDimension')
+ENTRY = re.compile(rb'^\*([^\s:%]+)(?:[ \t]+([^:/\n]+?)(?:/[^:\n]*)?)?:[ \t]*("[^"]*"|[^\n]*)', re.M)
+DIMENSION = re.compile(r'"?\s*([\d.]+)\s+([\d.]+)')
+
+
+class PlanError(Exception):
+    pass
+
+
+def ppd_entries(text):
+    """Of a PPD's text, the main keywords of the key {keyword: [values]} and the choices of its
+    paper and key options {(keyword, choice): value}."""
+    keywords, choices = {}, {}
+    for keyword, choice, value in ENTRY.findall(text):
+        keyword, value = keyword.decode('latin-1'), value.decode('latin-1').strip()
+        if choice:
+            if keyword in PAPER_KEYWORDS or keyword in KEY_OPTIONS:
+                choices.setdefault((keyword, choice.decode('latin-1').strip()), value)
+        elif KEY_KEYWORDS.fullmatch(keyword) and keyword not in NAMING:
+            keywords.setdefault(keyword, []).append(value)
+    return keywords, choices
+
+
+def paper_name(choices, pwg):
+    """The PPD's name for the PWG size, its usual name first, else the first within the slack."""
+    width, height = SIZES[pwg]
+    found = []
+    for (keyword, choice), value in choices.items():
+        size = DIMENSION.match(value) if keyword == 'PaperDimension' else None
+        if size and abs(float(size.group(1)) - width) <= SIZE_SLACK and abs(float(size.group(2)) - height) <= SIZE_SLACK:
+            found.append(choice)
+    usual = 'A4' if pwg == A4 else 'Letter'
+    return usual if usual in found else (found[0] if found else None)
+
+
+def papers_of(entries):
+    """[(paper as the check is asked for it, the PPD's name)]: the default paper, then the other of
+    A4 and Letter where the PPD offers it."""
+    keywords, choices = entries
+    default = (keywords.get('DefaultPageSize') or [''])[0]
+    names = {pwg: paper_name(choices, pwg) for pwg in SIZES}
+    papers = []
+    for pwg in SIZES:
+        if names[pwg] == default:
+            papers.append((pwg, default))
+    if not papers and ('PageSize', default) in choices:
+        papers.append((default, default))
+    for pwg in SIZES:
+        if names[pwg] and (pwg, names[pwg]) not in papers and len(papers) < 2:
+            papers.append((pwg, names[pwg]))
+    return papers
+
+
+def group_key(entries, paper, extra=''):
+    """What makes two models' pages on a paper the same by construction, as a digest."""
+    keywords, choices = entries
+    parts = [extra]
+    for keyword in sorted(keywords):
+        parts += [f'*{keyword}: {value}' for value in keywords[keyword]]
+    defaults = {keyword[len('Default'):]: values[0] for keyword, values in keywords.items()
+                if keyword.startswith('Default')}
+    for (keyword, choice), value in sorted(choices.items()):
+        if choice == (paper if keyword in PAPER_KEYWORDS else defaults.get(keyword)):
+            parts.append(f'*{keyword} {choice}: {value}')
+    return hashlib.sha256('\n'.join(parts).encode()).hexdigest()[:20]
+
+
+def written_entries(uri):
+    """The key's entries of a PPD its driver writes out, as JSON keeps them; None when it cannot."""
+    written = subprocess.run([DRIVERD, 'cat', uri], capture_output=True, stdin=subprocess.DEVNULL,
+                             env=dict(os.environ, CUPS_CACHEDIR=DRIVERD_CACHE))
+    if written.returncode != 0 or not written.stdout.startswith(b'*PPD-Adobe'):
+        return None
+    keywords, choices = ppd_entries(written.stdout)
+    return [keywords, [[keyword, choice, value] for (keyword, choice), value in choices.items()]]
+
+
+def kept_entries(uris, versions, progress):
+    """{uri: entries} of the PPDs drivers write out, kept in build/ for the drivers' versions:
+    writing out four thousand PPDs takes minutes."""
+    try:
+        with gzip.open(ENTRIES, 'rt') as kept:
+            kept = json.load(kept)
+        if kept['versions'] == versions and set(uris) <= set(kept['entries']):
+            return kept['entries']
+    except (OSError, ValueError, EOFError, KeyError, TypeError):
+        # Missing, cut short or of another shape: written out again.
+        pass
+    entries = {}
+    with concurrent.futures.ThreadPoolExecutor(WORKERS) as pool:
+        for done, (uri, found) in enumerate(zip(uris, pool.map(written_entries, uris)), 1):
+            entries[uri] = found
+            if done % 500 == 0:
+                progress(f'{done} of {len(uris)} PPDs written out')
+    write_gzip(ENTRIES, {'versions': versions, 'entries': entries})
+    return entries
+
+
+def model_units(uris, versions, progress):
+    """{uri: [(paper, key)]} of the models, each PPD read from the driver's archive or written out."""
+    units = {}
+
+    def add(uri, entries, extra=''):
+        units[uri] = [(pwg, group_key(entries, name, extra)) for pwg, name in papers_of(entries)] if entries else []
+    archived = {}
+    for uri in uris:
+        if uri.startswith(OPENPRINTING + ':'):
+            archived.setdefault(archive_key(uri), []).append(uri)
+    if archived:
+        program = source_file(next(iter(archived.values()))[0])
+        for stretch in openprinting_stretches(program):
+            for name, text in stretch.items():
+                for uri in archived.pop(name, []):
+                    add(uri, ppd_entries(text))
+        for missing in archived.values():
+            for uri in missing:
+                add(uri, None)
+    written = [uri for uri in uris if uri not in units]
+    families = {}
+    for uri, found in kept_entries(written, versions, progress).items():
+        if uri not in written:
+            continue
+        extra = ''
+        scheme = uri.split(':', 1)[0]
+        if scheme.startswith('gutenprint.'):
+            # The printer list's family, model number and parameters are the driver's model.
+            if scheme not in families:
+                families[scheme] = read_gutenprint_families(scheme)
+            extra = repr(families[scheme].get(uri.split('://', 1)[-1].split('/', 1)[0]))
+        add(uri, found and (found[0], {(keyword, choice): value for keyword, choice, value in found[1]}), extra)
+    return units
+
+
+def make_plan(languages, units, versions):
+    """The groups and shards: each group's first model printed, 2 % of the rest alongside."""
+    groups = {}
+    for uri in sorted(units):
+        for paper, key in units[uri]:
+            groups.setdefault((paper, key), []).append(uri)
+    chosen = random.Random(SEED)
+    members = [(paper, key, uri) for (paper, key), uris in sorted(groups.items()) for uri in uris[1:]]
+    sampled = set(chosen.sample(members, round(SAMPLE_SHARE * len(members))))
+    work = {}
+    for (paper, key), uris in sorted(groups.items()):
+        work.setdefault(paper, []).append(uris[0])
+    for paper, key, uri in sorted(sampled):
+        work[paper].append(uri)
+    shards = []
+    for paper in sorted(work, key=lambda paper: (paper not in SIZES, paper)):
+        printers = sorted(set(work[paper]))
+        # Dealt at random so that the shards done at any time are a fair draw of the whole.
+        chosen.shuffle(printers)
+        for start in range(0, len(printers), SHARD_PRINTERS):
+            shards.append({'paper': paper, 'printers': printers[start:start + SHARD_PRINTERS]})
+    return {'format': PLAN_FORMAT, 'version': PLAN_VERSION, 'versions': versions,
+            'models': {uri: languages[uri] for uri in sorted(units)},
+            'unreadable': sorted(uri for uri in units if not units[uri]),
+            'groups': [{'paper': paper, 'key': key, 'models': uris} for (paper, key), uris in sorted(groups.items())],
+            'sampled': sorted([paper, uri] for paper, _, uri in sampled),
+            'shards': shards}
+
+
+def read_plan(path=PLAN):
+    try:
+        with gzip.open(path, 'rt') as kept:
+            plan = json.load(kept)
+    except (OSError, ValueError, EOFError) as problem:
+        raise PlanError(f'{os.path.relpath(path, ROOT)} cannot be read ({problem}): run plan first') from None
+    if plan.get('format') != PLAN_FORMAT or plan.get('version') != PLAN_VERSION:
+        raise PlanError(f'{os.path.relpath(path, ROOT)} is not a collection plan of version {PLAN_VERSION}')
+    return plan
+
+
+def write_gzip(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    # No name nor time in the header, so that the same content gives the same file.
+    with open(path + '.new', 'wb') as raw, gzip.GzipFile(fileobj=raw, mode='wb', filename='', mtime=0) as kept:
+        kept.write(json.dumps(data, separators=(',', ':'), sort_keys=False).encode())
+    os.replace(path + '.new', path)
+
+
+def current_models():
+    models = list_models()
+    sources = {uri: source_file(uri) for uri in models}
+    owners = packages_of(set(sources.values()))
+    versions = versions_of(set(owners.values()) | {'cups', 'cups-filters', 'ghostscript', 'wine'})
+    languages = cached_languages(models, versions_of(set(owners.values())))
+    read = [uri for uri in models if is_read(languages[uri]) and not any(c.isspace() for c in uri)]
+    return read, languages, versions
+
+
+def plan_command(options):
+    read, languages, versions = current_models()
+    try:
+        kept = read_plan()
+        if kept['versions'] == versions and not options.again:
+            print(f'collection: the plan for these versions is kept: {os.path.relpath(PLAN, ROOT)}', file=sys.stderr)
+            return 0
+    except PlanError:
+        pass
+    started = time.monotonic()
+    units = model_units(read, versions, lambda text: print(f'collection: {text}', file=sys.stderr))
+    plan = make_plan(languages, units, versions)
+    write_gzip(PLAN, plan)
+    pages = sum(len(shard['printers']) for shard in plan['shards']) * 2
+    print(f'collection: {len(read)} models read by the check, {sum(map(len, units.values()))} model and paper pairs in '
+          f'{len(plan["groups"])} groups, {len(plan["sampled"])} members sampled alongside; {len(plan["shards"])} '
+          f'shards, {pages} pages; planned in {time.monotonic() - started:.0f} s', file=sys.stderr)
+    return 0
+
+
+def shard_file(number):
+    return os.path.join(SHARDS, f'{number:04d}.json.gz')
+
+
+def compact(data):
+    """A shard's results.json without pictures, its figures to a thousandth."""
+    if isinstance(data, float):
+        return round(data, 3)
+    if isinstance(data, list):
+        return [compact(item) for item in data]
+    if isinstance(data, dict):
+        return {key: compact(value) for key, value in data.items()
+                if key not in ('pictures', 'difference_picture')}
+    return data
+
+
+def run_shard(plan, number, jobs):
+    """One shard checked; its compact results kept. True when it ran to its end."""
+    shard = plan['shards'][number - 1]
+    out = os.path.join(WORK, 'shards', f'{number:04d}')
+    shutil.rmtree(out, ignore_errors=True)
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    started = time.monotonic()
+    ran = subprocess.run([CHECK, '--jobs', str(jobs), '--paper', shard['paper'], '--out', out, *shard['printers']],
+                         stdin=subprocess.DEVNULL)
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    try:
+        data = results.read(out)
+    except results.ResultsError as problem:
+        print(f'collection: shard {number} ended with status {ran.returncode} and no results ({problem})',
+              file=sys.stderr)
+        return False
+    data = compact(data)
+    data['collection'] = {'shard': number, 'seconds': round(time.monotonic() - started, 1),
+                          'processor_seconds': round(after.ru_utime + after.ru_stime - before.ru_utime
+                                                     - before.ru_stime, 1)}
+    write_gzip(shard_file(number), data)
+    return True
+
+
+def shard_numbers(text, count):
+    numbers = []
+    for part in text.split(','):
+        first, _, last = part.partition('-')
+        try:
+            numbers += range(int(first), int(last or first) + 1)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f'--shards: {part} is not N or N-M') from None
+    if not all(1 <= number <= count for number in numbers):
+        raise argparse.ArgumentTypeError(f'--shards: shards are numbered 1 to {count}')
+    return numbers
+
+
+def run_command(options):
+    plan = read_plan()
+    count = len(plan['shards'])
+    try:
+        numbers = shard_numbers(options.shards, count) if options.shards else range(1, count + 1)
+    except argparse.ArgumentTypeError as problem:
+        print(f'collection: {problem}', file=sys.stderr)
+        return 2
+    todo = [number for number in numbers if options.again or not os.path.exists(shard_file(number))]
+    if options.limit is not None:
+        todo = todo[:options.limit]
+    failed = 0
+    for number in todo:
+        shard = plan['shards'][number - 1]
+        print(f'collection: shard {number} of {count}: {len(shard["printers"])} printers on {shard["paper"]}',
+              file=sys.stderr)
+        failed += not run_shard(plan, number, options.jobs)
+    return 1 if failed else 0
+
+
+def done_shards():
+    done = {}
+    for number in range(1, 10000):
+        path = shard_file(number)
+        if not os.path.exists(path):
+            continue
+        with gzip.open(path, 'rt') as kept:
+            done[number] = json.load(kept)
+    return done
+
+
+def status_command(options):
+    plan = read_plan()
+    done = done_shards()
+    pages = [page for data in done.values() for row in data['rows'] for page in row['pages']]
+    processor = sum(data['collection']['processor_seconds'] for data in done.values())
+    groups = {(group['paper'], uri) for group in plan['groups'] for uri in group['models'][:1]}
+    printed = {(data['rows'][0]['paper'] if data['rows'] else None, row['printer'])
+               for data in done.values() for row in data['rows']}
+    print(f'{len(done)} of {len(plan["shards"])} shards done: {len(pages)} pages, '
+          f'{sum(page["verdict"] == "pass" for page in pages)} passed; '
+          f'{len(plan["models"])} models, {len(plan["groups"])} groups; '
+          f'{processor / max(1, len(pages)):.2f} s of processor time a page, {processor / 3600:.1f} h in all')
+    del groups, printed
+    return 0
+
+
+def merge_command(options):
+    done = sorted(done_shards())
+    folders = [os.path.join(WORK, 'shards', f'{number:04d}') for number in done]
+    missing = [folder for folder in folders if not os.path.isdir(folder)]
+    if missing:
+        print(f'collection: {len(missing)} shards were run elsewhere and have no pictures here; their results '
+              f'are in {os.path.relpath(SHARDS, ROOT)}', file=sys.stderr)
+    present = [folder for folder in folders if os.path.isdir(folder)]
+    if not present:
+        print('collection: no shard has been run here', file=sys.stderr)
+        return 1
+    return subprocess.run([CHECK, '--merge', *present, '--out', os.path.join(WORK, 'report')]).returncode
+
+
+def driver_of(row):
+    """What a row's pages were written by: the raster driver, else the PPD's driver program or
+    folder."""
+    if row.get('driver'):
+        return row['driver']
+    ppd = row.get('ppd') or ''
+    return ppd.split(':', 1)[0] if ':' in ppd else os.path.dirname(ppd)
+
+
+def failure_groups(rows):
+    """The failing and disputed pages grouped by what went wrong: the same edges moved by about
+    the same amount (a quarter millimetre) on the same paper, by one driver, in one language;
+    each group with its finding, pages, models and each moved edge's median."""
+    groups = {}
+    for row in rows:
+        for page in row['pages']:
+            if page['verdict'] not in ('FAIL', 'disputed'):
+                continue
+            border = next((check for check in page['checks'] if check['name'] == EDGES), None)
+            named = border['figure'].split(';', 1)[0] if border and border['verdict'] == 'FAIL' else ''
+            edges = (page.get('figures') or {}).get('edges') or {}
+            moved = {edge: edges[edge]['mm'] for edge in SIDES
+                     if re.search(rf'\b{edge}\b', named) and edges.get(edge)}
+            key = (row['paper'], driver_of(row), page.get('language'), page.get('finding'),
+                   tuple((edge, round(value * 4)) for edge, value in moved.items()))
+            group = groups.setdefault(key, {'paper': row['paper'], 'driver': key[1], 'language': key[2],
+                                            'finding': key[3], 'pages': 0, 'models': set(), 'moved': {}})
+            group['pages'] += 1
+            group['models'].add(row.get('ppd') or row['printer'])
+            for edge, value in moved.items():
+                group['moved'].setdefault(edge, []).append(value)
+    found = []
+    for group in groups.values():
+        group['edges'] = {edge: round(statistics.median(values), 2) for edge, values in group.pop('moved').items()}
+        group['models'] = sorted(group['models'])
+        found.append(group)
+    return sorted(found, key=lambda group: (group['paper'], group['finding'] == UNEXPLAINED, -group['pages'],
+                                            group['finding'] or '', group['driver'] or ''))
+
+
+COMMANDS = {'plan': plan_command, 'run': run_command, 'status': status_command, 'merge': merge_command}
+
+
+def arguments(argv):
+    parser = argparse.ArgumentParser(prog='scripts/check-collection.sh', description=DESCRIPTION,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument('command', choices=COMMANDS)
+    parser.add_argument('--again', action='store_true', help='plan: plan anew; run: run the shards done too')
+    parser.add_argument('--shards', metavar='N[-M][,...]', help='run: these shards only')
+    parser.add_argument('--limit', type=int, metavar='K', help='run: at most K shards, then stop')
+    parser.add_argument('--jobs', type=int, default=2, metavar='N', help='run: printers checked at once (default 2)')
+    return parser.parse_args(argv)
+
+
+def main(argv=None):
+    options = arguments(sys.argv[1:] if argv is None else argv)
+    try:
+        return COMMANDS[options.command](options)
+    except (PlanError, ListingError, OSError) as problem:
+        print(f'collection: {problem}', file=sys.stderr)
+        return 1
+
+
+if __name__ == '__main__':
+    sys.exit(main())

@@ -1,0 +1,159 @@
+"""Findings: what makes a family of pages fail, traced to its cause. A failing page that matches a
+finding names it in every report; a finding whose cause the evidence does not settle makes its
+pages "disputed" rather than failed; a failing page that matches none is "unexplained".
+
+A finding matches a page by its printer's driver (the PPD's name as given, or the raster driver
+its filters end in), the page's language, paper and mode, and by how its border's edges moved
+(measured less expected along the page, in mm: + towards the page's right or bottom)."""
+import re
+import statistics
+from dataclasses import dataclass, field
+
+from ..measure.checks import EDGES
+
+CONFIRMED, DISPUTED = 'confirmed', 'disputed'
+UNEXPLAINED = 'unexplained'
+SIDES = ('left', 'top', 'right', 'bottom')
+
+
+@dataclass(frozen=True, eq=False)
+class Finding:
+    """id is what results.json carries; edges maps an edge that must have moved (failed) to the
+    (lowest, highest) mm it moved by, or to None where it must not have failed; an edge not named
+    may do anything."""
+    id: str
+    name: str
+    cause: str
+    source: str
+    confidence: str
+    option: str
+    driver: str
+    languages: tuple
+    papers: tuple = ()
+    modes: tuple = ()
+    edges: dict = field(default_factory=dict)
+
+    def matches(self, page):
+        """Whether the page (a Page below) failed the way this finding says."""
+        if not re.search(self.driver, page.driver or ''):
+            return False
+        if page.language not in self.languages or (self.papers and page.paper not in self.papers):
+            return False
+        if self.modes and page.mode not in self.modes:
+            return False
+        for edge, span in self.edges.items():
+            moved = page.edges.get(edge)
+            if span is None:
+                if moved is not None and edge in page.moved:
+                    return False
+            elif moved is None or edge not in page.moved or not span[0] <= moved <= span[1]:
+                return False
+        return True
+
+
+@dataclass
+class Page:
+    """What a finding is matched on: driver is the PPD's name as given and its raster driver;
+    edges the mm each edge moved by, None where not found; moved the edges that fail."""
+    driver: str
+    language: str
+    paper: str
+    mode: str
+    edges: dict
+    moved: tuple = ()
+
+
+GUTENPRINT = 'gutenprint 5.3.4'
+GHOSTPCL_A4 = 'ghostscript 10.0.0: pcl/pcl/pcpage.c:449 (A4 logical page 71 dots at 300 dpi from the left edge)'
+SHRINK = ("its PPD's imageable area is the borderless one, the whole sheet, and the default "
+          "StpiShrinkOutput=Shrink scales that into the bordered area of the driver's own head data")
+# Edges that must not have moved.
+STILL = None
+
+FINDINGS = (
+    Finding('gutenprint-canon-shrink', 'Gutenprint Canon: page shrunk into the borders', SHRINK,
+            f'{GUTENPRINT}: src/cups/genppd.c:503, src/cups/rastertogutenprint.c:586-595, '
+            'src/main/canon-printers.h:1766 (borders 10, 10, 9, 15 pt)',
+            CONFIRMED, 'Crop or Expand: not shrunk but 3.17 mm low (the top trim is never applied, '
+            'rastertogutenprint.c:616); a PPD edit to the bordered area (A4 "10 15 585 833") prints it right',
+            r'^gutenprint', ('Canon raster',),
+            edges={'left': (1, 4), 'top': (1, 4), 'right': (-4, -1), 'bottom': (-6, -2)}),
+    Finding('gutenprint-escp2-shrink', 'Gutenprint Epson: page shrunk into the borders', SHRINK,
+            f'{GUTENPRINT}: src/cups/genppd.c:503, src/cups/rastertogutenprint.c:586-595, '
+            'src/xml/escp2/model/base/r200.xml:56 (margins 9, 9, 0, 9 pt)',
+            CONFIRMED, 'Crop: the page as it was handed', r'^gutenprint', ('ESC/P 2',),
+            edges={'left': (1, 4), 'right': (-4, -1), 'bottom': (-5, -1)}),
+    Finding('gutenprint-pcl5-a4-10pt', 'Gutenprint PCL 5 on A4: page 2.45 mm right',
+            "the driver puts its raster at the logical page's left edge (ESC&a0H) and takes that edge to be "
+            "10 pt from the sheet's, HP's Wide A4; PCL 5's A4 logical page starts at 71 dots (17.04 pt) "
+            "unless the printer is set to Wide A4, which the driver does not ask for",
+            f'{GUTENPRINT}: src/main/print-pcl.c:3266 and its A4 margins (10 pt: line 1148 and others); '
+            f'{GHOSTPCL_A4}, 197-200 (Wide A4: 41 dots)',
+            DISPUTED, '@PJL SET WIDEA4=YES on the printer: -0.09 mm', r'^gutenprint', ('PCL 5',), ('A4',),
+            edges={'left': (2.2, 2.7), 'right': (2.2, 2.7), 'top': STILL, 'bottom': STILL}),
+    Finding('gutenprint-pcl5-a4-18pt', 'Gutenprint PCL 5 on A4: page 0.34 mm left',
+            "the driver puts its raster at the logical page's left edge (ESC&a0H) and takes that edge to be "
+            "18 pt from the sheet's, as on Letter; PCL 5's A4 logical page starts at 71 dots (17.04 pt)",
+            f'{GUTENPRINT}: src/main/print-pcl.c:3266 and its A4 margins (18 pt: line 1174 and others); '
+            f'{GHOSTPCL_A4}',
+            DISPUTED, '', r'^gutenprint', ('PCL 5',), ('A4',),
+            edges={'left': (-0.5, -0.2), 'right': (-0.5, -0.2), 'top': STILL, 'bottom': STILL}),
+    Finding('rastertohp-logical-page', "rastertohp: page right by the PPD's margin",
+            "rastertohp puts the raster at the logical page's left edge (ESC&a0H) while the raster starts at "
+            "the PPD's imageable left edge; PCL 5's logical page starts 71 dots (A4) or 75 dots (Letter) in at "
+            "300 dpi, so a PPD whose left margin is not that moves the page",
+            f'cups 2.4.2: filter/rastertohp.c:304; {GHOSTPCL_A4}, 446 (Letter: 75 dots)',
+            CONFIRMED, 'a PPD edit: ImageableArea A4 "17.04 12 577.96 830", Letter "18 12 594 780"',
+            r'rastertohp', ('PCL 5',), edges={'left': (-3, 3), 'right': (-3, 3), 'top': STILL, 'bottom': STILL}),
+    Finding('ghostscript-ljet4-top', "Ghostscript's ljet4: page 0.05 inch low",
+            "the device sends ESC&l-180u36Z, a top offset registration of 36 decipoints, which a PCL 5 "
+            "interpreter applies to the whole page",
+            'ghostscript 10.0.0: devices/gdevdjet.c:459; pcl/pcl/pcpage.c:774-786',
+            DISPUTED, 'gs -c "<</PageOffset [0 -3.6]>> setpagedevice" -f: 0.00 mm', r'^$', ('PCL 5',),
+            edges={'top': (1.1, 1.45), 'bottom': (1.1, 1.45)}),
+    Finding('direct-bottom-300dpi', 'Direct page a hair low at 300 dpi',
+            "Wine's PostScript driver strokes a rectangle through its right and bottom edges, which GDI "
+            "leaves out (one pixel more than the Bitmap page); with A4's 842 points in the PPD against "
+            "841.89 and whole-pixel margins, that passes two pixels at 300 dpi",
+            'wine 8.0: dlls/wineps.drv/graphics.c:96-128; hplip 3.22.10: prnt/hpcups/HPCupsFilter.cpp:354',
+            DISPUTED, '', r'', ('PCL 3 GUI', 'PCL 3', 'PDF', 'PostScript'), ('A4',), ('direct',),
+            edges={'bottom': (0.1, 0.3), 'left': STILL, 'top': STILL, 'right': STILL}),
+)
+BY_ID = {finding.id: finding for finding in FINDINGS}
+
+
+def explain(page):
+    """The finding a failing page matches, or None."""
+    return next((finding for finding in FINDINGS if finding.matches(page)), None)
+
+
+def match_page(driver, paper, record):
+    """The Page of a results.json page record, for matching."""
+    figures = record.get('figures') or {}
+    edges = {edge: (moved or {}).get('mm') for edge, moved in (figures.get('edges') or {}).items()}
+    failed = next((check['figure'] for check in record.get('checks', [])
+                   if check['verdict'] == 'FAIL' and check['name'] == EDGES), '')
+    named = failed.split(';', 1)[0]
+    moved = tuple(edge for edge in SIDES if re.search(rf'\b{edge}\b', named))
+    return Page(driver, record.get('language'), paper, record.get('mode'), edges, moved)
+
+
+def counted(records):
+    """{finding id or UNEXPLAINED: pages} of the failing and disputed page records."""
+    counts = {}
+    for record in records:
+        if record['verdict'] in ('FAIL', 'disputed'):
+            key = record.get('finding') or UNEXPLAINED
+            counts[key] = counts.get(key, 0) + 1
+    return counts
+
+
+def shifts(records, finding_id):
+    """Median and range in mm of each edge's move over a finding's pages."""
+    found = {}
+    for record in records:
+        if record.get('finding') == finding_id:
+            for edge, moved in ((record.get('figures') or {}).get('edges') or {}).items():
+                if moved:
+                    found.setdefault(edge, []).append(moved['mm'])
+    return {edge: (statistics.median(values), min(values), max(values)) for edge, values in found.items()}
