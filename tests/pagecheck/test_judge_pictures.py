@@ -2,16 +2,23 @@
 hpcups's DeskJet 5550 driver (kept in tests/pagecheck/data), put on paper by the model printer and
 scanned or photographed by the model scanner or camera. A right scan passes and one of a page
 moved along the feed fails naming the edges, their registration as printed; a blurred scan is
-refused; a right photo tilted by 30 degrees through a distorting lens passes."""
+refused; a right photo tilted by 30 degrees through a distorting lens passes. Files damaged as a
+user's are, each gets one line saying what is wrong with it and no verdict."""
+import io
 import json
+import lzma
 import os
+import re
 import subprocess
 import tempfile
 import unittest
+import zipfile
 
 import numpy as np
+from PIL import Image
 
 from pagecheck.commands import sheet_model as model
+from pagecheck.core.modes import DIRECT_CAPTION
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 JUDGE = os.path.join(ROOT, 'scripts', 'judge-page.sh')
@@ -81,6 +88,54 @@ class JudgedPictures(unittest.TestCase):
         self.assertEqual(record['picture']['kind'], 'photo')
         for name in ('leading_edge_mm', 'side_mm'):
             self.assertLess(abs(record['registration'][name]), 0.5, name)
+
+    def test_a_damaged_file_gets_one_line_saying_what_is_wrong_and_no_verdict(self):
+        picture = Image.fromarray(self.pages['direct'].grey).reduce(4)
+
+        def saved(form):
+            data = io.BytesIO()
+            picture.save(data, form)
+            return data.getvalue()
+
+        def cut(data):
+            return data[:len(data) // 2]
+
+        def uncatalogued(data):
+            return re.sub(rb'\d+ 0 obj\s*<<\s*/Type\s*/Catalog.*?endobj\s*', b'', data, 1, re.S)
+
+        jpeg, png, scan = map(saved, ('JPEG', 'PNG', 'PDF'))
+        postscript = (f'%!PS-Adobe-3.0\n%%Title: {DIRECT_CAPTION}\n[ /Title ({DIRECT_CAPTION}) /DOCINFO pdfmark\n'
+                      '/frame { 72 72 468 648 rectstroke } def\nframe showpage\n%%EOF\n').encode()
+        pdf = subprocess.run(['gs', '-q', '-dSAFER', '-dBATCH', '-dNOPAUSE', '-sDEVICE=pdfwrite', '-o', '-', '-'],
+                             input=postscript, capture_output=True, check=True).stdout
+        with lzma.open(os.path.join(model.DATA, model.PAGES['direct'])) as packed:
+            prn = packed.read()
+        zipped = io.BytesIO()
+        with zipfile.ZipFile(zipped, 'w', zipfile.ZIP_DEFLATED) as archive:
+            archive.writestr('page.prn', prn)
+        unread = 'not judged: neither a picture of the sheet nor a page in a language the check reads'
+        not_pdf = 'not a readable PDF document: Ghostscript says "Couldn\'t initialise file."'
+        damaged = {
+            'cut.jpg': (cut(jpeg), 'not judged: the JPEG picture is cut short or damaged: image file is truncated'),
+            'cut.png': (cut(png), 'not judged: the PNG picture is cut short or damaged: image file is truncated'),
+            'cut.pdf': (cut(pdf), f'not judged: PDF ends at byte {len(cut(pdf))} without its trailer'),
+            'uncatalogued.pdf': (uncatalogued(pdf), 'Letter portrait Direct Print: not measured: ' + not_pdf),
+            'uncatalogued-scan.pdf': (uncatalogued(scan), 'not judged: ' + not_pdf.replace(' document', '')),
+            'cut.ps': (postscript[:postscript.index(b'rectstroke')], 'Letter portrait Direct Print: not measured: '
+                       'not a readable PostScript document: Ghostscript says "/syntaxerror'),
+            'cut.prn': (cut(prn), 'Letter portrait Direct Print: not measured: PCL 3 GUI stream cut off'),
+            'empty.pdf': (b'', 'not judged: the file is empty'),
+            'text.jpg': (b'the photo is on my phone\n', unread),
+            'pages.zip': (zipped.getvalue(), unread)}
+        for name, (data, _) in damaged.items():
+            with open(self.path(name), 'wb') as file:
+                file.write(data)
+        done = judged('--printer', model.PRINTER, '--paper', 'Letter', '--out', self.path('damaged'),
+                      *map(self.path, damaged))
+        self.assertEqual(done.returncode, 1, done.stdout + done.stderr)
+        for line, (name, (_, said)) in zip(done.stdout.splitlines(), damaged.items()):
+            self.assertTrue(line.startswith(f'{self.path(name)}: {said}'), line)
+        self.assertIn('3 page(s): 0 passed every check, 0 failed one, 3 could not be measured', done.stdout)
 
 
 if __name__ == '__main__':

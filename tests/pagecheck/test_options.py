@@ -88,15 +88,22 @@ class OptionsTest(unittest.TestCase):
                     self.assertEqual(main([*arguments, ppd]), 2)
                 self.assertIn(message, said.getvalue())
 
-    def test_judge_page_refuses_a_file_it_cannot_place_exit_2_naming_why(self):
+    def test_judge_page_refuses_a_file_it_cannot_open_or_place_exit_2_naming_why(self):
         page = os.path.join(self.work, 'untitled.ps')
         with open(page, 'w') as untitled:
             untitled.write('%!PS\nnewpath 72 72 moveto 540 720 lineto stroke showpage\n')
+        locked = os.path.join(self.work, 'locked.prn')
+        shutil.copyfile(page, locked)
+        os.chmod(locked, 0)
         cases = {(os.path.join(self.work, 'none.prn'),): 'none.prn: no such file',
+                 (self.work,): f'{self.work}: is a directory',
                  (page,): 'the file names no paper; give --paper or --printer',
                  ('--paper', 'A4', page): 'the file carries no title naming the mode; give --mode',
                  ('--paper', 'Z9', page): '--paper: Z9 is neither a paper name CUPS knows nor WxHmm',
                  ('--paper', '100x100mm', '--margins', '2,1,2,1', page): 'they leave no room on 100x100mm portrait'}
+        # Root reads any file.
+        if not os.access(locked, os.R_OK):
+            cases[(locked,)] = 'locked.prn: permission denied'
         for arguments, message in cases.items():
             with self.subTest(arguments=arguments):
                 said = io.StringIO()

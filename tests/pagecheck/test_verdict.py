@@ -1,15 +1,20 @@
 """Verdicts on page shapes met in real runs: a text line wider than the page, the ellipse of a low
 page under the text line's box, a page in a language the check does not read, a page Wine's
 driver drew at half the printer's resolution."""
+import os
+import tempfile
 import types
 import unittest
 
-from pagecheck.core.setup import Margins
+from pagecheck.core.modes import DIRECT_CAPTION
+from pagecheck.core.setup import Margins, PageSetup
 from pagecheck.measure.measurement import Measurement
+from pagecheck.measure.page import NamedJob, Printed, measure_document
 from pagecheck.measure.placement import Placement
 from pagecheck.measure.sheet import View, ink_sheet
 from pagecheck.measure.checks import (DIAGONALS, ELLIPSE, TITLED, Tolerance, judge_edges, judge_line, judge_page,
                                judge_strokes, judge_text)
+from pagecheck.readers.pjl import UEL
 
 # Letter at 100 dpi, margins 0.8, 0.7, 0.7, 0.7 inch: the border spans x 80 to 780, y 70 to 1030.
 WIDTH, HEIGHT = 850, 1100
@@ -89,12 +94,17 @@ class VerdictTest(unittest.TestCase):
         page = Measurement(View(ink_sheet(WIDTH, HEIGHT, ink)), lay)
         self.assertTrue(judge_strokes(page, Tolerance(0.1, (100, 100))).passed, page.strokes_y)
 
-    def test_a_page_the_check_cannot_read_is_titled_by_its_job_and_not_measured(self):
-        for job, passed in (('Print Mode: Direct Print', True), ('untitled', False)):
-            page = types.SimpleNamespace(kind=None, language='LIDIL', title=None, pages=None, unreadable=None,
-                                         job=types.SimpleNamespace(name=job))
-            checks = {check.name: check.passed for check in judge_page(page, 'Print Mode: Direct Print', 0.1)}
-            self.assertEqual((checks.pop(TITLED), set(checks.values())), (passed, {None}))
+    def test_a_page_the_check_cannot_read_is_titled_by_its_job_and_never_fails(self):
+        # brlaser and some other drivers name a PJL job JOBID/USER/TITLE.
+        for name, passed in ((b'12/root/Print Mode: Direct Print', True), (b'12/root/Print Test - Direct', None)):
+            with tempfile.TemporaryDirectory() as folder:
+                path = os.path.join(folder, 'job.prn')
+                with open(path, 'wb') as job:
+                    job.write(UEL + b'@PJL JOB NAME="%s"\n@PJL ENTER LANGUAGE=LIDIL\n$\0\x10' % name)
+                page = measure_document(Printed(path, NamedJob(DIRECT_CAPTION)),
+                                        PageSetup('Letter', (612, 792), Margins(LETTER)), folder)
+            checks = {check.name: check.passed for check in judge_page(page, DIRECT_CAPTION, 0.1)}
+            self.assertEqual((checks.pop(TITLED), set(checks.values())), (passed, {None}), name)
 
     def test_lines_of_a_page_drawn_at_300_dpi_are_judged_in_its_pixels(self):
         # A 600 dpi PDF queue whose resolution is a PJL option: Bitmap diagonals up to 5.6 px off.

@@ -59,10 +59,17 @@ the language places the page from it (PCL 3 GUI, ESC/P 2, Canon raster), its res
 PostScript and PDF (600 dpi without it), and which way it turns a landscape page.
 
 Exit status: 0 when every check of every file passes, 1 when any fails or a file cannot be
-measured (a stream cut short, a language the check does not read) or a picture cannot be judged (no
-sheet found, the sheet cut off at the picture's edge, too blurred, too small a resolution for the
-tolerance, not the test page: one line says which, and it gets no verdict), 2 for bad arguments,
-a file that is not there, or one that names no paper or mode where no option gives it."""
+measured (a stream cut short or that Ghostscript cannot read, a language the check does not read)
+or cannot be judged: empty, neither a page nor a picture, a picture or a PDF cut short, or a
+picture with no sheet found, the sheet cut off at the picture's edge, too blurred, too small a
+resolution for the tolerance, not the test page (one line names the file and says what is wrong,
+and it gets no verdict); 2 for bad arguments, a file that is not there or cannot be opened (a
+directory, no permission), or one that names no paper or mode where no option gives it."""
+
+
+class Refused(ValueError):
+    """A file that is neither a picture of the sheet nor a page the check can read; its text says
+    why in one line."""
 
 
 @dataclass
@@ -98,8 +105,10 @@ def parse(arguments):
     options = parser.parse_args(arguments)
     margins, tolerance = page_arguments(options)
     for path in options.files:
-        if not os.path.isfile(path):
-            raise UsageError(f'{path}: no such file')
+        try:
+            open(path, 'rb').close()
+        except OSError as problem:
+            raise UsageError(f'{path}: {problem.strerror.lower()}') from None
     printer = printer_named(options.printer) if options.printer else None
     if printer and printer.problem:
         raise UsageError(f'--printer: {printer.problem}')
@@ -150,6 +159,11 @@ def read_file(path, judging, workdir):
     """The file's page read and measured, the name of its paper and the caption it is judged with."""
     printer = judging.printer
     document = Document(path)
+    if not (document.reader or document.language):
+        raise Refused('the file is empty' if not os.path.getsize(path) else
+                      'neither a picture of the sheet nor a page in a language the check reads')
+    if document.unreadable:
+        raise Refused(document.unreadable)
     named = judging.paper or document.paper() or \
         (printer and (printer.default_paper, printer.sheet(printer.default_paper)))
     if not named:
@@ -241,7 +255,7 @@ def judge(judging):
         for path in judging.files:
             try:
                 page, paper, caption, measured, checks = judge_path(path, judging, workdir)
-            except PictureError as problem:
+            except (PictureError, Refused) as problem:
                 refused.append(f'{path}: not judged: {problem}')
                 print(refused[-1], flush=True)
                 continue
@@ -259,8 +273,8 @@ def judge(judging):
             if getattr(page, 'picture', None) and row.pictures[caption]:
                 report_picture(page, out, row.pictures[caption])
             figures = f'; {page.registration.text()}' if getattr(page, 'registration', None) else ''
-            print(f'{path}: {paper} {judging.orientation} {mode_name(caption)}: {row.summary(caption)}{figures}',
-                  flush=True)
+            verdict = f'not measured: {page.unreadable}' if page.unreadable else row.summary(caption)
+            print(f'{path}: {paper} {judging.orientation} {mode_name(caption)}: {verdict}{figures}', flush=True)
         for row in rows:
             if len(row.pages) == 2:
                 compare_modes(row, greys[id(row)], judging.run)

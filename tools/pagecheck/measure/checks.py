@@ -153,12 +153,13 @@ def judge_page(page, caption, tolerance_mm):
         return [Check(ONE_PAGE, False, f'never printed: {page}')] + \
             [Check(name, None, 'not measured') for name in PAGE_CHECKS[1:DRIVER_AT]]
     if page.pages is None or page.unreadable:
-        # The job's name is all there is to judge when the document cannot be read for its own.
+        # The job's name is all there is to judge when the document cannot be read for its own, and
+        # a driver may name a job as it likes: a name that is not the mode's leaves it not measured.
         language = page.language or 'a language'
         said = f'title "{page.title}", ' if page.title is not None else ''
         unread = f'the document is in {language}, which the check does not read'
-        titled = Check(TITLED, page.job.name == caption and page.title in (None, caption),
-                       f'{said}job "{page.job.name}"; {page.unreadable or unread}')
+        named = page.job.name == caption and page.title in (None, caption)
+        titled = Check(TITLED, named or None, f'{said}job "{page.job.name}"; {page.unreadable or unread}')
         counted = Check(ONE_PAGE, None, page.unreadable if page.unreadable else
                         f'printed in {language}, which the check does not read: not measured')
         return [counted, titled] + [Check(name, None, 'not measured') for name in PAGE_CHECKS[2:DRIVER_AT]]

@@ -8,7 +8,8 @@ the same entry points:
     PPD_KEYWORDS       the PPD keywords whose values it takes from Media.attributes
     sniff(data)        whether data is in one of them, by its first bytes
     language(data)     which of them data is in
-    device_code(data)  what of data the printer's interpreter runs
+    device_code(data)  what of data the printer's interpreter runs; StreamError for data
+                       known bad before it is rendered (a PDF without its trailer)
     title(data)        the title the document carries, or None
     paper(data)        (name, (width, height) in points) of the paper data names first, or None
     render(document, media, workdir, bits)

@@ -4,6 +4,7 @@ runs, its title, and how its page set-up lays the page on the sheet."""
 import os
 
 from . import postscript
+from .base import StreamError
 from .pjl import job_name, job_parts
 from .registry import PAGE_DESCRIPTIONS, PRINTER_LANGUAGES, file_reader, page_description, printer_language
 from .unread import unread_language
@@ -16,13 +17,15 @@ class Document:
     name of a language no reader decodes where it can be told; data the device code the reader
     is given; title what the document calls itself (a printer's language: what its PJL job
     does), or None; laid_out how a PostScript page set-up lays the page (a LaidOut), or None;
-    name the file's name."""
+    name the file's name; unreadable why its reader refuses it before rendering it (a PDF cut
+    short), or None."""
 
     def __init__(self, path):
         with open(path, 'rb') as source:
             raw = source.read()
         self.name = os.path.basename(path)
         self.laid_out = None
+        self.unreadable = None
         self.reader = file_reader(raw)
         if self.reader:
             self.kind, self.language, self.data, self.title = self.reader.language(raw), None, raw, None
@@ -41,7 +44,10 @@ class Document:
         else:
             self.kind = self.reader.language(self.data)
         if self.reader:
-            self.data = self.reader.device_code(self.data)
+            try:
+                self.data = self.reader.device_code(self.data)
+            except StreamError as problem:
+                self.unreadable = str(problem)
         self.title = self.reader and self.reader.title(self.data)
         if self.title is None and self.reader not in PAGE_DESCRIPTIONS:
             named = job_name(raw)
@@ -59,4 +65,6 @@ class Document:
         return self.reader.paper(self.data) if self.reader else None
 
     def render(self, media, workdir, bits=False):
+        if self.unreadable:
+            raise StreamError(self.unreadable)
         return self.reader.render(self, media, workdir, bits)

@@ -4,16 +4,17 @@ size it asks for."""
 import re
 
 from . import postscript
-from .base import unchanged
+from .base import StreamError
 
 LANGUAGE = 'PDF'
 PCLM = 'PCLm'
 LANGUAGES = (LANGUAGE, PCLM)
 PPD_KEYWORDS = ()
-# The entry points it takes as readers.base has them.
-device_code = unchanged
 TITLE = re.compile(rb'/Title\s*\(')
 MEDIA_BOX = re.compile(rb'/MediaBox\s*\[\s*-?[\d.]+\s+-?[\d.]+\s+(\d+(?:\.\d+)?)\s+(\d+(?:\.\d+)?)\s*\]')
+# A PDF ends with its trailer: where its cross-reference starts, then %%EOF, in its last 1024 bytes.
+TRAILER_END = re.compile(rb'startxref\s+\d+\s+%%EOF')
+END_BYTES = 1024
 
 
 def sniff(data):
@@ -22,6 +23,14 @@ def sniff(data):
 
 def language(data):
     return LANGUAGE
+
+
+def device_code(data):
+    """The document, whole: StreamError for one cut short, which Ghostscript would silently rebuild
+    from the objects it finds and draw what is left of."""
+    if not TRAILER_END.search(data[-END_BYTES:]):
+        raise StreamError(f'PDF ends at byte {len(data)} without its trailer (startxref, %%EOF): cut short?')
+    return data
 
 
 def title(data):

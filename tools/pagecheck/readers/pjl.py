@@ -6,8 +6,9 @@ import re
 UEL = b'\x1b%-12345X'
 PJL_LINE = re.compile(rb'[ \t\r\n]*@PJL[^\n]*\n?')
 ENTER = re.compile(rb'@PJL[ \t]+ENTER[ \t]+LANGUAGE[ \t]*=[ \t]*(\w+)', re.I)
-# hpcups writes JOBNAME, and SET JOBNAME, where PJL has JOB NAME.
-JOB_NAME = re.compile(rb'@PJL[ \t]+(?:SET[ \t]+)?JOB[ \t]*NAME[ \t]*=[ \t]*"([^"]*)"', re.I)
+# hpcups writes JOBNAME, and SET JOBNAME, where PJL has JOB NAME; brlaser and some other drivers
+# name the job JOBID/USER/TITLE ("12/root/Print Test"), of which the title is the document's.
+JOB_NAME = re.compile(rb'@PJL[ \t]+(?:SET[ \t]+)?JOB[ \t]*NAME[ \t]*=[ \t]*"(?:\d+/[^/"]*/)?([^"]*)"', re.I)
 
 
 def job_parts(raw):
@@ -30,6 +31,6 @@ def job_parts(raw):
 
 
 def job_name(raw):
-    """The name a PJL job gives itself, as bytes, or None."""
+    """The title a PJL job's name gives, as bytes, or None."""
     found = JOB_NAME.search(raw)
     return found and found.group(1)

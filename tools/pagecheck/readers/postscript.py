@@ -7,7 +7,7 @@ import os
 import re
 
 from . import ghostscript
-from .base import Rendered
+from .base import Rendered, StreamError
 
 LANGUAGE = 'PostScript'
 LANGUAGES = (LANGUAGE,)
@@ -140,4 +140,7 @@ def render(document, media, workdir, bits=False):
     readable = os.path.join(workdir, 'readable')
     with open(readable, 'wb') as target:
         target.write(document.data)
-    return Rendered(ghostscript.rasterize(readable, media.dpi, workdir, media.sheet_points, bits), media.dpi)
+    try:
+        return Rendered(ghostscript.rasterize(readable, media.dpi, workdir, media.sheet_points, bits), media.dpi)
+    except StreamError as problem:
+        raise StreamError(f'not a readable {document.kind} document: {problem}') from None

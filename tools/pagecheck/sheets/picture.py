@@ -9,6 +9,7 @@ import numpy as np
 from PIL import Image
 
 from ..readers import ghostscript
+from ..readers.base import StreamError
 
 SCAN, PHOTO = 'scan', 'photo'
 KINDS = (SCAN, PHOTO)
@@ -109,10 +110,13 @@ def read_picture(path, workdir):
     image = open_image(path)
     if image:
         with image:
-            exif = image.getexif()
+            try:
+                exif = image.getexif()
+                grey = as_grey(image)
+            except OSError as problem:
+                raise PictureError(f'the {image.format} picture is cut short or damaged: {problem}') from None
             taken = exif.get_ifd(EXIF_IFD)
             camera = any(tag in taken for tag in CAMERA_TAGS)
-            grey = as_grey(image)
             focal = taken.get(FOCAL_35)
             focal = float(focal) / FILM_DIAGONAL_MM * math.hypot(*grey.shape) if focal else None
             return Picture(path, grey, None if camera else image_dpi(image), camera, focal, image.format)
@@ -122,7 +126,10 @@ def read_picture(path, workdir):
     (width, height), (page_width, page_height) = found
     # Rendered at the image's own resolution: pixel for pixel.
     dpi = (round(width * 72 / page_width, 3), round(height * 72 / page_height, 3))
-    files = ghostscript.rasterize(path, dpi, workdir)
+    try:
+        files = ghostscript.rasterize(path, dpi, workdir)
+    except StreamError as problem:
+        raise PictureError(f'not a readable PDF: {problem}') from None
     with Image.open(files[0]) as page:
         grey = as_grey(page)
     for file in files:
