@@ -364,19 +364,73 @@ def done_shards():
     return done
 
 
+def explained_rows(done):
+    """The rows of the shards done, their failing pages matched again with today's findings."""
+    rows = []
+    for data in done.values():
+        rows += results.row_records(results.rows_of(data))
+    return rows
+
+
+def sample_agreement(plan, rows):
+    """[(member, paper, representative, changes)] of the sampled members run: the figures that
+    moved by more than a printer pixel from their group's first model's."""
+    first = {}
+    for group in plan['groups']:
+        for uri in group['models']:
+            first[(group['paper'], uri)] = group['models'][0]
+    pages = {}
+    for row in rows:
+        for page in row['pages']:
+            pages[(row['ppd'], page['mode'])] = (row, page)
+    found = []
+    for paper, uri in plan['sampled']:
+        representative = first[(paper, uri)]
+        for mode in ('direct', 'bitmap'):
+            if (uri, mode) in pages and (representative, mode) in pages:
+                member, page = pages[(uri, mode)]
+                changes = results.moves(pages[(representative, mode)][1], page, 1.0)
+                verdicts = (pages[(representative, mode)][1]['verdict'], page['verdict'])
+                found.append((uri, paper, mode, representative, changes, verdicts))
+    return found
+
+
 def status_command(options):
     plan = read_plan()
     done = done_shards()
-    pages = [page for data in done.values() for row in data['rows'] for page in row['pages']]
+    rows = explained_rows(done)
+    pages = [page for row in rows for page in row['pages']]
+    verdicts = {}
+    for page in pages:
+        verdicts[page['verdict']] = verdicts.get(page['verdict'], 0) + 1
     processor = sum(data['collection']['processor_seconds'] for data in done.values())
-    groups = {(group['paper'], uri) for group in plan['groups'] for uri in group['models'][:1]}
-    printed = {(data['rows'][0]['paper'] if data['rows'] else None, row['printer'])
-               for data in done.values() for row in data['rows']}
-    print(f'{len(done)} of {len(plan["shards"])} shards done: {len(pages)} pages, '
-          f'{sum(page["verdict"] == "pass" for page in pages)} passed; '
-          f'{len(plan["models"])} models, {len(plan["groups"])} groups; '
-          f'{processor / max(1, len(pages)):.2f} s of processor time a page, {processor / 3600:.1f} h in all')
-    del groups, printed
+    elapsed = sum(data['collection']['seconds'] for data in done.values())
+    run = {(row['paper'], row['ppd']) for row in rows}
+    stood_for = sum(len(group['models']) for group in plan['groups']
+                    if (group['paper'], group['models'][0]) in run)
+    print(f'{len(done)} of {len(plan["shards"])} shards done: {len(rows)} printers and papers run, standing for '
+          f'{stood_for} of {sum(len(group["models"]) for group in plan["groups"])} model and paper pairs '
+          f'({len(plan["models"])} models, {len(plan["groups"])} groups)')
+    print(f'{len(pages)} pages: ' + ', '.join(f'{verdict} {count}' for verdict, count in sorted(verdicts.items())))
+    print(f'{processor / max(1, len(pages)):.2f} s of processor time a page, {processor / 3600:.2f} h in all, '
+          f'{elapsed / 3600:.2f} h elapsed')
+    agreement = sample_agreement(plan, rows)
+    differing = [item for item in agreement if item[4] or item[5][0] != item[5][1]]
+    print(f'{len(agreement)} pages of sampled members run: {len(agreement) - len(differing)} agree with their '
+          f'group\'s first model')
+    for uri, paper, mode, representative, changes, verdicts in differing:
+        print(f'  differs: {uri} {paper} {mode} from {representative}: {verdicts[0]} -> {verdicts[1]}; ' +
+              '; '.join(f'{change["figure"]} {change["px"]}' for change in changes))
+    failing = sum(count for verdict, count in verdicts.items() if verdict in ('FAIL', 'disputed'))
+    groups = failure_groups(rows)
+    unexplained = sum(group['pages'] for group in groups if group['finding'] == UNEXPLAINED)
+    print(f'{failing} pages failed or disputed, {unexplained} unexplained ({100 * unexplained / max(1, failing):.1f} %)')
+    print('| Paper | Driver | Language | Finding | Pages | Models | Edges moved (median mm) |')
+    print('|---|---|---|---|---:|---:|---|')
+    for group in groups:
+        edges = ', '.join(f'{edge} {value:+.2f}' for edge, value in group['edges'].items())
+        print(f'| {group["paper"]} | {group["driver"]} | {group["language"]} | {group["finding"]} | '
+              f'{group["pages"]} | {len(group["models"])} | {edges} |')
     return 0
 
 
