@@ -630,8 +630,8 @@ def paint(page, placement, offsets):
         # the paper moves by 1/720 inch, the rows fall 1/360 apart and each dot is that tall.
         # A page of one row has only the paper's units to go by.
         rows = [band.y - offsets[band.ink] for band in page.bands]
-        y_dpi = grid({row - min(rows) for row in rows}.union(pitch for pitch in pitches if pitch), 'down') \
-            if rows else 1
+        top = min(rows, default=0)
+        y_dpi = grid({row - top for row in rows}.union(pitch for pitch in pitches if pitch), 'down') if rows else 1
         y_dpi = y_dpi if y_dpi > 1 else grid(page.y_steps, 'down')
     elif placement.media.dpi:
         x_dpi, y_dpi = placement.media.dpi
