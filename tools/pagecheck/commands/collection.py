@@ -285,14 +285,14 @@ def shard_file(number):
 
 
 def compact(data):
-    """A shard's results.json without pictures, its figures to a thousandth."""
+    """A shard's results.json without its pictures' names, its figures to a thousandth."""
     if isinstance(data, float):
         return round(data, 3)
     if isinstance(data, list):
         return [compact(item) for item in data]
     if isinstance(data, dict):
-        return {key: compact(value) for key, value in data.items()
-                if key not in ('pictures', 'difference_picture')}
+        return {key: dict.fromkeys(value, None) if key == 'pictures' and isinstance(value, dict) else
+                None if key == 'difference_picture' else compact(value) for key, value in data.items()}
     return data
 
 
@@ -364,11 +364,13 @@ def done_shards():
     return done
 
 
-def explained_rows(done):
-    """The rows of the shards done, their failing pages matched again with today's findings."""
+def explained_rows(plan, done):
+    """The rows of the shards done, their failing pages matched again with today's findings, each
+    with the paper its shard was planned on."""
     rows = []
-    for data in done.values():
-        rows += results.row_records(results.rows_of(data))
+    for number, data in done.items():
+        for row in results.row_records(results.rows_of(data)):
+            rows.append(dict(row, planned_paper=plan['shards'][number - 1]['paper']))
     return rows
 
 
@@ -382,15 +384,15 @@ def sample_agreement(plan, rows):
     pages = {}
     for row in rows:
         for page in row['pages']:
-            pages[(row['ppd'], page['mode'])] = (row, page)
+            pages[(row['planned_paper'], row['ppd'], page['mode'])] = (row, page)
     found = []
     for paper, uri in plan['sampled']:
         representative = first[(paper, uri)]
         for mode in ('direct', 'bitmap'):
-            if (uri, mode) in pages and (representative, mode) in pages:
-                member, page = pages[(uri, mode)]
-                changes = results.moves(pages[(representative, mode)][1], page, 1.0)
-                verdicts = (pages[(representative, mode)][1]['verdict'], page['verdict'])
+            if (paper, uri, mode) in pages and (paper, representative, mode) in pages:
+                page, first_page = pages[(paper, uri, mode)][1], pages[(paper, representative, mode)][1]
+                changes = results.moves(first_page, page, 1.0)
+                verdicts = (first_page['verdict'], page['verdict'])
                 found.append((uri, paper, mode, representative, changes, verdicts))
     return found
 
@@ -398,14 +400,14 @@ def sample_agreement(plan, rows):
 def status_command(options):
     plan = read_plan()
     done = done_shards()
-    rows = explained_rows(done)
+    rows = explained_rows(plan, done)
     pages = [page for row in rows for page in row['pages']]
     verdicts = {}
     for page in pages:
         verdicts[page['verdict']] = verdicts.get(page['verdict'], 0) + 1
     processor = sum(data['collection']['processor_seconds'] for data in done.values())
     elapsed = sum(data['collection']['seconds'] for data in done.values())
-    run = {(row['paper'], row['ppd']) for row in rows}
+    run = {(row['planned_paper'], row['ppd']) for row in rows}
     stood_for = sum(len(group['models']) for group in plan['groups']
                     if (group['paper'], group['models'][0]) in run)
     print(f'{len(done)} of {len(plan["shards"])} shards done: {len(rows)} printers and papers run, standing for '
@@ -458,9 +460,10 @@ def driver_of(row):
 
 
 def failure_groups(rows):
-    """The failing and disputed pages grouped by what went wrong: the same edges moved by about
-    the same amount (a quarter millimetre) on the same paper, by one driver, in one language;
-    each group with its finding, pages, models and each moved edge's median."""
+    """The failing and disputed pages grouped by what went wrong, on the same paper, by one driver,
+    in one language: by their finding, or where they have none by the same edges moved by about
+    the same amount (to half a millimetre); each group with its pages, models and each moved
+    edge's median."""
     groups = {}
     for row in rows:
         for page in row['pages']:
@@ -471,8 +474,11 @@ def failure_groups(rows):
             edges = (page.get('figures') or {}).get('edges') or {}
             moved = {edge: edges[edge]['mm'] for edge in SIDES
                      if re.search(rf'\b{edge}\b', named) and edges.get(edge)}
-            key = (row['paper'], driver_of(row), page.get('language'), page.get('finding'),
-                   tuple((edge, round(value * 4)) for edge, value in moved.items()))
+            # A finding's pages are one group whatever each model's figures; the others go by
+            # which edges moved and by about how much.
+            amounts = () if page.get('finding') != UNEXPLAINED else \
+                tuple((edge, round(value * 2)) for edge, value in moved.items())
+            key = (row['paper'], driver_of(row), page.get('language'), page.get('finding'), amounts)
             group = groups.setdefault(key, {'paper': row['paper'], 'driver': key[1], 'language': key[2],
                                             'finding': key[3], 'pages': 0, 'models': set(), 'moved': {}})
             group['pages'] += 1

@@ -140,9 +140,10 @@ def findings_of(rows):
     for row in rows:
         for caption in row.checks:
             if row.finding(caption):
-                found = row.findings.get(caption)
-                counts[found] = counts.get(found, 0) + 1
-    return sorted(counts.items(), key=lambda item: (item[0] is None, -item[1], item[0] and item[0].id))
+                # By id: rows judged in other processes hold copies of the findings.
+                counts[row.finding(caption)] = counts.get(row.finding(caption), 0) + 1
+    return sorted(((findings.BY_ID.get(name), count) for name, count in counts.items()),
+                  key=lambda item: (item[0] is None, -item[1], item[0] and item[0].id))
 
 
 def by_paper(rows):
