@@ -9,7 +9,6 @@ import json
 import os
 import random
 import re
-import resource
 import shutil
 import statistics
 import subprocess
@@ -20,6 +19,7 @@ from ..core.project import ROOT
 from ..measure.checks import EDGES
 from ..report import results
 from ..report.findings import SIDES, UNEXPLAINED
+from ..stack.accounting import run_accounted, usage
 from ..stack.models import (DRIVERD, DRIVERD_CACHE, OPENPRINTING, WORKERS, ListingError, archive_key,
                             cached_languages, is_read, list_models, openprinting_stretches,
                             packages_of, read_gutenprint_families, source_file, versions_of)
@@ -51,6 +51,7 @@ PLAN = os.path.join(FOLDER, 'plan.json.gz')
 SHARDS = os.path.join(FOLDER, 'shards')
 WORK = os.path.join(ROOT, 'build', 'collection')
 ENTRIES = os.path.join(WORK, 'entries.json.gz')
+ACCOUNTING = 'processes.acct'
 CHECK = os.path.join(ROOT, 'scripts', 'check-printer.sh')
 PLAN_FORMAT = 'printtest-collection-plan'
 PLAN_VERSION = 1
@@ -297,25 +298,23 @@ def compact(data):
 
 
 def run_shard(plan, number, jobs):
-    """One shard checked; its compact results kept. True when it ran to its end."""
+    """One shard checked, its processes accounted; its compact results kept. True when it ran to
+    its end."""
     shard = plan['shards'][number - 1]
     out = os.path.join(WORK, 'shards', f'{number:04d}')
     shutil.rmtree(out, ignore_errors=True)
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    os.makedirs(out)
     started = time.monotonic()
-    ran = subprocess.run([CHECK, '--jobs', str(jobs), '--paper', shard['paper'], '--out', out, *shard['printers']],
-                         stdin=subprocess.DEVNULL)
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    status = run_accounted([CHECK, '--jobs', str(jobs), '--paper', shard['paper'], '--out', out, *shard['printers']],
+                           os.path.join(out, ACCOUNTING))
     try:
         data = results.read(out)
     except results.ResultsError as problem:
-        print(f'collection: shard {number} ended with status {ran.returncode} and no results ({problem})',
-              file=sys.stderr)
+        print(f'collection: shard {number} ended with status {status} and no results ({problem})', file=sys.stderr)
         return False
     data = compact(data)
     data['collection'] = {'shard': number, 'seconds': round(time.monotonic() - started, 1),
-                          'processor_seconds': round(after.ru_utime + after.ru_stime - before.ru_utime
-                                                     - before.ru_stime, 1)}
+                          'processor_seconds': usage(os.path.join(out, ACCOUNTING))}
     write_gzip(shard_file(number), data)
     return True
 
@@ -405,7 +404,15 @@ def status_command(options):
     verdicts = {}
     for page in pages:
         verdicts[page['verdict']] = verdicts.get(page['verdict'], 0) + 1
-    processor = sum(data['collection']['processor_seconds'] for data in done.values())
+    split = {'stack': 0.0, 'check': 0.0}
+    for data in done.values():
+        spent = data['collection']['processor_seconds']
+        for side in split:
+            # The first shard was timed as a whole, before the processes were accounted.
+            split[side] += spent[side] if isinstance(spent, dict) else 0.0
+    accounted = [data for data in done.values() if isinstance(data['collection']['processor_seconds'], dict)]
+    accounted_pages = sum(len(row['pages']) for data in accounted for row in data['rows'])
+    processor = sum(split.values())
     elapsed = sum(data['collection']['seconds'] for data in done.values())
     run = {(row['planned_paper'], row['ppd']) for row in rows}
     stood_for = sum(len(group['models']) for group in plan['groups']
@@ -414,8 +421,9 @@ def status_command(options):
           f'{stood_for} of {sum(len(group["models"]) for group in plan["groups"])} model and paper pairs '
           f'({len(plan["models"])} models, {len(plan["groups"])} groups)')
     print(f'{len(pages)} pages: ' + ', '.join(f'{verdict} {count}' for verdict, count in sorted(verdicts.items())))
-    print(f'{processor / max(1, len(pages)):.2f} s of processor time a page, {processor / 3600:.2f} h in all, '
-          f'{elapsed / 3600:.2f} h elapsed')
+    print(f'{processor / max(1, accounted_pages):.2f} s of processor time a page ({split["stack"] / max(1, accounted_pages):.2f} '
+          f'the stack under test, {split["check"] / max(1, accounted_pages):.2f} the check), {processor / 3600:.2f} h '
+          f'in all over {accounted_pages} pages accounted; {elapsed / 3600:.2f} h elapsed')
     agreement = sample_agreement(plan, rows)
     differing = [item for item in agreement if item[4] or item[5][0] != item[5][1]]
     print(f'{len(agreement)} pages of sampled members run: {len(agreement) - len(differing)} agree with their '
