@@ -18,7 +18,7 @@ import time
 from ..core.project import ROOT
 from ..measure.checks import EDGES
 from ..report import results
-from ..report.findings import SIDES, UNEXPLAINED
+from ..report.findings import BY_ID, SIDES, UNEXPLAINED
 from ..stack.accounting import run_accounted, usage
 from ..stack.models import (DRIVERD, DRIVERD_CACHE, OPENPRINTING, WORKERS, ListingError, archive_key,
                             cached_languages, is_read, list_models, openprinting_stretches,
@@ -435,12 +435,16 @@ def status_command(options):
     groups = failure_groups(rows)
     unexplained = sum(group['pages'] for group in groups if group['finding'] == UNEXPLAINED)
     print(f'{failing} pages failed or disputed, {unexplained} unexplained ({100 * unexplained / max(1, failing):.1f} %)')
-    print('| Paper | Driver | Language | Finding | Pages | Models | Edges moved (median mm) |')
-    print('|---|---|---|---|---:|---:|---|')
+    sizes = {(group['paper'], group['models'][0]): len(group['models']) for group in plan['groups']}
+    print('| Finding | Driver | Language | Paper | Models | Pages | Median shift (range), mm | Confidence |')
+    print('|---|---|---|---|---:|---:|---|---|')
     for group in groups:
-        edges = ', '.join(f'{edge} {value:+.2f}' for edge, value in group['edges'].items())
-        print(f'| {group["paper"]} | {group["driver"]} | {group["language"]} | {group["finding"]} | '
-              f'{group["pages"]} | {len(group["models"])} | {edges} |')
+        models = sum(sizes.get(model, 0) for model in group['models'])
+        edges = ', '.join(f'{edge} {value:+.2f} ({group["ranges"][edge][0]:+.2f} to {group["ranges"][edge][1]:+.2f})'
+                          for edge, value in group['edges'].items())
+        found = BY_ID.get(group['finding'])
+        print(f'| {group["finding"]} | {group["driver"]} | {group["language"]} | {group["paper"]} | {models} | '
+              f'{group["pages"]} | {edges} | {found.confidence if found else ""} |')
     return 0
 
 
@@ -490,12 +494,14 @@ def failure_groups(rows):
             group = groups.setdefault(key, {'paper': row['paper'], 'driver': key[1], 'language': key[2],
                                             'finding': key[3], 'pages': 0, 'models': set(), 'moved': {}})
             group['pages'] += 1
-            group['models'].add(row.get('ppd') or row['printer'])
+            group['models'].add((row.get('planned_paper', row['paper']), row.get('ppd') or row['printer']))
             for edge, value in moved.items():
                 group['moved'].setdefault(edge, []).append(value)
     found = []
     for group in groups.values():
-        group['edges'] = {edge: round(statistics.median(values), 2) for edge, values in group.pop('moved').items()}
+        group['edges'] = {edge: round(statistics.median(values), 2) for edge, values in group['moved'].items()}
+        group['ranges'] = {edge: (round(min(values), 2), round(max(values), 2))
+                           for edge, values in group.pop('moved').items()}
         group['models'] = sorted(group['models'])
         found.append(group)
     return sorted(found, key=lambda group: (group['paper'], group['finding'] == UNEXPLAINED, -group['pages'],
