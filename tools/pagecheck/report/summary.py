@@ -23,8 +23,8 @@ def summary(rows):
                 failures[check.name] = failures.get(check.name, 0) + 1
     unusable = sum(1 for row in rows if row.problem)
     lines = [f'{len(printers)} printer(s), {len(pages)} page(s): {passed} passed every check, '
-             f'{len(pages) - passed - unmeasured - disputed} failed one, {disputed} disputed, {unmeasured} could not '
-             f'be measured; '
+             f'{len(pages) - passed - unmeasured - disputed} failed one, '
+             f'{f"{disputed} disputed, " if disputed else ""}{unmeasured} could not be measured; '
              f'{unusable} printer, paper or orientation could not be checked']
     lines.append('Failures by check: ' + (', '.join(f'{name} {count}' for name, count in failures.items()) or 'none'))
     found = findings_of(rows)
