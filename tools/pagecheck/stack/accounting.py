@@ -17,7 +17,7 @@ VERSION = 3
 TICKS = 100
 # What the filters and drivers run as; the check renders as the user who runs it.
 FILTER_USER = 'lp'
-CHECK_COMMANDS = ('python3', 'uidriver', 'Xvfb', 'xkbcomp', 'gpcl6', 'unshare', 'bash', 'check-printer.s',
+CHECK_COMMANDS = ('python3', 'uidriver', 'uidriver.exe', 'Xvfb', 'xkbcomp', 'gpcl6', 'unshare', 'bash', 'check-printer.s',
                   'install-deps.sh', 'dpkg-query', 'cmake', 'ninja', 'make')
 
 
