@@ -1,12 +1,14 @@
 """Findings on stored pages: a failing page that moved as a finding says is named by it, one whose
 finding is disputed is disputed rather than failed, one that matches none is unexplained; the
-reports list the findings first and results.json carries their ids."""
+reports list the findings first and results.json carries their ids. The collection's groups:
+rebadged PPDs fall together, a paper's printable area tells them apart."""
 import json
 import os
+import subprocess
 import tempfile
 import unittest
 
-from pagecheck.commands.collection import failure_groups
+from pagecheck.commands.collection import A4, LETTER, failure_groups, group_key, papers_of, ppd_entries
 from pagecheck.core.setup import Margins, Run
 from pagecheck.measure.checks import EDGES
 from pagecheck.report import results
@@ -78,6 +80,25 @@ class FindingsTest(unittest.TestCase):
                          [('A4', 2, 'gutenprint-canon-shrink'), ('A4', 2, 'gutenprint-pcl5-a4-10pt'),
                           ('A4', 2, 'unexplained'), ('Letter', 2, 'unexplained')])
         self.assertEqual(groups[3]['edges'], {'left': 2.46, 'right': 2.46})
+
+
+def written(uri):
+    return subprocess.run(['/usr/lib/cups/daemon/cups-driverd', 'cat', uri], capture_output=True, check=True).stdout
+
+
+class CollectionGroupTest(unittest.TestCase):
+    def test_rebadged_ppds_share_a_group_that_a_papers_printable_area_splits(self):
+        folder = 'openprinting-ppds:0/ppd/openprinting/Gestetner/PDF/'
+        first, second = (written(f'{folder}Gestetner-{model}_PDF.ppd') for model in ('DSc1030', 'DSc1045'))
+        self.assertNotEqual(first, second)
+        # Letter is the default, A4 the other one of the two offered.
+        self.assertEqual(papers_of(ppd_entries(first)), [(LETTER, 'Letter'), (A4, 'A4')])
+        keys = [{paper: group_key(ppd_entries(text), name) for paper, name in papers_of(ppd_entries(text))}
+                for text in (first, second, first.replace(b'*ImageableArea A4/A4: "12 12 583 830"',
+                                                          b'*ImageableArea A4/A4: "17 12 583 830"'))]
+        self.assertEqual(keys[0], keys[1])
+        self.assertEqual(keys[2][LETTER], keys[0][LETTER])
+        self.assertNotEqual(keys[2][A4], keys[0][A4])
 
 
 if __name__ == '__main__':
