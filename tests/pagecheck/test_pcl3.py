@@ -7,7 +7,9 @@ import re
 import struct
 import unittest
 
-from pagecheck.readers.base import Media, StreamError
+from PIL import Image, ImageFilter
+
+from pagecheck.readers.base import Media, StreamError, spread
 from pagecheck.readers.pcl3 import LANGUAGE, PLAIN_LANGUAGE, language, paper, read, sniff
 from pagecheck.readers.pcl_paper import page_size
 from mutations import mutate_at
@@ -168,6 +170,14 @@ class PlacementTest(unittest.TestCase):
     def test_gutenprint_style_simple_colour_planes(self):
         decoded_page = only_page(GUTENPRINT_STYLE)
         self.assertEqual(ink_of(decoded_page.image), dots([b'\xf0\x0f']))
+
+
+class SpreadTest(unittest.TestCase):
+    def test_the_ink_closed_by_a_dot_is_pils_minimum_then_maximum_filter_edges_included(self):
+        chosen = random.Random(3)
+        dots = Image.frombytes('L', (37, 23), bytes(chosen.choice((0, 30, 128, 255)) for _ in range(37 * 23)))
+        self.assertEqual(spread(dots).tobytes(),
+                         dots.filter(ImageFilter.MinFilter(3)).filter(ImageFilter.MaxFilter(3)).tobytes())
 
 
 class StreamTest(unittest.TestCase):

@@ -23,7 +23,7 @@ title.
 import os
 from dataclasses import dataclass, field
 
-from PIL import Image, ImageFilter
+from PIL import Image, ImageChops
 
 # PIL refuses images above some 179 million pixels; a Letter sheet at 2400 dpi is 269 million.
 Image.MAX_IMAGE_PIXELS = None
@@ -84,11 +84,26 @@ def no_title(data):
     return None
 
 
+def shifted(image, dx, dy, fill):
+    moved = Image.new(image.mode, image.size, fill)
+    moved.paste(image, (dx, dy))
+    return moved
+
+
+def rank(image, pick, fill):
+    """A 3 x 3 minimum or maximum (pick ImageChops.darker or .lighter), a row of three then a
+    column of three; fill, which pick never chooses, stands beyond the edges."""
+    for dx, dy in ((1, 0), (0, 1)):
+        image = pick(pick(image, shifted(image, dx, dy, fill)), shifted(image, -dx, -dy, fill))
+    return image
+
+
 def spread(image):
     """The sheet as the ink lies on paper. An inkjet's drops spread over the dots around them, so
     the black a driver dithers prints solid: closing the ink by one dot fills the holes between
-    inked dots and leaves the edges of what is inked where they are."""
-    return image.filter(ImageFilter.MinFilter(3)).filter(ImageFilter.MaxFilter(3))
+    inked dots and leaves the edges of what is inked where they are. (PIL's MinFilter(3) then
+    MaxFilter(3) give the same pixels in three times the time.)"""
+    return rank(rank(image, ImageChops.darker, 255), ImageChops.lighter, 0)
 
 
 def page_file(workdir, number, extension='pgm'):
