@@ -128,13 +128,15 @@ class ReportTest(unittest.TestCase):
             '2 printer(s), 3 page(s): 1 passed every check, 1 failed one, 1 could not be measured; 1 printer, paper or '
             'orientation could not be checked',
             'Failures by check: set up 1, titled with the mode 1',
+            'Findings: unexplained 1; 0 disputed, 1 unexplained',
             'Time per page: 0.75 s, of it job 0.25 s, render 0.50 s'])
         with tempfile.TemporaryDirectory() as out:
             self.assertFalse(write_reports(rows, Run(Margins(('1', '1', '1', '1')), 0.1, out)))
             with open(os.path.join(out, 'report.md')) as report:
                 markdown = report.read()
         groups = [line for line in markdown.splitlines() if line.startswith('## ')]
-        self.assertEqual(groups, ['## A4', '## Letter', '## No paper: the printer could not be set up', '## Summary'])
+        self.assertEqual(groups, ['## Findings', '## A4', '## Letter', '## No paper: the printer could not be set up',
+                                  '## Summary'])
         self.assertIn('| Broken |  |  |  | FAIL | FAIL (set up): cannot be used: its PPD needs the filter x', markdown)
         self.assertIn('| P | Letter | landscape | Direct Print | not measured | pass: 1 page | not measured', markdown)
 
