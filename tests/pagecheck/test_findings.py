@@ -10,7 +10,8 @@ import unittest
 
 from pagecheck.commands.collection import A4, LETTER, failure_groups, group_key, papers_of, ppd_entries
 from pagecheck.core.setup import Margins, Run
-from pagecheck.measure.checks import EDGES
+from pagecheck.measure.checks import EDGES, STROKES
+from pagecheck.report.findings import explain, match_page
 from pagecheck.report import results
 from pagecheck.report.summary import report_run
 
@@ -70,6 +71,13 @@ class FindingsTest(unittest.TestCase):
         self.assertLess(text.index('## Findings'), text.index('## A4'))
         self.assertRegex(text, r'\| gutenprint-pcl5-a4-10pt: .* \| 2 \| .*print-pcl.c:3266.* \| disputed \|')
         self.assertIn('| disputed (gutenprint-pcl5-a4-10pt) |', text)
+
+    def test_a_page_that_also_failed_what_its_finding_does_not_cause_is_not_explained_by_it(self):
+        low = stored_page('direct', 'PCL 3 GUI', {'bottom': 0.17})
+        hpcups = 'drv:///hpcups.drv/hp-deskjet_5550.ppd hpcups'
+        self.assertEqual(explain(match_page(hpcups, 'A4', low)).id, 'direct-bottom-300dpi')
+        low['checks'].append({'name': STROKES, 'verdict': 'FAIL', 'figure': '1.52 to 21.93 mm'})
+        self.assertIsNone(explain(match_page(hpcups, 'A4', low)))
 
     def test_failures_are_grouped_by_driver_language_paper_and_how_the_edges_moved(self):
         with open(os.path.join(self.out, 'results.json')) as saved:

@@ -9,11 +9,14 @@ import re
 import statistics
 from dataclasses import dataclass, field
 
-from ..measure.checks import EDGES
+from ..measure.checks import AGREE, DIAGONALS, DRIVER, EDGES, ELLIPSE, STROKES, TEXT
 
 CONFIRMED, DISPUTED = 'confirmed', 'disputed'
 UNEXPLAINED = 'unexplained'
 SIDES = ('left', 'top', 'right', 'bottom')
+# What a page moved or scaled as a whole fails besides its border's edges; a line drawn too thick,
+# a page missing or mistitled is another fault, which such a finding does not explain.
+FOLLOWING = (EDGES, DIAGONALS, ELLIPSE, TEXT, DRIVER, AGREE)
 
 
 @dataclass(frozen=True, eq=False)
@@ -32,6 +35,7 @@ class Finding:
     papers: tuple = ()
     modes: tuple = ()
     edges: dict = field(default_factory=dict)
+    checks: tuple = FOLLOWING
 
     def matches(self, page):
         """Whether the page (a Page below) failed the way this finding says."""
@@ -40,6 +44,8 @@ class Finding:
         if page.language not in self.languages or (self.papers and page.paper not in self.papers):
             return False
         if self.modes and page.mode not in self.modes:
+            return False
+        if set(page.failed) - set(self.checks):
             return False
         for edge, span in self.edges.items():
             moved = page.edges.get(edge)
@@ -54,13 +60,15 @@ class Finding:
 @dataclass
 class Page:
     """What a finding is matched on: driver is the PPD's name as given and its raster driver;
-    edges the mm each edge moved by, None where not found; moved the edges that fail."""
+    edges the mm each edge moved by, None where not found; moved the edges that fail; failed the
+    names of the checks that fail."""
     driver: str
     language: str
     paper: str
     mode: str
     edges: dict
     moved: tuple = ()
+    failed: tuple = ()
 
 
 GUTENPRINT = 'gutenprint 5.3.4'
@@ -111,13 +119,39 @@ FINDINGS = (
             'ghostscript 10.0.0: devices/gdevdjet.c:459; pcl/pcl/pcpage.c:774-786',
             DISPUTED, 'gs -c "<</PageOffset [0 -3.6]>> setpagedevice" -f: 0.00 mm', r'^$', ('PCL 5',),
             edges={'top': (1.1, 1.45), 'bottom': (1.1, 1.45)}),
+    Finding('hpcups-a4-integer-top', 'hpcups on A4: page 5 rows low at 600 dpi',
+            "hpcups takes the top margin from the raster header's whole points (842 - 833 = 9 pt where the "
+            "PPD's A4 has 841.68 - 833.28 = 8.40), 5 rows at 600 dpi; Ghostscript's cups device lays the raster "
+            "out on the rounded 842-point sheet, 0.11 mm more",
+            'hplip 3.22.10: prnt/hpcups/HPCupsFilter.cpp:354, prnt/hpcups/Pcl3Gui2.cpp:226-228; '
+            'ghostscript 10.0.0: cups/gdevcups.c:878-879',
+            CONFIRMED, 'a PPD edit to a whole-point top margin: ImageableArea A4 "8.4 8.4 587.04 832.68"',
+            r'hpcups', ('PCL 3 GUI',), ('A4',),
+            edges={'top': (0.2, 0.5), 'bottom': (0.2, 0.5), 'left': STILL, 'right': STILL}),
+    Finding('hpcups-pcl5-a4', 'hpcups PCL 5 lasers on A4: page 0.34 mm left',
+            "hpcups sends ESC*p#x#Y with a left position of 0 (or a centring from the model's width), from "
+            "the logical page's left edge, as if that lay where the raster starts, 18 points in as on Letter; "
+            "PCL 5's A4 logical page starts at 71 dots (17.04 pt); the top may also be off as in "
+            "hpcups-a4-integer-top, its top margin worked out the same way",
+            f'hplip 3.22.10: prnt/hpcups/Encapsulator.cpp:269-275; {GHOSTPCL_A4}',
+            DISPUTED, '', r'hpcups', ('PCL 5',), ('A4',),
+            edges={'left': (-0.5, -0.2), 'right': (-0.5, -0.2)}),
+    Finding('hpcups-mode9-shared-seed', 'hpcups DeskJet 850C family: colour planes garbled',
+            "hpcups' mode 9 compressor keeps every plane's seed row in one buffer at plane x its own width, "
+            "so the second black row's seed is the cyan planes'; the printer, keeping a seed per plane, "
+            "decodes them against the wrong rows",
+            'hplip 3.22.10: prnt/hpcups/Mode9.cpp:190 and 405, prnt/hpcups/Pcl3.cpp:95, '
+            'prnt/hpcups/Compressor.cpp:44',
+            CONFIRMED, 'OutputMode=DraftRGB: clean', r'hp-deskjet_85[05]c|hp-deskjet_870c|officejet_pro_1150c',
+            ('PCL 3 GUI', 'PCL 3'), checks=FOLLOWING + (STROKES,)),
     Finding('direct-bottom-300dpi', 'Direct page a hair low at 300 dpi',
             "Wine's PostScript driver strokes a rectangle through its right and bottom edges, which GDI "
             "leaves out (one pixel more than the Bitmap page); with A4's 842 points in the PPD against "
             "841.89 and whole-pixel margins, that passes two pixels at 300 dpi",
             'wine 8.0: dlls/wineps.drv/graphics.c:96-128; hplip 3.22.10: prnt/hpcups/HPCupsFilter.cpp:354',
             DISPUTED, '', r'', ('PCL 3 GUI', 'PCL 3', 'PDF', 'PostScript'), ('A4',), ('direct',),
-            edges={'bottom': (0.1, 0.3), 'left': STILL, 'top': STILL, 'right': STILL}),
+            edges={'bottom': (0.1, 0.3), 'left': STILL, 'top': STILL, 'right': STILL},
+            checks=(EDGES, ELLIPSE, DRIVER)),
 )
 BY_ID = {finding.id: finding for finding in FINDINGS}
 
@@ -135,7 +169,8 @@ def match_page(driver, paper, record):
                    if check['verdict'] == 'FAIL' and check['name'] == EDGES), '')
     named = failed.split(';', 1)[0]
     moved = tuple(edge for edge in SIDES if re.search(rf'\b{edge}\b', named))
-    return Page(driver, record.get('language'), paper, record.get('mode'), edges, moved)
+    failing = tuple(check['name'] for check in record.get('checks', []) if check['verdict'] == 'FAIL')
+    return Page(driver, record.get('language'), paper, record.get('mode'), edges, moved, failing)
 
 
 def counted(records):
