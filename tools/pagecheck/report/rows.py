@@ -84,8 +84,11 @@ class Row:
         # A stored page keeps its figures; a measured one has them worked out.
         figures = page.record['figures'] if hasattr(page, 'record') else page_figures(page)
         driver = ' '.join(filter(None, (getattr(self.printer, 'source', None), getattr(self.printer, 'driver', None))))
-        record = {'figures': figures, 'language': getattr(page, 'language', None) or
-                  getattr(page, 'record', {}).get('language'), 'mode': MODES[caption],
+        # A page in a document language (PostScript, PDF) has it as its kind.
+        stored = getattr(page, 'record', {})
+        language = getattr(page, 'language', None) or getattr(page, 'kind', None) or stored.get('language') or \
+            stored.get('kind')
+        record = {'figures': figures, 'language': language, 'mode': MODES[caption],
                   'checks': [{'name': check.name, 'verdict': VERDICTS[check.passed], 'figure': check.figure}
                              for check in checks]}
         return findings.explain(findings.match_page(driver, self.paper, record))
