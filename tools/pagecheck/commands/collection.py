@@ -490,7 +490,7 @@ def failure_groups(rows):
             # which edges moved and by about how much.
             amounts = () if page.get('finding') != UNEXPLAINED else \
                 tuple((edge, round(value * 2)) for edge, value in moved.items())
-            key = (row['paper'], driver_of(row), page.get('language'), page.get('finding'), amounts)
+            key = (row['paper'], driver_of(row), page.get('language') or page.get('kind'), page.get('finding'), amounts)
             group = groups.setdefault(key, {'paper': row['paper'], 'driver': key[1], 'language': key[2],
                                             'finding': key[3], 'pages': 0, 'models': set(), 'moved': {}})
             group['pages'] += 1
