@@ -22,8 +22,10 @@ FOLLOWING = (EDGES, DIAGONALS, ELLIPSE, TEXT, DRIVER, AGREE)
 @dataclass(frozen=True, eq=False)
 class Finding:
     """id is what results.json carries; edges maps an edge that must have moved (failed) to the
-    (lowest, highest) mm it moved by, or to None where it must not have failed; an edge not named
-    may do anything."""
+    (lowest, highest) mm it moved by, or to None where it must not have failed; within maps an edge
+    that may have moved or not to the (lowest, highest) mm it stays in; an edge not named may do
+    anything. checks are the checks whose failures it explains: a page that failed another is not
+    its."""
     id: str
     name: str
     cause: str
@@ -35,6 +37,7 @@ class Finding:
     papers: tuple = ()
     modes: tuple = ()
     edges: dict = field(default_factory=dict)
+    within: dict = field(default_factory=dict)
     checks: tuple = FOLLOWING
 
     def matches(self, page):
@@ -53,6 +56,10 @@ class Finding:
                 if moved is not None and edge in page.moved:
                     return False
             elif moved is None or edge not in page.moved or not span[0] <= moved <= span[1]:
+                return False
+        for edge, (lowest, highest) in self.within.items():
+            moved = page.edges.get(edge)
+            if moved is not None and not lowest <= moved <= highest:
                 return False
         return True
 
@@ -90,7 +97,7 @@ FINDINGS = (
             f'{GUTENPRINT}: src/cups/genppd.c:503, src/cups/rastertogutenprint.c:586-595, '
             'src/xml/escp2/model/base/r200.xml:56 (margins 9, 9, 0, 9 pt)',
             CONFIRMED, 'Crop: the page as it was handed', r'^gutenprint', ('ESC/P 2',),
-            edges={'left': (1, 4), 'right': (-4, -1)}),
+            edges={'left': (1, 4), 'right': (-4, -1)}, within={'top': (-0.5, 3), 'bottom': (-4, 0.5)}),
     Finding('gutenprint-pcl5-a4-10pt', 'Gutenprint PCL 5 on A4: page 2.45 mm right',
             "the driver puts its raster at the logical page's left edge (ESC&a0H) and takes that edge to be "
             "10 pt from the sheet's, HP's Wide A4; PCL 5's A4 logical page starts at 71 dots (17.04 pt) "
