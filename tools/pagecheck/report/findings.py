@@ -97,7 +97,7 @@ FINDINGS = (
             f'{GUTENPRINT}: src/cups/genppd.c:503, src/cups/rastertogutenprint.c:586-595, '
             'src/xml/escp2/model/base/r200.xml:56 (margins 9, 9, 0, 9 pt)',
             CONFIRMED, 'Crop: the page as it was handed', r'^gutenprint', ('ESC/P 2',),
-            edges={'left': (1, 4), 'right': (-4, -1)}, within={'top': (-0.5, 3), 'bottom': (-4, 0.5)}),
+            edges={'left': (1, 4), 'right': (-4, -1)}, within={'top': (-0.5, 4), 'bottom': (-15, 0.5)}),
     Finding('gutenprint-pcl5-a4-10pt', 'Gutenprint PCL 5 on A4: page 2.45 mm right',
             "the driver puts its raster at the logical page's left edge (ESC&a0H) and takes that edge to be "
             "10 pt from the sheet's, HP's Wide A4; PCL 5's A4 logical page starts at 71 dots (17.04 pt) "
