@@ -16,9 +16,8 @@ import sys
 import time
 
 from ..core.project import ROOT
-from ..measure.checks import EDGES
 from ..report import results
-from ..report.findings import BY_ID, SIDES, UNEXPLAINED
+from ..report.findings import BY_ID, UNEXPLAINED, moved_edges
 from ..stack.accounting import run_accounted, usage
 from ..stack.models import (DRIVERD, DRIVERD_CACHE, OPENPRINTING, WORKERS, ListingError, archive_key,
                             cached_languages, is_read, list_models, openprinting_stretches,
@@ -255,8 +254,10 @@ def current_models():
     models = list_models()
     sources = {uri: source_file(uri) for uri in models}
     owners = packages_of(set(sources.values()))
-    versions = versions_of(set(owners.values()) | {'cups', 'cups-filters', 'ghostscript', 'wine'})
-    languages = cached_languages(models, versions_of(set(owners.values())))
+    drivers = set(owners.values())
+    versions = versions_of(drivers | {'cups', 'cups-filters', 'ghostscript', 'wine'})
+    languages = cached_languages(models, {package: version for package, version in versions.items()
+                                          if package in drivers})
     read = [uri for uri in models if is_read(languages[uri]) and not any(c.isspace() for c in uri)]
     return read, languages, versions
 
@@ -481,11 +482,8 @@ def failure_groups(rows):
         for page in row['pages']:
             if page['verdict'] not in ('FAIL', 'disputed'):
                 continue
-            border = next((check for check in page['checks'] if check['name'] == EDGES), None)
-            named = border['figure'].split(';', 1)[0] if border and border['verdict'] == 'FAIL' else ''
             edges = (page.get('figures') or {}).get('edges') or {}
-            moved = {edge: edges[edge]['mm'] for edge in SIDES
-                     if re.search(rf'\b{edge}\b', named) and edges.get(edge)}
+            moved = {edge: edges[edge]['mm'] for edge in moved_edges(page) if edges.get(edge)}
             # A finding's pages are one group whatever each model's figures; the others go by
             # which edges moved and by about how much.
             amounts = () if page.get('finding') != UNEXPLAINED else \

@@ -6,7 +6,6 @@ A finding matches a page by its printer's driver (the PPD's name as given, or th
 its filters end in), the page's language, paper and mode, and by how its border's edges moved
 (measured less expected along the page, in mm: + towards the page's right or bottom)."""
 import re
-import statistics
 from dataclasses import dataclass, field
 
 from ..measure.checks import AGREE, DIAGONALS, DRIVER, EDGES, ELLIPSE, STROKES, TEXT
@@ -168,34 +167,17 @@ def explain(page):
     return next((finding for finding in FINDINGS if finding.matches(page)), None)
 
 
+def moved_edges(record):
+    """The edges a page record's border check names as moved, in the order of SIDES."""
+    failed = next((check['figure'] for check in record.get('checks', [])
+                   if check['verdict'] == 'FAIL' and check['name'] == EDGES), '')
+    named = failed.split(';', 1)[0]
+    return tuple(edge for edge in SIDES if re.search(rf'\b{edge}\b', named))
+
+
 def match_page(driver, paper, record):
     """The Page of a results.json page record, for matching."""
     figures = record.get('figures') or {}
     edges = {edge: (moved or {}).get('mm') for edge, moved in (figures.get('edges') or {}).items()}
-    failed = next((check['figure'] for check in record.get('checks', [])
-                   if check['verdict'] == 'FAIL' and check['name'] == EDGES), '')
-    named = failed.split(';', 1)[0]
-    moved = tuple(edge for edge in SIDES if re.search(rf'\b{edge}\b', named))
     failing = tuple(check['name'] for check in record.get('checks', []) if check['verdict'] == 'FAIL')
-    return Page(driver, record.get('language'), paper, record.get('mode'), edges, moved, failing)
-
-
-def counted(records):
-    """{finding id or UNEXPLAINED: pages} of the failing and disputed page records."""
-    counts = {}
-    for record in records:
-        if record['verdict'] in ('FAIL', 'disputed'):
-            key = record.get('finding') or UNEXPLAINED
-            counts[key] = counts.get(key, 0) + 1
-    return counts
-
-
-def shifts(records, finding_id):
-    """Median and range in mm of each edge's move over a finding's pages."""
-    found = {}
-    for record in records:
-        if record.get('finding') == finding_id:
-            for edge, moved in ((record.get('figures') or {}).get('edges') or {}).items():
-                if moved:
-                    found.setdefault(edge, []).append(moved['mm'])
-    return {edge: (statistics.median(values), min(values), max(values)) for edge, values in found.items()}
+    return Page(driver, record.get('language'), paper, record.get('mode'), edges, moved_edges(record), failing)

@@ -2,7 +2,7 @@
 modes differ, what each page was measured on and a verdict per check."""
 import html
 
-from .rows import HANDED_PICTURE, VERDICTS, by_paper, findings_of
+from .rows import FINDING_COLUMNS, HANDED_PICTURE, VERDICTS, by_paper, finding_cells, findings_of
 
 
 def cell_html(check):
@@ -30,12 +30,10 @@ def findings_html(rows):
     found = findings_of(rows)
     if not found:
         return []
-    parts = ['<h2>Findings</h2><table><tr><th>Finding</th><th>Pages</th><th>Cause</th><th>Where it comes from</th>'
-             '<th>Confidence</th><th>Option</th></tr>']
+    parts = ['<h2>Findings</h2><table><tr>' + ''.join(f'<th>{column}</th>' for column in FINDING_COLUMNS) + '</tr>']
     for finding, pages in found:
-        cells = [f'{finding.id}: {finding.name}', str(pages), finding.cause, finding.source, finding.confidence,
-                 finding.option] if finding else ['unexplained', str(pages), 'no finding matches these pages', '', '', '']
-        parts.append('<tr>' + ''.join(f'<td>{html.escape(cell)}</td>' for cell in cells) + '</tr>')
+        parts.append('<tr>' + ''.join(f'<td>{html.escape(cell)}</td>' for cell in finding_cells(finding, pages)) +
+                     '</tr>')
     return parts + ['</table>']
 
 

@@ -1,5 +1,5 @@
 """report.md: the report's table, a line per page, with links to the pictures."""
-from .rows import HANDED_PICTURE, VERDICTS, by_paper, findings_of
+from .rows import FINDING_COLUMNS, HANDED_PICTURE, VERDICTS, by_paper, finding_cells, findings_of
 from ..core.modes import mode_name
 from ..measure.checks import AGREE, PAGE_CHECKS
 
@@ -18,15 +18,9 @@ def findings_lines(rows):
     found = findings_of(rows)
     if not found:
         return []
-    lines = ['', '## Findings', '', '| Finding | Pages | Cause | Where it comes from | Confidence | Option |',
-             '|---|---:|---|---|---|---|']
+    lines = ['', '## Findings', '', '| ' + ' | '.join(FINDING_COLUMNS) + ' |', '|---|---:|---|---|---|---|']
     for finding, pages in found:
-        if finding:
-            cells = [f'{finding.id}: {finding.name}', str(pages), finding.cause, finding.source, finding.confidence,
-                     finding.option]
-        else:
-            cells = ['unexplained', str(pages), 'no finding matches these pages', '', '', '']
-        lines.append('| ' + ' | '.join(cell.replace('|', '\\|') for cell in cells) + ' |')
+        lines.append('| ' + ' | '.join(cell.replace('|', '\\|') for cell in finding_cells(finding, pages)) + ' |')
     return lines
 
 

@@ -142,11 +142,23 @@ def findings_of(rows):
     counts = {}
     for row in rows:
         for caption in row.checks:
-            if row.finding(caption):
-                # By id: rows judged in other processes hold copies of the findings.
-                counts[row.finding(caption)] = counts.get(row.finding(caption), 0) + 1
+            # By id: rows judged in other processes hold copies of the findings.
+            name = row.finding(caption)
+            if name:
+                counts[name] = counts.get(name, 0) + 1
     return sorted(((findings.BY_ID.get(name), count) for name, count in counts.items()),
                   key=lambda item: (item[0] is None, -item[1], item[0] and item[0].id))
+
+
+FINDING_COLUMNS = ('Finding', 'Pages', 'Cause', 'Where it comes from', 'Confidence', 'Option')
+
+
+def finding_cells(finding, pages):
+    """A line of the reports' table of findings, for a finding or None for the unexplained pages."""
+    if not finding:
+        return ['unexplained', str(pages), 'no finding matches these pages', '', '', '']
+    return [f'{finding.id}: {finding.name}', str(pages), finding.cause, finding.source, finding.confidence,
+            finding.option]
 
 
 def by_paper(rows):
