@@ -210,13 +210,23 @@ class CheckPrinterTest(unittest.TestCase):
         self.assertEqual(self.checked.returncode, 1, self.checked.stderr)
         with open(os.path.join(self.out, 'report.md')) as report:
             markdown = report.read()
-        with open(os.path.join(self.out, 'report.html')) as report:
-            html = report.read()
-        pictures = re.findall(r'<img src="([^"]+)"', html)
-        self.assertEqual(len(pictures), 3 * 3, 'both pages and their difference for each printer that printed')
+        folder = os.path.join(self.out, 'printers')
+        details = {}
+        for name in sorted(os.listdir(folder)):
+            with open(os.path.join(folder, name)) as page:
+                details[name] = page.read()
+        self.assertEqual(len(details), 5, 'a page for each printer')
+        pictures = [name for page in details.values() for name in re.findall(r'<img src="\.\./([^"]+)"', page)]
         for picture in pictures:
             self.assertTrue(os.path.getsize(os.path.join(self.out, picture)) > 0)
+        whole = [name for name in pictures if not re.search(r'-(corner|edge)\.png$', name)]
+        self.assertEqual(len(whole), 3 * 3, 'both pages and their difference for each printer that printed')
+        for picture in whole:
             self.assertIn(f'({picture})', markdown)
+        # The moved page's border, close up where each edge belongs: every corner and midpoint, both modes.
+        shifted = re.findall(r'<img src="[^"]+" alt="([^"]+)"', details[next(name for name in details if 'shifted' in name)])
+        self.assertEqual(len(shifted), 2 * 8)
+        self.assertRegex(shifted[0], r'^top left corner: left \+12\.\d\d mm; top -6\.\d\d mm$')
         self.assertEqual(markdown.count('| portrait |'), 8)
 
     def test_results_hold_the_reports_figures_and_a_baseline_names_what_is_gone(self):

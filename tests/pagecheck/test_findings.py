@@ -52,7 +52,7 @@ class FindingsTest(unittest.TestCase):
         ]}
         self.rows = results.rows_of(stored)
         self.said = []
-        self.status = report_run(self.rows, Run(Margins(('1', '1', '1', '1')), 0.1, self.out), self.said.append)
+        self.status = report_run(self.rows, Run(Margins(('1', '1', '1', '1')), 0.1, self.out), self.said.append, {})
         results.save(results.document(self.rows, {}), self.out)
 
     def test_pages_name_their_findings_and_disputed_ones_are_not_failed(self):

@@ -131,7 +131,7 @@ class ReportTest(unittest.TestCase):
             'Findings: unexplained 1; 0 disputed, 1 unexplained',
             'Time per page: 0.75 s, of it job 0.25 s, render 0.50 s'])
         with tempfile.TemporaryDirectory() as out:
-            self.assertFalse(write_reports(rows, Run(Margins(('1', '1', '1', '1')), 0.1, out)))
+            self.assertFalse(write_reports(rows, Run(Margins(('1', '1', '1', '1')), 0.1, out), {}))
             with open(os.path.join(out, 'report.md')) as report:
                 markdown = report.read()
         groups = [line for line in markdown.splitlines() if line.startswith('## ')]

@@ -58,9 +58,9 @@ def options(out, shard='1/1'):
     return Run(Margins(('0.8', '0.7', '0.7', '0.7')), 0.1, out, ('check-printer.sh', 'P0'), shard)
 
 
-def conclude(rows, run, say, status):
+def conclude(rows, run, say, status, record):
     """results.json and the comparison with a baseline, as a check ends its run."""
-    return results.save_run(results.document(rows, run_record(rows, run)), run, say, status)
+    return results.save_run(results.document(rows, record), run, say, status)
 
 
 def run(rows, out, shard='1/1'):
@@ -70,7 +70,9 @@ def run(rows, out, shard='1/1'):
         for picture in row.pictures.values():
             open(os.path.join(out, picture), 'w').close()
     said = []
-    status = conclude(rows, options(out, shard), said.append, report_run(rows, options(out, shard), said.append))
+    record = run_record(rows, options(out, shard))
+    status = conclude(rows, options(out, shard), said.append, report_run(rows, options(out, shard), said.append, record),
+                      record)
     return status, said
 
 
@@ -138,11 +140,11 @@ class ResultsTest(unittest.TestCase):
         os.makedirs(again)
         same = replace(options(again), baseline=self.whole)
         said = []
-        self.assertEqual(conclude(self.rows, same, said.append, 0), 0)
+        self.assertEqual(conclude(self.rows, same, said.append, 0, {}), 0)
         self.assertIn('Compared with', said[0])
         self.assertIn('0 pages changed, 0 new, 0 gone', read(os.path.join(again, 'changes.md')))
         self.assertEqual(results.read(again)['baseline']['changed'], [])
-        self.assertEqual(conclude(self.rows[:1], same, said.append, 0), 1, 'two rows gone')
+        self.assertEqual(conclude(self.rows[:1], same, said.append, 0, {}), 1, 'two rows gone')
 
     def test_shards_merged_make_the_whole_runs_report(self):
         # Shards deal the printers in turn: 1/2 has P0 and P2, 2/2 P1 and P3.
@@ -153,8 +155,14 @@ class ResultsTest(unittest.TestCase):
         merged = os.path.join(self.work, 'merged')
         said = []
         self.assertEqual(results.merge(halves, merged, said.append), 1, 'P3 could not be set up')
-        for name in ('report.md', 'report.html', 'junit.xml'):
-            self.assertEqual(read(os.path.join(merged, name)), read(os.path.join(self.whole, name)), name)
+        pages = sorted(os.path.join('printers', name) for name in os.listdir(os.path.join(self.whole, 'printers')))
+        self.assertEqual(len(pages), PRINTERS)
+        for name in ('report.md', 'report.html', 'junit.xml', *pages):
+            # The overview's line about the run says when it ran and what was merged.
+            whole, parts = (re.sub(r'<p class="run">.*?</p>', '', read(os.path.join(folder, name)))
+                            for folder in (self.whole, merged))
+            self.assertEqual(parts, whole, name)
+        self.assertIn('merged from 2 runs', read(os.path.join(merged, 'report.html')))
         self.assertEqual(results.read(merged)['rows'], self.results['rows'])
         self.assertTrue(os.path.exists(os.path.join(merged, 'P2-Letter-portrait-bitmap.png')))
         self.assertIn('Time per page: 3.08 s, of it start 1.33 s, dialog 0.50 s, render 1.25 s', said)

@@ -19,8 +19,9 @@ from ..core.modes import BITMAP_CAPTION, CAPTIONS, DIRECT_CAPTION, mode_name
 from ..core.project import ROOT
 from ..core.setup import ORIENTATIONS, SERVERBIN, PageSetup, Run
 from ..core.stopwatch import Stopwatch
-from ..measure.checks import Check, judge_agreement, judge_driver, judge_page
+from ..measure.checks import Check, judge_agreement, judge_driver, judge_page, moved_edges
 from ..report import results
+from ..report.closeups import closeups
 from ..report.pictures import difference_picture, page_picture
 from ..report.rows import HANDED_PICTURE, Row
 from ..report.summary import report_run
@@ -322,6 +323,9 @@ class SessionCheck:
                                                                           row.stem(setup.mode + '-handed'))[0]
         row.add(caption, page, checks, measured)
         row.pictures[caption], work.greys[caption] = page_picture(page, run.out, row.stem(setup.mode)) or (None, None)
+        moved = [edge for check in checks for edge in moved_edges(check)]
+        if moved and getattr(page, 'measurement', None):
+            row.closeups[caption] = closeups(page, moved, run.out, row.stem(setup.mode))
         page_job.stopwatch.lap('pictures')
         row.time(page_job.stopwatch.steps)
         row.page_steps[caption] = page_job.stopwatch.steps
@@ -546,8 +550,9 @@ def check(checking):
     pages = sum(len(row.pages) for row in rows)
     progress(f'{pages} pages measured in {done - set_up:.0f} s once set up ({set_up:.0f} s): '
              f'{pages / max(done - set_up, 1e-9) * 60:.1f} pages per minute')
-    status = report_run(rows, checking.run, progress)
-    return results.save_run(results.document(rows, run_record(rows, checking.run)), checking.run, progress, status)
+    record = run_record(rows, checking.run)
+    status = report_run(rows, checking.run, progress, record)
+    return results.save_run(results.document(rows, record), checking.run, progress, status)
 
 
 def main(arguments):

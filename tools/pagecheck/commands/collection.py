@@ -16,8 +16,11 @@ import sys
 import time
 
 from ..core.project import ROOT
+from ..core.setup import Margins, Run
 from ..report import results
 from ..report.findings import BY_ID, UNEXPLAINED, moved_edges
+from ..report.rows import driver_of as written_by
+from ..report.summary import report_run
 from ..stack.accounting import run_accounted, usage
 from ..stack.models import (DRIVERD, DRIVERD_CACHE, OPENPRINTING, WORKERS, ListingError, archive_key,
                             cached_languages, is_read, list_models, openprinting_stretches,
@@ -41,7 +44,8 @@ to show that they agree with it.
            into build/collection/shards/N; a finished shard's results, without pictures, go to
            collection/shards/N.json.gz, so a run cut off is resumed shard by shard
   status   how many shards, models and pages are done
-  merge    the shards done, merged by check-printer.sh --merge into build/collection/report
+  merge    the report of the shards done, from their results as kept (no pictures), into
+           build/collection/report or --out DIR: report.html, a page for each printer, report.md
 
 Exit status: 0 on success, 1 when a step fails, 2 for bad arguments."""
 
@@ -450,26 +454,27 @@ def status_command(options):
 
 
 def merge_command(options):
-    done = sorted(done_shards())
-    folders = [os.path.join(WORK, 'shards', f'{number:04d}') for number in done]
-    missing = [folder for folder in folders if not os.path.isdir(folder)]
-    if missing:
-        print(f'collection: {len(missing)} shards were run elsewhere and have no pictures here; their results '
-              f'are in {os.path.relpath(SHARDS, ROOT)}', file=sys.stderr)
-    present = [folder for folder in folders if os.path.isdir(folder)]
-    if not present:
-        print('collection: no shard has been run here', file=sys.stderr)
+    """The report of the shards done, from their results as kept: every page's verdict, figures and
+    finding, with a page for each printer; the pictures stay with each shard's own report."""
+    done = done_shards()
+    if not done:
+        print('collection: no shard is done', file=sys.stderr)
         return 1
-    return subprocess.run([CHECK, '--merge', *present, '--out', os.path.join(WORK, 'report')]).returncode
+    rows = [row for number in sorted(done) for row in results.rows_of(done[number], number)]
+    first = done[min(done)]['run']
+    record = dict(first, shard='1/1', merged=[{'dir': os.path.relpath(shard_file(number), ROOT), 'shard': None,
+                                              'argv': done[number]['run'].get('argv')} for number in sorted(done)])
+    out = options.out or os.path.join(WORK, 'report')
+    os.makedirs(out, exist_ok=True)
+    run = Run(Margins(tuple(first['margins']), first['unit'] == 'mm'), first['tolerance_mm'], out)
+    report_run(rows, run, print, record)
+    results.save(results.document(rows, record), out)
+    return 0
 
 
 def driver_of(row):
-    """What a row's pages were written by: the raster driver, else the PPD's driver program or
-    folder."""
-    if row.get('driver'):
-        return row['driver']
-    ppd = row.get('ppd') or ''
-    return ppd.split(':', 1)[0] if ':' in ppd else os.path.dirname(ppd)
+    """What a row's pages were written by."""
+    return written_by(row.get('ppd'), row.get('driver'))
 
 
 def failure_groups(rows):
@@ -517,6 +522,7 @@ def arguments(argv):
     parser.add_argument('--shards', metavar='N[-M][,...]', help='run: these shards only')
     parser.add_argument('--limit', type=int, metavar='K', help='run: at most K shards, then stop')
     parser.add_argument('--jobs', type=int, default=2, metavar='N', help='run: printers checked at once (default 2)')
+    parser.add_argument('--out', metavar='DIR', help='merge: where the report goes (default build/collection/report)')
     return parser.parse_args(argv)
 
 

@@ -281,8 +281,9 @@ def judge(judging):
             row.release()
     if not rows:
         return 1
-    status = report_run(rows, judging.run, print, refused)
-    save_results(rows, judging.run)
+    record = run_record(rows, judging.run)
+    status = report_run(rows, judging.run, print, record, refused)
+    save_results(rows, judging.run, record)
     return status
 
 
@@ -297,10 +298,10 @@ def registration_apart(direct, bitmap):
     return other.minus(one) if one and other else None
 
 
-def save_results(rows, run):
+def save_results(rows, run, record):
     """results.json, with each measured page's registration and a pictured page's tolerance, and a
     row's Bitmap less Direct registration."""
-    found = results.document(rows, run_record(rows, run))
+    found = results.document(rows, record)
     for row, record in zip(rows, found['rows']):
         for (caption, page), stored in zip(row.pages.items(), record['pages']):
             figures = page_registration(page)

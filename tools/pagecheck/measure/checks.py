@@ -1,4 +1,6 @@
 """The checks of a printed page, each with the figure it measured and a verdict."""
+import re
+
 from .measurement import LINE_EMS, TEXT_POINTS
 from ..core.errors import NotPrinted
 from ..core.units import MM_PER_INCH, mm
@@ -29,6 +31,7 @@ DIAGONALS = 'diagonals join the corners'
 ELLIPSE = 'ellipse spans the middle half'
 TEXT = 'text line 48 pt, centred'
 AGREE = 'Direct and Bitmap agree'
+SIDES = ('left', 'top', 'right', 'bottom')
 DRIVER = 'driver kept the page it was handed'
 PAGE_CHECKS = (ONE_PAGE, TITLED, EDGES, STROKES, DIAGONALS, ELLIPSE, TEXT, DRIVER)
 # Only a raster driver's page has the last check.
@@ -71,6 +74,15 @@ def edge_offsets(m):
     expected = {'left': lay.left, 'top': lay.top, 'right': lay.right, 'bottom': lay.bottom}
     return {edge: max((position - expected[edge] for position in measured), key=abs)
             if len(measured) == len(m.FRACTIONS) else None for edge, measured in m.edges().items()}
+
+
+def moved_edges(check):
+    """The edges a failed border check names as moved, in the order left, top, right, bottom;
+    none for any other check."""
+    if check.passed is not False or check.name != EDGES:
+        return ()
+    named = check.figure.split(';', 1)[0]
+    return tuple(edge for edge in SIDES if re.search(rf'\b{edge}\b', named))
 
 
 def judge_edges(m, tolerance):

@@ -8,11 +8,11 @@ its filters end in), the page's language, paper and mode, and by how its border'
 import re
 from dataclasses import dataclass, field
 
-from ..measure.checks import AGREE, DIAGONALS, DRIVER, EDGES, ELLIPSE, STROKES, TEXT
+from ..measure.checks import AGREE, DIAGONALS, DRIVER, EDGES, ELLIPSE, STROKES, TEXT, Check
+from ..measure.checks import moved_edges as named_moved
 
 CONFIRMED, DISPUTED = 'confirmed', 'disputed'
 UNEXPLAINED = 'unexplained'
-SIDES = ('left', 'top', 'right', 'bottom')
 # What a page moved or scaled as a whole fails besides its border's edges; a line drawn too thick,
 # a page missing or mistitled is another fault, which such a finding does not explain.
 FOLLOWING = (EDGES, DIAGONALS, ELLIPSE, TEXT, DRIVER, AGREE)
@@ -168,11 +168,9 @@ def explain(page):
 
 
 def moved_edges(record):
-    """The edges a page record's border check names as moved, in the order of SIDES."""
-    failed = next((check['figure'] for check in record.get('checks', [])
-                   if check['verdict'] == 'FAIL' and check['name'] == EDGES), '')
-    named = failed.split(';', 1)[0]
-    return tuple(edge for edge in SIDES if re.search(rf'\b{edge}\b', named))
+    """The edges a page record's border check names as moved, left, top, right, bottom."""
+    return next((named_moved(Check(check['name'], False, check['figure'])) for check in record.get('checks', [])
+                 if check['verdict'] == 'FAIL' and check['name'] == EDGES), ())
 
 
 def match_page(driver, paper, record):

@@ -12,7 +12,6 @@ from ..core.modes import CAPTIONS, MODES
 from ..core.setup import Margins, Run
 from ..core.units import MM_PER_INCH
 from ..measure.checks import Check
-from .figures import page_figures
 
 FORMAT = 'printtest-check'
 # Fields are only ever added within a version; one renamed, removed or changed in meaning makes the next.
@@ -42,11 +41,12 @@ def page_record(row, caption):
         'finding': row.finding(caption),
         'checks': [check_record(check) for check in checks],
         'dpi': list(page.dpi) if getattr(page, 'dpi', None) else None,
-        'figures': page_figures(page),
+        'figures': row.figures[caption],
         'language': getattr(page, 'language', None),
         'kind': getattr(page, 'kind', None),
         'measured_on': row.measured[caption],
-        'pictures': {'page': row.pictures.get(caption), 'handed': row.pictures.get(caption + HANDED_PICTURE)},
+        'pictures': {'page': row.pictures.get(caption), 'handed': row.pictures.get(caption + HANDED_PICTURE),
+                     'closeups': row.closeups.get(caption, [])},
         'steps': dict(row.page_steps.get(caption, {})),
     }
 
@@ -127,6 +127,8 @@ def rows_of(results, where=''):
             row.pictures[caption] = page['pictures']['page']
             if page['pictures']['handed']:
                 row.pictures[caption + HANDED_PICTURE] = page['pictures']['handed']
+            if page['pictures'].get('closeups'):
+                row.closeups[caption] = page['pictures']['closeups']
         if record['agreement']:
             row.agreement = stored_check(record['agreement'])
         if record['difference_picture']:
@@ -245,6 +247,15 @@ def given(number, run):
     return number * shards + shard - 1
 
 
+def picture_files(record):
+    """The files of a row record's pictures."""
+    names = [record['difference_picture']]
+    for page in record['pages']:
+        pictures = page['pictures']
+        names += [pictures['page'], pictures['handed']] + [closeup['file'] for closeup in pictures.get('closeups', [])]
+    return [name for name in names if name]
+
+
 def merge(folders, out, say):
     """Writes one report of the runs in folders into out, pictures copied, as one run would have;
     returns the exit status: 1 where a folder has no results to merge or a check failed."""
@@ -259,10 +270,9 @@ def merge(folders, out, say):
             continue
         found = rows_of(results, folder)
         say(f'{folder}: {len(found)} rows of shard {results["run"].get("shard")}')
-        for record in results['rows']:
-            for picture in [record['difference_picture']] + [name for page in record['pages']
-                                                             for name in page['pictures'].values()]:
-                if picture and os.path.abspath(folder) != os.path.abspath(out):
+        if os.path.abspath(folder) != os.path.abspath(out):
+            for record in results['rows']:
+                for picture in picture_files(record):
                     shutil.copyfile(os.path.join(folder, picture), os.path.join(out, picture))
         runs.append((folder, results, found))
     if not runs:
@@ -277,10 +287,10 @@ def merge(folders, out, say):
                       for number, (_, results, found) in enumerate(runs)
                       for index, (record, row) in enumerate(zip(results['rows'], found))), key=lambda item: item[:3])
     rows = [item[-1] for item in ordered]
-    status = report_run(rows, Run(Margins(tuple(first['margins']), first['unit'] == 'mm'), first['tolerance_mm'], out),
-                        say, notes)
     run = dict(first, shard='1/1', merged=[{'dir': folder, 'shard': results['run'].get('shard'),
                                             'argv': results['run'].get('argv')}
                                            for folder, results, _ in runs])
+    status = report_run(rows, Run(Margins(tuple(first['margins']), first['unit'] == 'mm'), first['tolerance_mm'], out),
+                        say, run, notes)
     save(document(rows, run), out)
     return status

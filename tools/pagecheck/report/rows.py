@@ -1,5 +1,6 @@
 """The report's rows: one per printer, paper and orientation, both modes side by side, with the
 verdicts of their checks."""
+import os
 import re
 
 from . import findings
@@ -50,6 +51,8 @@ class Row:
         self.measured = {}
         self.page_steps = {}
         self.pictures = {}
+        self.closeups = {}
+        self.figures = {}
         self.agreement = None
         self.problem = None
         self.steps = {}
@@ -74,24 +77,28 @@ class Row:
         self.pages[caption] = page
         self.checks[caption] = checks
         self.measured[caption] = measured
+        # A stored page keeps its figures; a measured one has them worked out.
+        self.figures[caption] = page.record['figures'] if hasattr(page, 'record') else page_figures(page)
         self.findings[caption] = self.explain(caption)
 
     def explain(self, caption):
         """The page's finding where it failed: None where it matches none."""
-        page, checks = self.pages[caption], self.checks[caption]
+        checks = self.checks[caption]
         if verdict_of(checks) != 'FAIL':
             return None
-        # A stored page keeps its figures; a measured one has them worked out.
-        figures = page.record['figures'] if hasattr(page, 'record') else page_figures(page)
         driver = ' '.join(filter(None, (getattr(self.printer, 'source', None), getattr(self.printer, 'driver', None))))
-        # A page in a document language (PostScript, PDF) has it as its kind.
-        stored = getattr(page, 'record', {})
-        language = getattr(page, 'language', None) or getattr(page, 'kind', None) or stored.get('language') or \
-            stored.get('kind')
-        record = {'figures': figures, 'language': language, 'mode': MODES[caption],
+        record = {'figures': self.figures[caption], 'language': self.language(caption), 'mode': MODES[caption],
                   'checks': [{'name': check.name, 'verdict': VERDICTS[check.passed], 'figure': check.figure}
                              for check in checks]}
         return findings.explain(findings.match_page(driver, self.paper, record))
+
+    def language(self, caption):
+        """The language the page was printed in; a page in a document language (PostScript, PDF)
+        has it as its kind."""
+        page = self.pages[caption]
+        stored = getattr(page, 'record', {})
+        return getattr(page, 'language', None) or getattr(page, 'kind', None) or stored.get('language') or \
+            stored.get('kind')
 
     def finding(self, caption):
         """The id of a failing page's finding, unexplained where it has none; None for a page
@@ -115,6 +122,23 @@ class Row:
             if names:
                 return f'{word} ({", ".join(names)})'
         return 'pass'
+
+    def line_verdict(self):
+        """The row's verdict over its pages: FAIL where it could not be set up, a page failed or
+        the modes disagree; else disputed where a page is; else not measured where one is."""
+        if self.problem:
+            return 'FAIL'
+        found = {self.page_verdict(caption) for caption in self.checks}
+        if self.agreement:
+            found.add(VERDICTS[self.agreement.passed])
+        return next((verdict for verdict in ('FAIL', findings.DISPUTED, 'not measured') if verdict in found), 'pass')
+
+    def largest_shift(self):
+        """(mm, edge, mode caption) of the edge furthest from where it belongs over the row's
+        pages, or None where no edge was found."""
+        shifts = [(abs(moved['mm']), edge, caption) for caption, figures in self.figures.items()
+                  for edge, moved in ((figures or {}).get('edges') or {}).items() if moved]
+        return max(shifts, default=None)
 
     def all_checks(self):
         """(mode, check) for every check of the row."""
@@ -159,6 +183,15 @@ def finding_cells(finding, pages):
         return ['unexplained', str(pages), 'no finding matches these pages', '', '', '']
     return [f'{finding.id}: {finding.name}', str(pages), finding.cause, finding.source, finding.confidence,
             finding.option]
+
+
+def driver_of(ppd, driver):
+    """What a printer's pages were written by: its raster driver, else its PPD's driver program
+    (the PPD's name as CUPS gives it) or folder."""
+    if driver:
+        return driver
+    ppd = ppd or ''
+    return ppd.split(':', 1)[0] if re.match(r'[\w.+-]+:', ppd) else os.path.dirname(ppd)
 
 
 def by_paper(rows):

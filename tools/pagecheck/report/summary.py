@@ -2,9 +2,10 @@
 and the three reports written."""
 import os
 
-from .html import write_html
+from .details import write_details
 from .junit import write_junit
 from .markdown import write_md
+from .overview import write_overview
 from .rows import STEPS, findings_of
 from ..core.setup import SERVERBIN
 
@@ -45,26 +46,27 @@ def summary(rows):
     return lines
 
 
-def report_run(rows, run, say, notes=()):
+def report_run(rows, run, say, record, notes=()):
     """Writes the reports into the run's folder and says the summary, notes at its end; returns
-    the exit status."""
-    passed = write_reports(rows, run, notes) and not notes
+    the exit status. record is what made the run (results.json's run)."""
+    passed = write_reports(rows, run, record, notes) and not notes
     for line in summary(rows) + list(notes):
         say(line)
     say(f'{"PASS" if passed else "FAIL"}: {os.path.join(run.out, "report.html")}')
     return 0 if passed else 1
 
 
-def write_reports(rows, run, notes=()):
-    """Writes the three reports into the run's folder, notes at the summary's end; returns whether
-    every check of every row passed."""
+def write_reports(rows, run, record, notes=()):
+    """Writes the reports into the run's folder, notes at the summary's end: report.html and a page
+    for each printer, report.md and junit.xml; returns whether every check of every row passed."""
     folder = run.out
     heading = (f'Margins {",".join(run.margins.texts)} {run.margins.unit} (left, top, right, bottom), tolerance '
                f'{run.tolerance} mm (at least 2 printer pixels)')
     if run.serverbin != SERVERBIN:
         heading += f'; filters, backends and drivers from {run.serverbin}'
     ending = summary(rows) + list(notes)
-    write_html(rows, os.path.join(folder, 'report.html'), heading, ending)
+    links = write_details(rows, folder, heading)
+    write_overview(rows, links, os.path.join(folder, 'report.html'), heading, ending, record)
     write_md(rows, os.path.join(folder, 'report.md'), heading, ending)
     write_junit(rows, os.path.join(folder, 'junit.xml'))
     return all(row.passed() for row in rows)
