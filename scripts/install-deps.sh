@@ -21,8 +21,8 @@ Installs what is missing for SET:
   check     program and judge, and the driverless printers of scripts/ipp-printers.sh
             (scripts/check-printer.sh)
   release   both builds' toolchains and zip (scripts/release.sh)
-  all       everything the tests use: both builds with GCC and Clang, and the rest (the
-            default; scripts/test.sh)
+  all       everything the tests use: both builds with GCC and Clang, Chromium and the CI
+            workflow's linter (from the npm registry), and the rest (the default; scripts/test.sh)
 EOF
 }
 
@@ -63,10 +63,12 @@ drivers=(cups python3 python3-pil openprinting-ppds printer-driver-gutenprint pr
 judge=(ghostscript python3-cups python3-opencv)
 ipp_printers=(cups-ipp-utils dbus avahi-daemon)
 release=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 cmake make zip)
+# The report's browser test drives Chromium through its driver.
 tests=(
   mingw-w64-tools cups-bsd
   clang libclang-rt-14-dev lld llvm
   gnuplot-nox python3-pefile python3-fonttools
+  chromium chromium-driver python3-selenium
 )
 
 packages=()
@@ -126,3 +128,17 @@ fi
 case $set in
   judge|check|all) "$(dirname "$0")/install-ghostpcl.sh" ;;
 esac
+
+# The CI workflow's linter from the npm registry, at the versions tests/workflow's lock file pins,
+# into the cache, with the machine's Node.js.
+if [ "$set" = all ]; then
+  command -v npm >/dev/null || { echo "install-deps.sh: the workflow's linter needs Node.js and npm" >&2; exit 1; }
+  lint=${PRINTTEST_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/printtest}/workflow-lint
+  pinned=$(cd "$(dirname "$0")/../tests/workflow" && pwd)
+  if ! cmp -s "$pinned/package-lock.json" "$lint/package-lock.json" || [ ! -x "$lint/node_modules/.bin/action-validator" ]; then
+    echo "install-deps.sh: installing the workflow linter into $lint" >&2
+    mkdir -p "$lint"
+    cp "$pinned/package.json" "$pinned/package-lock.json" "$lint/"
+    (cd "$lint" && npm ci --no-audit --no-fund --loglevel=error)
+  fi
+fi

@@ -12,11 +12,17 @@ import unittest
 
 from dataclasses import replace
 
+import numpy
+from PIL import Image
+
 from pagecheck.core.modes import BITMAP_CAPTION, DIRECT_CAPTION, mode_name
 from pagecheck.core.setup import Margins, Run
 from pagecheck.measure.checks import (DIAGONALS, ELLIPSE, Check, Tolerance, judge_edges, judge_line, judge_strokes,
                                       judge_text)
+from pagecheck.measure.checks import moved_edges
 from pagecheck.report import results
+from pagecheck.report.closeups import SIZE, closeups
+from pagecheck.report.pictures import EXPECTED
 from pagecheck.report.rows import Row
 from pagecheck.report.summary import report_run
 from pagecheck.stack.versions import run_record
@@ -81,6 +87,14 @@ def read(path):
         return text.read()
 
 
+def reports(folder):
+    """A run's reports by name, each printer's page among them, but for the overview's line on
+    when the run was made and from what."""
+    names = ['report.md', 'report.html', 'junit.xml'] + [os.path.join('printers', name)
+                                                         for name in sorted(os.listdir(os.path.join(folder, 'printers')))]
+    return {name: re.sub(r'<p class="run">.*?</p>', '', read(os.path.join(folder, name))) for name in names}
+
+
 class ResultsTest(unittest.TestCase):
     def setUp(self):
         self.work = tempfile.mkdtemp()
@@ -115,8 +129,7 @@ class ResultsTest(unittest.TestCase):
     def test_the_rows_it_holds_make_the_same_report(self):
         again = os.path.join(self.work, 'again')
         run(results.rows_of(self.results), again)
-        for name in ('report.md', 'report.html', 'junit.xml'):
-            self.assertEqual(read(os.path.join(again, name)), read(os.path.join(self.whole, name)), name)
+        self.assertEqual(reports(again), reports(self.whole))
         self.assertEqual(results.read(again)['rows'], self.results['rows'])
 
     def test_a_baseline_names_what_moved_past_its_tolerance_and_what_changed_its_verdict(self):
@@ -155,13 +168,8 @@ class ResultsTest(unittest.TestCase):
         merged = os.path.join(self.work, 'merged')
         said = []
         self.assertEqual(results.merge(halves, merged, said.append), 1, 'P3 could not be set up')
-        pages = sorted(os.path.join('printers', name) for name in os.listdir(os.path.join(self.whole, 'printers')))
-        self.assertEqual(len(pages), PRINTERS)
-        for name in ('report.md', 'report.html', 'junit.xml', *pages):
-            # The overview's line about the run says when it ran and what was merged.
-            whole, parts = (re.sub(r'<p class="run">.*?</p>', '', read(os.path.join(folder, name)))
-                            for folder in (self.whole, merged))
-            self.assertEqual(parts, whole, name)
+        self.assertEqual(reports(merged), reports(self.whole))
+        self.assertEqual(len(os.listdir(os.path.join(merged, 'printers'))), PRINTERS)
         self.assertIn('merged from 2 runs', read(os.path.join(merged, 'report.html')))
         self.assertEqual(results.read(merged)['rows'], self.results['rows'])
         self.assertTrue(os.path.exists(os.path.join(merged, 'P2-Letter-portrait-bitmap.png')))
@@ -183,6 +191,27 @@ class ResultsTest(unittest.TestCase):
         self.assertRegex(summary, rf'Not merged: {re.escape(path)}: cut short')
         self.assertIn(f'Not merged: {os.path.join(self.work, "three")}: no such folder', summary)
         self.assertEqual(len(json.loads(read(os.path.join(merged, 'results.json')))['rows']), 2)
+
+
+class CloseupTest(unittest.TestCase):
+    def test_a_moved_edges_closeups_show_its_ink_off_the_red_line_by_the_shift(self):
+        # Judged with 0.7 inch margins all round, the border drawn at 0.8 on the left: moved 2.54 mm right.
+        m = measured((230, 516, 630, 584), 235, 625, ('0.7', '0.7', '0.7', '0.7'))
+        check = judge_edges(m, Tolerance(0.1, (100, 100)))
+        moved = moved_edges(check)
+        self.assertEqual(moved, ('left',))
+        with tempfile.TemporaryDirectory() as folder:
+            made = closeups(types.SimpleNamespace(measurement=m, view=m.view), moved, folder, 'P')
+            self.assertEqual([(closeup['spot'], closeup['figure']) for closeup in made],
+                             [('top left corner', 'left +2.54 mm; top +0.00 mm'), ('left edge', 'left +2.54 mm'),
+                              ('bottom left corner', 'left +2.54 mm; bottom +0.00 mm')])
+            with Image.open(os.path.join(folder, made[1]['file'])) as picture:
+                row = numpy.asarray(picture.convert('RGB'))[SIZE // 2]
+        red = [x for x, pixel in enumerate(row) if tuple(pixel) == EXPECTED]
+        ink = [x for x, pixel in enumerate(row) if tuple(pixel) == (0, 0, 0)]
+        # 11 mm of the sheet shown over 320 pixels: the red line in the middle, the ink 2.54 mm right of it.
+        self.assertEqual(round(sum(red) / len(red)), SIZE // 2)
+        self.assertAlmostEqual(ink[0] - SIZE // 2, 2.54 * SIZE / (2 * (2.54 + 3)), delta=4)
 
 
 if __name__ == '__main__':

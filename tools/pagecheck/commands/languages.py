@@ -22,9 +22,9 @@ scheduler), classifies the language each one finally sends the printer, and prin
 per language its models, their share of all, whether the check reads it, and the driver packages
 they come from; then the share of models the check reads.
 
-With --sample N it prints instead N models' names, one a line, drawn at random among the models
-the check reads: at least one of each language it reads, the rest in proportion to the languages'
-models (names with white space are left out, as the shell would split them), so that
+With --list it prints instead every model the check reads, one a line; with --sample N, N of them
+drawn at random: at least one of each language it reads, the rest in proportion to the
+languages' models. Names with white space are left out, as the shell would split them, so that
   scripts/check-printer.sh $(scripts/printer-languages.sh --sample 30 --seed 1)
 checks them. --seed makes the draw the same each time; without it the seed drawn is written to
 standard error.
@@ -70,12 +70,18 @@ def allocate(sizes, count):
     return drawn
 
 
-def sample(languages, count, seed):
-    """count read models at random, stratified by language; UsageError when it cannot be done."""
+def read_models(languages):
+    """{language: [model]} of the models the check reads, their names without white space."""
     groups = {}
     for uri, language in languages.items():
         if is_read(language) and not any(character.isspace() for character in uri):
             groups.setdefault(language, []).append(uri)
+    return groups
+
+
+def sample(languages, count, seed):
+    """count read models at random, stratified by language; UsageError when it cannot be done."""
+    groups = read_models(languages)
     available = sum(len(uris) for uris in groups.values())
     if count < len(groups) or count > available:
         raise UsageError(f'--sample must be from {len(groups)} (one model of each read language) '
@@ -92,9 +98,12 @@ def arguments(argv):
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument('--sample', type=int, metavar='N', help='print N models the check reads, drawn at random')
     parser.add_argument('--seed', type=int, metavar='S', help='the seed of the --sample draw')
+    parser.add_argument('--list', action='store_true', help='print every model the check reads, one a line')
     options = parser.parse_args(argv)
     if options.seed is not None and options.sample is None:
         parser.error('--seed goes with --sample')
+    if options.list and options.sample is not None:
+        parser.error('--list and --sample are one or the other')
     return parser, options
 
 
@@ -110,6 +119,9 @@ def main(argv=None):
     except (ListingError, OSError) as problem:
         print(f'printer-languages: {problem}', file=sys.stderr)
         return 1
+    if options.list:
+        print('\n'.join(sorted(uri for uris in read_models(languages).values() for uri in uris)))
+        return 0
     if options.sample is None:
         print(table(languages, packages))
         print(f'{len(models)} models listed and classified in {time.monotonic() - started:.1f} s', file=sys.stderr)

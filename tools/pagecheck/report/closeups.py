@@ -8,26 +8,37 @@ from ..core.units import MM_PER_INCH, mm
 from ..measure.checks import edge_dots, edge_offsets
 from .pictures import EXPECTED, save
 
-# A close-up is SIZE pixels square and shows at least SMALLEST_MM of the sheet: 40 pixels to the
-# millimetre, so that 0.1 mm is 4 pixels; a larger shift widens it to hold the edge where it is
-# and where it belongs, with MARGIN_MM to spare.
-SIZE = 240
-SMALLEST_MM = 6.0
-MARGIN_MM = 1.5
+# A close-up is SIZE pixels square and shows at least SMALLEST_MM of the sheet: 32 pixels to the
+# millimetre, so that 0.1 mm is 3 pixels, and enough of the border's 1.6 mm stroke and the paper
+# on both sides of it to see its shape; a larger shift widens it to hold the edge where it is and
+# where it belongs, with MARGIN_MM to spare.
+SIZE = 320
+SMALLEST_MM = 10.0
+MARGIN_MM = 3.0
 LARGEST_MM = 60.0
-CAPTION = 18
+CAPTION = 36
 OFF_SHEET = 200
-# Each spot: where on the border it lies (fractions of its width and height), and its edges.
+FONT = '/usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf'
+# Each spot: where on the border it lies (fractions of its width and height), and its edges. The
+# side edges are seen above the middle, where the text line, which may be wider than the page,
+# does not cover them.
 SPOTS = (
     ('top left corner', 0, 0, ('left', 'top')),
     ('top edge', 0.5, 0, ('top',)),
     ('top right corner', 1, 0, ('right', 'top')),
-    ('left edge', 0, 0.5, ('left',)),
-    ('right edge', 1, 0.5, ('right',)),
+    ('left edge', 0, 0.3, ('left',)),
+    ('right edge', 1, 0.3, ('right',)),
     ('bottom left corner', 0, 1, ('left', 'bottom')),
     ('bottom edge', 0.5, 1, ('bottom',)),
     ('bottom right corner', 1, 1, ('right', 'bottom')),
 )
+
+
+def caption_font():
+    try:
+        return ImageFont.truetype(FONT, 14)
+    except OSError:
+        return ImageFont.load_default()
 
 
 def crop(view, left, top, width, height):
@@ -53,7 +64,7 @@ def closeups(page, moved, folder, stem):
     lay, view = m.placement, page.view
     offsets = edge_offsets(m)
     expected = {'left': lay.left, 'top': lay.top, 'right': lay.right, 'bottom': lay.bottom}
-    font = ImageFont.load_default()
+    font = caption_font()
     made = []
     for spot, across, down, edges in SPOTS:
         if not set(edges) & set(moved):
@@ -78,7 +89,8 @@ def closeups(page, moved, folder, stem):
                 at = (expected[edge] - top) * SIZE / height
                 draw.line([(0, at), (SIZE - 1, at)], fill=EXPECTED, width=2)
         figure = spot_figure(edges, offsets, lay)
-        draw.text((3, SIZE + 3), f'{figure} ({side_mm:.0f} mm across)', fill='black', font=font)
+        draw.text((4, SIZE + 2), figure, fill='black', font=font)
+        draw.text((4, SIZE + 19), f'{spot}, {side_mm:.0f} mm across', fill='black', font=font)
         made.append({'file': save(picture, folder, f'{stem}-{spot.replace(" ", "-")}'), 'spot': spot,
                      'figure': figure})
     return made

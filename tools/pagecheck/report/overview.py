@@ -12,13 +12,19 @@ td, th { border: 1px solid #aaa; padding: 3px 6px; vertical-align: top; font-siz
 .disputed { background: #e8e0f4; } #lines th { cursor: pointer; position: sticky; top: 0; background: #eee; }
 #lines th.up::after { content: " \\25B2"; } #lines th.down::after { content: " \\25BC"; }
 #filters { margin: 0.5em 0; } #filters label { margin-right: 1em; } td.number { text-align: right; }
-.run { color: #444; }"""
+.run { color: #444; }
+#lines { table-layout: fixed; width: 100%; } #lines td { overflow-wrap: anywhere; }
+#lines col.printer { width: 24%; } #lines col.driver { width: 14%; } #lines col.finding { width: 20%; }
+#lines col.short { width: 7%; }"""
 
 # The lines' columns, each with whether it sorts as a number and whether it is filtered by a list
 # of its values.
 COLUMNS = (('Printer', False, False), ('Driver', False, True), ('Language', False, True), ('Paper', False, True),
            ('Verdict', False, True), ('Direct', False, False), ('Bitmap', False, False),
            ('Largest shift (mm)', True, False), ('Finding', False, True))
+# The lines' columns are as wide as these classes say, so that the browser lays the table out
+# without measuring every line first.
+COLUMN_WIDTHS = ('printer', 'driver', 'short', 'short', 'short', 'short', 'short', 'short', 'finding')
 VERDICT_ORDER = ('pass', 'FAIL', findings.DISPUTED, 'not measured')
 
 SCRIPT = """(() => {
@@ -64,7 +70,7 @@ SCRIPT = """(() => {
     const rows = order.map(index => lines[index]);
     body.append(...rows);
   }));
-  apply();
+  shown.textContent = `${lines.length} lines`;
 })();"""
 
 
@@ -155,7 +161,8 @@ def write_overview(rows, links, path, heading, ending, record):
              '<table id="counts"><tr>' + ''.join(f'<th>{html.escape(name)}</th>' for name in found) + '</tr><tr>' +
              ''.join(f'<td>{count}</td>' for count in found.values()) + '</tr></table>',
              findings_html(rows), '<h2>Printers</h2>', filters_html(lines),
-             '<table id="lines"><thead><tr>' +
+             '<table id="lines"><colgroup>' + ''.join(f'<col class="{kind}">' for kind in COLUMN_WIDTHS) +
+             '</colgroup><thead><tr>' +
              ''.join(f'<th{" data-numeric" if numeric else ""}>{html.escape(name)}</th>' for name, numeric, _ in COLUMNS) +
              '</tr></thead><tbody>']
     parts += [line_html(row, links[id(row)]) for row in rows]
