@@ -60,7 +60,7 @@ program=(
 # printer-languages.sh lists the drivers' models with cups-driverd and asks the check's readers,
 # which load PIL, which of them it reads.
 drivers=(cups python3 python3-pil openprinting-ppds printer-driver-gutenprint printer-driver-hpcups)
-judge=(ghostscript python3-cups python3-opencv)
+judge=(ghostscript python3-cups python3-opencv libheif-examples)
 ipp_printers=(cups-ipp-utils dbus avahi-daemon)
 release=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 cmake make zip)
 # The report's browser test drives Chromium through its driver.

@@ -2,8 +2,9 @@
 hpcups's DeskJet 5550 driver (kept in tests/pagecheck/data), put on paper by the model printer and
 scanned or photographed by the model scanner or camera. A right scan passes and one of a page
 moved along the feed fails naming the edges, their registration as printed; a blurred scan is
-refused; a right photo tilted by 30 degrees through a distorting lens passes. Files damaged as a
-user's are, each gets one line saying what is wrong with it and no verdict."""
+refused; a right photo tilted by 30 degrees through a distorting lens passes, and so does its
+HEIC twin, with the same figures. Files damaged as a user's are, each gets one line saying what is
+wrong with it and no verdict."""
 import io
 import json
 import lzma
@@ -76,18 +77,26 @@ class JudgedPictures(unittest.TestCase):
         self.assertAlmostEqual(row['registration_bitmap_less_direct']['leading_edge_mm'], 0.6, delta=0.2)
         self.assertIn('Bitmap less Direct: leading edge +0.', row['agreement']['figure'])
 
-    def test_a_photo_tilted_by_30_degrees(self):
+    def test_a_photo_tilted_by_30_degrees_and_its_heic_twin(self):
         rng = np.random.default_rng(4)
         page = self.pages['direct']
         camera = model.Camera(tilt=30, azimuth=120, roll=-7, k1=-0.05, light=0.35)
         out = self.path('photo')
-        done = judged('--out', out, camera.photograph(page.grey, page, self.path('photo.jpg'), rng))
+        photo = camera.photograph(page.grey, page, self.path('photo.jpg'), rng)
+        # As a phone stores it: HEVC-coded, its EXIF carried over.
+        subprocess.run(['heif-enc', '--quality', '90', '--output', self.path('photo.heic'), photo], check=True,
+                       capture_output=True)
+        done = judged('--out', out, photo, self.path('photo.heic'))
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
         self.assertIn('photo.jpg: Letter portrait Direct Print: pass', done.stdout)
-        record = self.results(out)['rows'][0]['pages'][0]
-        self.assertEqual(record['picture']['kind'], 'photo')
+        self.assertIn('photo.heic: Letter portrait Direct Print: pass', done.stdout)
+        jpeg, heic = (row['pages'][0] for row in self.results(out)['rows'])
+        self.assertEqual([jpeg['picture']['kind'], heic['picture']['kind']], ['photo', 'photo'])
         for name in ('leading_edge_mm', 'side_mm'):
-            self.assertLess(abs(record['registration'][name]), 0.5, name)
+            self.assertLess(abs(jpeg['registration'][name]), 0.5, name)
+        for name, value in jpeg['registration'].items():
+            if name.endswith('_mm'):
+                self.assertAlmostEqual(heic['registration'][name], value, delta=0.05, msg=name)
 
     def test_a_damaged_file_gets_one_line_saying_what_is_wrong_and_no_verdict(self):
         picture = Image.fromarray(self.pages['direct'].grey).reduce(4)
@@ -104,6 +113,12 @@ class JudgedPictures(unittest.TestCase):
             return re.sub(rb'\d+ 0 obj\s*<<\s*/Type\s*/Catalog.*?endobj\s*', b'', data, 1, re.S)
 
         jpeg, png, scan = map(saved, ('JPEG', 'PNG', 'PDF'))
+        with open(self.path('whole.jpg'), 'wb') as whole:
+            whole.write(jpeg)
+        subprocess.run(['heif-enc', '--output', self.path('whole.heic'), self.path('whole.jpg')], capture_output=True,
+                       check=True)
+        with open(self.path('whole.heic'), 'rb') as whole:
+            heic = whole.read()
         postscript = (f'%!PS-Adobe-3.0\n%%Title: {DIRECT_CAPTION}\n[ /Title ({DIRECT_CAPTION}) /DOCINFO pdfmark\n'
                       '/frame { 72 72 468 648 rectstroke } def\nframe showpage\n%%EOF\n').encode()
         pdf = subprocess.run(['gs', '-q', '-dSAFER', '-dBATCH', '-dNOPAUSE', '-sDEVICE=pdfwrite', '-o', '-', '-'],
@@ -125,6 +140,7 @@ class JudgedPictures(unittest.TestCase):
                        'not a readable PostScript document: Ghostscript says "/syntaxerror'),
             'cut.prn': (cut(prn), 'Letter portrait Direct Print: not measured: PCL 3 GUI stream cut off'),
             'empty.pdf': (b'', 'not judged: the file is empty'),
+            'cut.heic': (cut(heic), "not judged: HEIC picture could not be decoded: Could not read HEIF/AVIF file"),
             'text.jpg': (b'the photo is on my phone\n', unread),
             'pages.zip': (zipped.getvalue(), unread)}
         for name, (data, _) in damaged.items():

@@ -38,7 +38,8 @@ junit.xml, results.json in --out) are those of check-printer.sh; a Direct and a 
 same paper and orientation are compared as one row.
 
 FILE may also be a picture of the printed sheet, one sheet a file (docs/sheet-pictures.md): a scan
-(PNG, JPEG, TIFF, or a PDF whose one page is one image) or a photo (JPEG). It is a scan where the
+(PNG, JPEG, TIFF, or a PDF whose one page is one image) or a photo (JPEG, or a phone's HEIC,
+decoded by libheif's heif-convert). It is a scan where the
 file gives a resolution (PNG pHYs, JPEG JFIF or EXIF density, TIFF resolution) or --dpi does, no
 camera wrote it (EXIF exposure or focal length) and the sheet found in it is a rectangle there;
 else a photo; --picture says which. The sheet is found against a darker background, brought
@@ -194,7 +195,7 @@ def pictured(path, judging):
     title of the mode, as the program's own PDF does, or --picture says so."""
     form = is_picture(path)
     if judging.picture and not form:
-        raise UsageError(f'{path}: not a picture (PNG, JPEG, TIFF, BMP, or a PDF whose one page is one image)')
+        raise UsageError(f'{path}: not a picture (PNG, JPEG, TIFF, BMP, HEIC, or a PDF whose one page is one image)')
     return bool(form) and (form != 'PDF' or bool(judging.picture) or Document(path).title not in CAPTIONS.values())
 
 
