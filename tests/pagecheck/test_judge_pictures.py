@@ -3,7 +3,8 @@ hpcups's DeskJet 5550 driver (kept in tests/pagecheck/data), put on paper by the
 scanned or photographed by the model scanner or camera. A right scan passes and one of a page
 moved along the feed fails naming the edges, their registration as printed; a blurred scan is
 refused; a right photo tilted by 30 degrees through a distorting lens passes, and so does its
-HEIC twin, with the same figures. Files damaged as a user's are, each gets one line saying what is
+HEIC twin, with the same figures; a photo of a sheet that is not flat is refused saying how far it
+bows, or judged rightly, and one tilted by 35 degrees in poor light passes. Files damaged as a user's are, each gets one line saying what is
 wrong with it and no verdict."""
 import io
 import json
@@ -97,6 +98,31 @@ class JudgedPictures(unittest.TestCase):
         for name, value in jpeg['registration'].items():
             if name.endswith('_mm'):
                 self.assertAlmostEqual(heic['registration'][name], value, delta=0.05, msg=name)
+
+    def test_photos_of_a_sheet_not_flat_or_in_poor_light_never_misjudge_it(self):
+        rng = np.random.default_rng(5)
+        direct = self.pages['direct']
+        moved = model.ModelPrinter(offset=(0.0, 1.5)).print(direct)
+        size = (2268, 3024)
+        photos = {
+            # Curled as paper from a printer is: refused, saying how far a side bows, or passed.
+            'curled.jpg': (direct.grey, model.Camera(tilt=20, azimuth=60, roll=3, curl='edges', lift=6, size=size)),
+            'folded.jpg': (moved, model.Camera(tilt=25, azimuth=200, roll=-4, curl='fold', lift=3, size=size)),
+            'corner.jpg': (direct.grey, model.Camera(tilt=15, azimuth=300, curl='corner', lift=1, size=size)),
+            # Steep, dark in the corners, half in a light shadow, smoothed and sharpened by the phone.
+            'steep.jpg': (direct.grey, model.Camera(tilt=35, azimuth=100, k1=-0.04, vignette=0.5, shade=0.3,
+                                                    phone=True, size=size)),
+        }
+        files = [camera.photograph(printed, direct, self.path(name), rng) for name, (printed, camera) in photos.items()]
+        done = judged('--mode', 'direct', '--out', self.path('not-flat'), *files)
+        said = dict(zip(photos, done.stdout.splitlines()))
+        self.assertRegex(said['curled.jpg'], r'not judged: the sheet is not flat: its side at the picture\'s \w+ '
+                                             r'bows \d\.\d\d mm|: pass')
+        self.assertRegex(said['folded.jpg'], r'not judged: the sheet is not flat: .* bows \d\.\d\d mm|'
+                                             r'FAIL \(border at the margins')
+        self.assertIn('corner.jpg: Letter portrait Direct Print: pass', said['corner.jpg'])
+        self.assertIn('steep.jpg: Letter portrait Direct Print: pass', said['steep.jpg'])
+        self.assertNotRegex(done.stdout, r'(curled|corner|steep)\.jpg: Letter portrait Direct Print: FAIL')
 
     def test_a_damaged_file_gets_one_line_saying_what_is_wrong_and_no_verdict(self):
         picture = Image.fromarray(self.pages['direct'].grey).reduce(4)

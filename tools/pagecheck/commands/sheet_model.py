@@ -3,11 +3,13 @@ and brings on a sheet (scripts/sheet-accuracy.sh and the tests): a real page (a 
 a model printer (moved, turned, scaled, cut at its unprintable margins), then scanned on a model
 flatbed (anywhere on a dark bed, turned, a small scale error, blur, noise, grey or colour, JPEG,
 a shadow along one edge) or photographed with a model camera (tilted, a mildly distorting lens,
-uneven light, JPEG)."""
+uneven light, vignetting, a shadow, a phone's smoothing and sharpening, JPEG or HEIC, the sheet
+flat or curled)."""
 import lzma
 import math
 import os
 import shutil
+import subprocess
 from dataclasses import dataclass
 
 import cv2
@@ -125,15 +127,21 @@ class ModelPrinter:
 
 
 def saved(image, path, dpi=None, quality=90, exif=None):
-    """Writes the picture as its name's format says, with its resolution where given."""
+    """Writes the picture as its name's format says, with its resolution where given; a HEIC file
+    as a phone writes it, HEVC-coded by libheif's heif-enc from a JPEG, its EXIF carried over."""
     options = {}
     if dpi:
         options['dpi'] = (dpi, dpi)
-    if path.lower().endswith(('.jpg', '.jpeg')):
-        options['quality'] = quality
+    heic = path.lower().endswith('.heic')
+    if heic or path.lower().endswith(('.jpg', '.jpeg')):
+        options['quality'] = 95 if heic else quality
     if exif is not None:
         options['exif'] = exif.tobytes()
-    image.save(path, **options)
+    image.save(path + '.jpg' if heic else path, **options)
+    if heic:
+        subprocess.run(['heif-enc', '--quality', str(quality), '--output', path, path + '.jpg'], check=True,
+                       capture_output=True)
+        os.remove(path + '.jpg')
     return path
 
 
@@ -147,6 +155,14 @@ def finish(picture, blur, noise, colour, rng):
         return Image.fromarray(np.clip(picture, 0, 255).astype(np.uint8), 'RGB')
     picture = picture + rng.normal(0, noise, picture.shape).astype(np.float32)
     return Image.fromarray(np.clip(picture, 0, 255).astype(np.uint8), 'L')
+
+
+def phone_processed(image):
+    """What a phone does to its photos before saving them: noise smoothed away, then edges
+    sharpened."""
+    pixels = cv2.bilateralFilter(np.asarray(image), 7, 30, 5).astype(np.float32)
+    sharp = pixels + 0.8 * (pixels - cv2.GaussianBlur(pixels, (0, 0), 2.0))
+    return Image.fromarray(np.clip(sharp, 0, 255).astype(np.uint8), image.mode)
 
 
 def ground(shape, level, rng):
@@ -212,7 +228,10 @@ class Scanner:
 class Camera:
     """A photo of the sheet lying on a darker surface: a phone's camera (size pixels, focal35 mm in
     35 mm terms) tilted by tilt degrees towards azimuth, turned by roll, the sheet filling fill of
-    the frame, a lens distorting by k1, light falling off by light, blurred, noisy, JPEG."""
+    the frame, a lens distorting by k1, light falling off by light, the corners darkened by
+    vignette, part of the sheet in a shadow shade deep, blurred, noisy, smoothed and sharpened by a
+    phone, JPEG (or HEIC). A sheet that is not flat has its long edges curled up, a fold across its
+    middle or its top left corner up (curl: edges, fold, corner) by lift mm at most."""
     tilt: float = 0.0
     azimuth: float = 0.0
     roll: float = 0.0
@@ -224,17 +243,65 @@ class Camera:
     size: tuple = (3024, 4032)
     focal35: float = 26.0
     dark: float = 70.0
+    curl: str = None
+    lift: float = 0.0
+    vignette: float = 0.0
+    shade: float = 0.0
+    phone: bool = False
 
-    def homography(self, size_mm, distance):
+    def pose(self):
+        """The lens matrix and the camera's turn."""
         width, height = self.size
         focal = self.focal35 / FILM_DIAGONAL_MM * math.hypot(width, height)
         matrix = np.array([[focal, 0, (width - 1) / 2], [0, focal, (height - 1) / 2], [0, 0, 1]])
         axis = np.array([math.cos(math.radians(self.azimuth)), math.sin(math.radians(self.azimuth)), 0.0])
         tilted, _ = cv2.Rodrigues(axis * math.radians(self.tilt))
         rolled, _ = cv2.Rodrigues(np.array([0, 0, math.radians(self.roll)]))
-        turn = rolled @ tilted
+        return matrix, rolled @ tilted
+
+    def homography(self, size_mm, place):
+        """The homography from the flat sheet (mm) to the undistorted picture, the sheet's middle at
+        place (mm, from the camera along its axes), and the lens matrix."""
+        matrix, turn = self.pose()
         centred = np.array([[1, 0, -size_mm[0] / 2], [0, 1, -size_mm[1] / 2], [0, 0, 1]])
-        return matrix @ np.column_stack([turn[:, 0], turn[:, 1], [0, 0, distance]]) @ centred, matrix
+        return matrix @ np.column_stack([turn[:, 0], turn[:, 1], place]) @ centred, matrix
+
+    def lifted(self, x, y, size_mm):
+        """How far above the desk the sheet lies at (x, y) mm on it; beyond its edges, as high as
+        the edge nearest, so that a ray past a lifted edge meets nothing of the sheet."""
+        width, height = size_mm
+        x, y = np.clip(x, 0, width), np.clip(y, 0, height)
+        if self.curl == 'edges':
+            return self.lift * (2 * x / width - 1) ** 2
+        if self.curl == 'fold':
+            return self.lift * (1 - np.abs(2 * y / height - 1))
+        if self.curl == 'corner':
+            return self.lift * np.clip(1 - np.hypot(x, y) / (0.4 * width), 0, None) ** 2
+        return np.zeros_like(x)
+
+    def on_sheet(self, ux, uy, size_mm, place):
+        """Where on the sheet, in mm, the rays through the undistorted picture points meet it: on
+        the desk's plane, then, where the sheet lies above it, again and again nearer."""
+        matrix, turn = self.pose()
+        rays = np.linalg.inv(matrix) @ np.stack([ux.ravel(), uy.ravel(), np.ones(ux.size)])
+        rays = turn.T @ rays
+        eye = -turn.T @ place
+        height = np.zeros(ux.size)
+        for _ in range(6):
+            reach = (-height - eye[2]) / rays[2]
+            x = eye[0] + reach * rays[0] + size_mm[0] / 2
+            y = eye[1] + reach * rays[1] + size_mm[1] / 2
+            height = self.lifted(x, y, size_mm)
+        return x.reshape(ux.shape), y.reshape(ux.shape)
+
+    def seen(self, points_mm, size_mm, place):
+        """Where the sheet's points (mm, lifted as the sheet lies) come in the picture."""
+        matrix, turn = self.pose()
+        x, y = points_mm[:, 0], points_mm[:, 1]
+        where = turn @ np.stack([x - size_mm[0] / 2, y - size_mm[1] / 2, -self.lifted(x, y, size_mm)]) + \
+            place[:, None]
+        projected = matrix @ where
+        return self.bend((projected[:2] / projected[2]).T, matrix)
 
     def bend(self, points, matrix):
         """Where the lens puts undistorted points."""
@@ -253,22 +320,27 @@ class Camera:
         return ux * focal + cx, uy * focal + cy
 
     def frame(self, size_mm):
-        """The homography and lens matrix that put the sheet at fill of the frame."""
+        """The homography and lens matrix that put the sheet at fill of the frame, in its middle,
+        and where the sheet's middle is from the camera."""
         corners = np.array([[0, 0, 1], [size_mm[0], 0, 1], [size_mm[0], size_mm[1], 1], [0, size_mm[1], 1]]).T
-        distance = 400.0
+        place = np.array([0.0, 0.0, 400.0])
         for _ in range(6):
-            homography, matrix = self.homography(size_mm, distance)
+            homography, matrix = self.homography(size_mm, place)
             seen = homography @ corners
             seen = self.bend((seen[:2] / seen[2]).T, matrix)
             extent = max((seen.max(axis=0) - seen.min(axis=0)) / np.array(self.size))
-            distance *= extent / self.fill
-        return homography, matrix
+            # Aimed so that the sheet, larger at its near end, sits in the middle of the frame.
+            off = (seen.max(axis=0) + seen.min(axis=0)) / 2 - (np.array(self.size) - 1) / 2
+            used = place.copy()
+            place[:2] -= off * place[2] / matrix[0, 0]
+            place[2] *= extent / self.fill
+        return homography, matrix, used
 
     def photograph(self, printed, page, path, rng, quality=90):
-        homography, matrix = self.frame(page.size_mm)
+        homography, matrix, place = self.frame(page.size_mm)
         width_mm, height_mm = page.size_mm
-        seen = homography @ np.array([[0, 0, 1], [width_mm, 0, 1], [width_mm, height_mm, 1], [0, height_mm, 1]]).T
-        self.corners = self.bend((seen[:2] / seen[2]).T, matrix)
+        self.corners = self.seen(np.array([[0, 0], [width_mm, 0], [width_mm, height_mm], [0, height_mm]], float),
+                                 page.size_mm, place)
         inverse = np.linalg.inv(homography)
         width, height = self.size
         source = MM_PER_INCH / page.dpi
@@ -278,20 +350,31 @@ class Camera:
         back = ground((height, width), self.dark, rng)
         ys_all = np.arange(height)
         direction = rng.uniform(0, 2 * math.pi)
+        # A shadow's edge, soft, across the picture a little off its middle.
+        shadow_turn, shadow_at = rng.uniform(0, 2 * math.pi), rng.uniform(-0.2, 0.2)
         for first in range(0, height, 512):
             ys, xs = np.meshgrid(ys_all[first:first + 512], np.arange(width), indexing='ij')
             ux, uy = self.straighten(np.stack([xs, ys], axis=-1).astype(np.float64), matrix)
-            w = inverse[2, 0] * ux + inverse[2, 1] * uy + inverse[2, 2]
-            mx = ((inverse[0, 0] * ux + inverse[0, 1] * uy + inverse[0, 2]) / w / source - 0.5).astype(np.float32)
-            my = ((inverse[1, 0] * ux + inverse[1, 1] * uy + inverse[1, 2]) / w / source - 0.5).astype(np.float32)
+            if self.lift:
+                x_mm, y_mm = self.on_sheet(ux, uy, page.size_mm, place)
+                mx, my = (x_mm / source - 0.5).astype(np.float32), (y_mm / source - 0.5).astype(np.float32)
+            else:
+                w = inverse[2, 0] * ux + inverse[2, 1] * uy + inverse[2, 2]
+                mx = ((inverse[0, 0] * ux + inverse[0, 1] * uy + inverse[0, 2]) / w / source - 0.5).astype(np.float32)
+                my = ((inverse[1, 0] * ux + inverse[1, 1] * uy + inverse[1, 2]) / w / source - 0.5).astype(np.float32)
             seen = cv2.remap(smooth, mx, my, cv2.INTER_LINEAR, borderValue=0).astype(np.float32) / 255
             cover = cv2.remap(ones, mx, my, cv2.INTER_LINEAR, borderValue=0).astype(np.float32) / 255
             rx, ry = (xs - width / 2) / width, (ys - height / 2) / height
             light = 1 - self.light * (0.5 * (rx * rx + ry * ry) / 0.5 +
                                       0.5 * (0.5 + rx * math.cos(direction) + ry * math.sin(direction)))
+            light = light * (1 - self.vignette * (rx * rx + ry * ry) / 0.5)
+            if self.shade:
+                across = rx * math.cos(shadow_turn) + ry * math.sin(shadow_turn) - shadow_at
+                light = light * (1 - self.shade / (1 + np.exp(-across / 0.02)))
             rows = slice(first, first + len(ys))
             picture[rows] = light * (back[rows] * (1 - cover) + PAPER * (INK * cover + (1 - INK) * seen))
         exif = Image.Exif()
         exif[0x011A], exif[0x011B], exif[0x0128] = 72.0, 72.0, 2
         exif[EXIF_IFD] = {FOCAL_35: round(self.focal35), 0x829A: 1 / 60, 0x829D: 1.8, 0x920A: 4.2}
-        return saved(finish(picture, self.blur, self.noise, True, rng), path, quality=quality, exif=exif)
+        taken = finish(picture, self.blur, self.noise, True, rng)
+        return saved(phone_processed(taken) if self.phone else taken, path, quality=quality, exif=exif)

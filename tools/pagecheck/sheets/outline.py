@@ -1,6 +1,8 @@
 """The sheet found in a picture: its outline against a darker background, roughly, then each of
 its sides fitted to the points where the grey falls from paper to background, to a fraction of a
 pixel."""
+import math
+
 import cv2
 import numpy as np
 
@@ -111,10 +113,13 @@ def sheet_edge_points(grey, start, end, outward, reach, contrast):
 
 def find_sides(grey, corners, step, contrast):
     """The sheet's four Sides, each found twice: along the coarse outline, then along its fitted
-    line, nearer."""
+    line, nearer: as near as its points first found lie to it, so that a side that bows (a sheet
+    not flat, a lens) keeps its points, and its bow can be told."""
     smooth = cv2.GaussianBlur(grey, (0, 0), 1.0)
     centre = corners.mean(axis=0)
-    for reach in (int(3 * step) + 6, 6):
+    first = int(6 * step) + 6
+    reaches = [first] * 4
+    for nearer in (False, True):
         sides = []
         for index in range(4):
             start, end = corners[index], corners[(index + 1) % 4]
@@ -122,9 +127,13 @@ def find_sides(grey, corners, step, contrast):
             outward = np.array([direction[1], -direction[0]])
             if outward @ ((start + end) / 2 - centre) < 0:
                 outward = -outward
-            points = sheet_edge_points(smooth, start, end, outward, reach, contrast)
+            points = sheet_edge_points(smooth, start, end, outward, reaches[index], contrast)
             if len(points) < SAMPLES / 3:
                 raise PictureError('no sheet found: its edges are lost in the background along a side')
             sides.append(Side(points))
+        if not nearer:
+            normals = [side.direction[::-1] * np.array([1.0, -1.0]) for side in sides]
+            reaches = [min(first, 6 + math.ceil(np.abs((side.points - side.centre) @ normal).max()))
+                       for side, normal in zip(sides, normals)]
         corners = np.array([crossing(sides[index - 1], sides[index]) for index in range(4)])
     return sides, corners

@@ -43,6 +43,15 @@ SCAN_TOLERANCE_MM = 0.25
 PHOTO_TOLERANCE_MM = 0.75
 # A picture's pixel on the sheet may be at most this share of the tolerance.
 PIXEL_SHARE = 0.4
+# How far a side of the sheet, or a line of the border, may bow before the sheet is taken for not
+# flat: a flat sheet's sides are found straight to some 0.1 mm, its border's lines to a few
+# hundredths. A sheet whose edges curl up bows them, and moves the border, in a photo at 20
+# degrees, by some 2.5 times the bow of its lines: past these, a right page could fail.
+SIDE_BOW_MM = 0.3
+BORDER_BOW_MM = 0.15
+BOW_RUN = 7
+# The sides of the sheet as the picture shows it, clockwise from its top.
+PICTURE_SIDES = ('top', 'right', 'bottom', 'left')
 # An edge spread wider than this (10 to 90 % of its rise) is too blurred to judge.
 BLUR_MM = 1.0
 RISE = 2.563
@@ -116,6 +125,49 @@ def blur_mm(sheet, m):
     return np.median(widths) / lay.dpi_x * MM_PER_INCH if widths else 0.0
 
 
+def border_bow(m):
+    """(mm, edge) of the border line furthest from straight: the largest distance of one of its
+    crossings from the straight line fitted through them. Moved, turned or scaled by a printer, a
+    line stays straight; on a sheet that is not flat it bows."""
+    lay = m.placement
+    bows = []
+    for edge, crossings in m.edges().items():
+        if len(crossings) != len(m.FRACTIONS):
+            continue
+        across = edge in ('left', 'right')
+        start, end = (lay.top, lay.bottom) if across else (lay.left, lay.right)
+        along = np.array([start + fraction * (end - start) for fraction in m.FRACTIONS])
+        found = np.array(crossings, float)
+        residue = found - np.polyval(np.polyfit(along, found, 1), along)
+        bows.append((float(np.abs(residue).max()) / (lay.dpi_x if across else lay.dpi_y) * MM_PER_INCH, edge))
+    return max(bows, default=(0.0, None))
+
+
+def side_bows(picture, sides, lens):
+    """How far each side of the sheet found bows, in mm (a photo's, by a sheet's long side of some
+    280 mm): the largest distance from the straight line through its edge points of their running
+    median (a stray point, a speck or a shadow's edge, is not a bow), on a lens that puts straight
+    lines straight."""
+    bows, lengths = [], []
+    for side in sides:
+        points = lens.straighten(side.points) if lens else side.points
+        centre = points.mean(axis=0)
+        _, _, axes = np.linalg.svd(points - centre)
+        along, off = (points - centre) @ axes[0], (points - centre) @ axes[1]
+        off = off[np.argsort(along)]
+        if len(off) >= BOW_RUN:
+            off = np.median(np.lib.stride_tricks.sliding_window_view(off, BOW_RUN), axis=1)
+        bows.append(float(np.abs(off).max()))
+        lengths.append(float(np.ptp(along)))
+    mm = MM_PER_INCH / picture.dpi[0] if picture.dpi and not lens else 280 / max(lengths)
+    return [bow * mm for bow in bows]
+
+
+def not_flat(what, bow):
+    return PictureError(f'the sheet is not flat: {what} bows {bow:.2f} mm; lay it flat (or scan it) and take '
+                        'the picture again')
+
+
 def picture_kind(picture, corners, kind):
     """scan or photo: as asked, else a scan where the file gives a resolution and no camera made
     it and its sheet is a rectangle there."""
@@ -150,6 +202,10 @@ def found_sheet(picture, asked):
         lens = fit_lens(sides, size, focal)
         straight = [side.fit(lens.straighten(side.points)) for side in sides]
         corners = np.array([crossing(straight[index - 1], straight[index]) for index in range(4)])
+    bows = side_bows(picture, sides, lens)
+    worst = int(np.argmax(bows))
+    if bows[worst] > SIDE_BOW_MM:
+        raise not_flat(f'its side at the picture\'s {PICTURE_SIDES[worst]}', bows[worst])
     return Found(kind, corners, lens), found_picture(picture, lens.bend(corners) if lens else corners)
 
 
@@ -236,6 +292,9 @@ def read_pictured(path, asked, workdir):
                            'focus on the sheet, keep it flat on the glass)')
     if sum(len(crossings) == len(m.FRACTIONS) for crossings in m.edges().values()) < 3 or not m.text:
         raise PictureError('not the test page: no border at the sheet\'s margins and text line across its middle')
+    bow, edge = border_bow(m)
+    if bow > BORDER_BOW_MM:
+        raise not_flat(f'the border\'s {edge} line', bow)
     page.registration = registration(m)
     page.mode, page.words = told_mode(m)
     # A picture carries no title: its job is known by the caption its text line reads.
