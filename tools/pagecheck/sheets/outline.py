@@ -58,7 +58,10 @@ def coarse_outline(grey):
     low, high = np.percentile(small, (1, 99))
     if high - low < MIN_CONTRAST:
         raise PictureError(LIGHT if low >= 128 else NOTHING)
-    _, bright = cv2.threshold(np.clip(small, 0, 255).astype(np.uint8), 0, 255, cv2.THRESH_BINARY | cv2.THRESH_OTSU)
+    # Split on the logarithm of the grey: a shadow darkens paper and ground by the same factor, so
+    # that shaded paper stays above the ground in the light there, as it does not in plain grey.
+    logged = np.log(np.clip(small, 1, 255)) * (255 / math.log(255))
+    _, bright = cv2.threshold(logged.astype(np.uint8), 0, 255, cv2.THRESH_BINARY | cv2.THRESH_OTSU)
     contours, _ = cv2.findContours(bright, cv2.RETR_EXTERNAL, cv2.CHAIN_APPROX_NONE)
     outline = max(contours, key=cv2.contourArea) if contours else None
     rows, columns = small.shape
