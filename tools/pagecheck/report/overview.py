@@ -3,7 +3,8 @@ filtered in the browser (no server, nothing loaded from elsewhere), each linking
 page."""
 import html
 
-from .rows import driver_of, finding_cells, findings, findings_of
+from . import findings
+from .rows import driver_of, finding_cells, findings_of
 from ..core.modes import BITMAP_CAPTION, DIRECT_CAPTION
 
 STYLE = """body { font-family: sans-serif; margin: 1em 2em; } table { border-collapse: collapse; margin-bottom: 1.5em; }

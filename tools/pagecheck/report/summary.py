@@ -1,5 +1,5 @@
 """The end of a run's report: its summary (printers, pages, failures by check, where the time went)
-and the three reports written."""
+and the reports written."""
 import os
 
 from .details import write_details

@@ -49,6 +49,7 @@ PIXEL_SHARE = 0.4
 # degrees, by some 2.5 times the bow of its lines: past these, a right page could fail.
 SIDE_BOW_MM = 0.3
 BORDER_BOW_MM = 0.15
+# A side's edge points are taken this many at a time, by their median, for its bow.
 BOW_RUN = 7
 # The sides of the sheet as the picture shows it, clockwise from its top.
 PICTURE_SIDES = ('top', 'right', 'bottom', 'left')
