@@ -116,9 +116,18 @@ def findings_html(rows):
     return ''.join(parts) + '</table>'
 
 
+def language_of(row, caption):
+    """The page's language as the lines show it: as its reader names it (PostScript), where a PJL
+    job names the same in capitals (POSTSCRIPT), so that the list of languages holds it once."""
+    page = row.pages[caption]
+    kind = getattr(page, 'kind', None) or getattr(page, 'record', {}).get('kind')
+    language = row.language(caption)
+    return kind if kind and language and kind.upper() == language.upper() else language
+
+
 def line_cells(row):
     """The texts of a row's line, in the order of COLUMNS but the first."""
-    languages = [row.language(caption) for caption in row.checks]
+    languages = [language_of(row, caption) for caption in row.checks]
     shift = row.largest_shift()
     found = dict.fromkeys(name for name in (row.finding(caption) for caption in row.checks) if name)
     paper = ' '.join(filter(None, (row.paper, row.orientation if row.orientation != 'portrait' else None)))
