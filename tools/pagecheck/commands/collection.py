@@ -31,12 +31,13 @@ reads (scripts/printer-languages.sh tells which), each on its PPD's default pape
 of A4 and Letter where the PPD offers it, portrait, in both modes, with scripts/check-printer.sh.
 
 Models whose pages are the same by construction are printed once: a model and paper are grouped
-by a key made of everything in the PPD that reaches the job or the driver (the filters and their
-command lines, every main keyword but the names and version strings, the code and name of every
-option's default choice, that paper's page size code, page region, imageable area and
+by a key made of what in the PPD reaches the job or the driver (the filters and their command
+lines, the drivers' own main keywords but the names and version strings, the default resolution
+and colour model with their codes, that paper's page size code, page region, imageable area and
 dimensions, and for Gutenprint the driver family, model number and parameters of its printer
-list); each group is printed on its first model, and a random 2 % of the other members alongside,
-to show that they agree with it.
+list; not yet the other options' default codes, which reach the job too); each group is printed
+on its first model, and a random 2 % of the other members alongside, to show that they agree
+with it.
 
   plan     lists the models and groups them into collection/plan.json.gz, the work cut into
            shards of one paper each; a plan for other driver versions is made anew
