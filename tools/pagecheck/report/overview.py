@@ -137,8 +137,8 @@ def line_cells(row):
         [f'{shift[0]:.2f} {shift[1]}' if shift else '', ', '.join(found)]
 
 
-def line_html(row, link):
-    cells = line_cells(row)
+def line_html(row, cells, link):
+    """A row's line: cells are its line_cells."""
     printer = f'<a href="{html.escape(link)}">{html.escape(row.printer.name)}</a> {html.escape(row.printer.model)}'
     out = [f'<td>{printer}</td>']
     for (_, numeric, _), text in zip(COLUMNS[1:], cells):
@@ -165,7 +165,8 @@ def filters_html(lines):
 def write_overview(rows, links, path, heading, ending, record):
     """Writes report.html; links gives each row's printer page, by id(row)."""
     found = counts(rows)
-    lines = [[row.printer.name] + line_cells(row) for row in rows]
+    cells = [line_cells(row) for row in rows]
+    lines = [[row.printer.name] + texts for row, texts in zip(rows, cells)]
     parts = [f'<!DOCTYPE html><html><head><meta charset="utf-8"><title>Printer check</title><style>{STYLE}</style>'
              f'</head><body><h1>Printer check</h1>{run_html(record)}<p>{html.escape(heading)}.</p>',
              '<table id="counts"><tr>' + ''.join(f'<th>{html.escape(name)}</th>' for name in found) + '</tr><tr>' +
@@ -175,7 +176,7 @@ def write_overview(rows, links, path, heading, ending, record):
              '</colgroup><thead><tr>' +
              ''.join(f'<th{" data-numeric" if numeric else ""}>{html.escape(name)}</th>' for name, numeric, _ in COLUMNS) +
              '</tr></thead><tbody>']
-    parts += [line_html(row, links[id(row)]) for row in rows]
+    parts += [line_html(row, texts, links[id(row)]) for row, texts in zip(rows, cells)]
     parts.append('</tbody></table><h2>Summary</h2>' + ''.join(f'<p>{html.escape(line)}</p>' for line in ending))
     parts.append(f'<script>{SCRIPT}</script></body></html>')
     with open(path, 'w') as page:

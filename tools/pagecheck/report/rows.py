@@ -134,9 +134,9 @@ class Row:
         return next((verdict for verdict in ('FAIL', findings.DISPUTED, 'not measured') if verdict in found), 'pass')
 
     def largest_shift(self):
-        """(mm, edge, mode caption) of the edge furthest from where it belongs over the row's
-        pages, or None where no edge was found."""
-        shifts = [(abs(moved['mm']), edge, caption) for caption, figures in self.figures.items()
+        """(mm, edge) of the edge furthest from where it belongs over the row's pages, or None where
+        no edge was found."""
+        shifts = [(abs(moved['mm']), edge) for figures in self.figures.values()
                   for edge, moved in ((figures or {}).get('edges') or {}).items() if moved]
         return max(shifts, default=None)
 
