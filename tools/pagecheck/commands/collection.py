@@ -16,7 +16,6 @@ import sys
 import time
 
 from ..core.project import ROOT
-from ..core.setup import Margins, Run
 from ..report import results
 from ..report.findings import BY_ID, UNEXPLAINED, moved_edges
 from ..report.rows import driver_of as written_by
@@ -467,8 +466,7 @@ def merge_command(options):
                                               'argv': done[number]['run'].get('argv')} for number in sorted(done)])
     out = options.out or os.path.join(WORK, 'report')
     os.makedirs(out, exist_ok=True)
-    run = Run(Margins(tuple(first['margins']), first['unit'] == 'mm'), first['tolerance_mm'], out)
-    report_run(rows, run, print, record)
+    report_run(rows, results.stored_run(first, out), print, record)
     results.save(results.document(rows, record), out)
     return 0
 

@@ -247,6 +247,11 @@ def given(number, run):
     return number * shards + shard - 1
 
 
+def stored_run(record, out):
+    """The Run a results.json's run record was judged with, its reports going to out."""
+    return Run(Margins(tuple(record['margins']), record['unit'] == 'mm'), record['tolerance_mm'], out)
+
+
 def picture_files(record):
     """The files of a row record's pictures."""
     names = [record['difference_picture']]
@@ -290,7 +295,6 @@ def merge(folders, out, say):
     run = dict(first, shard='1/1', merged=[{'dir': folder, 'shard': results['run'].get('shard'),
                                             'argv': results['run'].get('argv')}
                                            for folder, results, _ in runs])
-    status = report_run(rows, Run(Margins(tuple(first['margins']), first['unit'] == 'mm'), first['tolerance_mm'], out),
-                        say, run, notes)
+    status = report_run(rows, stored_run(first, out), say, run, notes)
     save(document(rows, run), out)
     return status
