@@ -21,7 +21,7 @@ FOLDED = 'no sheet found: the light area is not four-sided (a corner folded or c
 
 class Side:
     """A side of the sheet: the edge points found along it and the line fitted to them, as a
-    point on it and its unit direction."""
+    point on it, its unit direction and the unit normal across it."""
 
     def __init__(self, points):
         self.points = points
@@ -36,7 +36,7 @@ class Side:
             residual = (points - centre) @ axes[1]
             spread = 1.4826 * np.median(np.abs(residual[keep]))
             keep = np.abs(residual) <= 3 * spread + 0.25
-        self.centre, self.direction = centre, axes[0]
+        self.centre, self.direction, self.normal = centre, axes[0], axes[1]
         self.residual = float(np.sqrt(np.mean(residual[keep] ** 2)))
         return self
 
@@ -135,8 +135,7 @@ def find_sides(grey, corners, step, contrast):
                 raise PictureError('no sheet found: its edges are lost in the background along a side')
             sides.append(Side(points))
         if not nearer:
-            normals = [side.direction[::-1] * np.array([1.0, -1.0]) for side in sides]
-            reaches = [min(first, 6 + math.ceil(np.abs((side.points - side.centre) @ normal).max()))
-                       for side, normal in zip(sides, normals)]
+            reaches = [min(first, 6 + math.ceil(np.abs((side.points - side.centre) @ side.normal).max()))
+                       for side in sides]
         corners = np.array([crossing(sides[index - 1], sides[index]) for index in range(4)])
     return sides, corners
