@@ -1,14 +1,15 @@
 """Findings on stored pages: a failing page that moved as a finding says is named by it, one whose
 finding is disputed is disputed rather than failed, one that matches none is unexplained; the
 reports list the findings first and results.json carries their ids. The collection's groups:
-rebadged PPDs fall together, a paper's printable area tells them apart."""
+rebadged PPDs fall together, a paper's printable area or a default option's code tells them apart;
+a plan made again keeps the work planned."""
 import json
 import os
 import subprocess
 import tempfile
 import unittest
 
-from pagecheck.commands.collection import A4, LETTER, failure_groups, group_key, papers_of, ppd_entries
+from pagecheck.commands.collection import A4, LETTER, failure_groups, group_key, make_plan, papers_of, ppd_entries
 from pagecheck.core.setup import Margins, Run
 from pagecheck.measure.checks import EDGES, STROKES
 from pagecheck.report.findings import explain, match_page
@@ -107,6 +108,34 @@ class CollectionGroupTest(unittest.TestCase):
         self.assertEqual(keys[0], keys[1])
         self.assertEqual(keys[2][LETTER], keys[0][LETTER])
         self.assertNotEqual(keys[2][A4], keys[0][A4])
+
+    def test_a_default_options_code_splits_a_group(self):
+        # Alike but for the Gestetner's default *Rimagesm Off, which calls a ProcSet of the
+        # printer's own, and which the NRG does not offer.
+        gestetner, nrg = (ppd_entries(written(f'openprinting-ppds:0/ppd/openprinting/{model}_PS.ppd'))
+                          for model in ('Gestetner/PS/Gestetner-MP_C3002', 'NRG/PS/NRG-MP_C305'))
+        self.assertIn(('Rimagesm', 'Off'), gestetner[1])
+        self.assertNotEqual(group_key(gestetner, 'A4'), group_key(nrg, 'A4'))
+
+    def test_a_plan_made_again_keeps_its_shards_and_adds_the_new_groups(self):
+        models = [f'm{number:02d}' for number in range(60)]
+        units = {uri: [(A4, 'same')] for uri in models}
+        first = make_plan(dict.fromkeys(models, 'PostScript'), units, {})
+        printed = [uri for shard in first['shards'] for uri in shard['printers']]
+        sampled = [uri for _, uri in first['sampled']]
+        self.assertEqual(sorted(printed), sorted(['m00'] + sampled))
+        self.assertEqual(len(sampled), round(0.02 * 59))
+        # The sampled member now differs from its group, and so do m10 and m11.
+        for uri in [sampled[0], 'm10', 'm11']:
+            units[uri] = [(A4, 'other')]
+        again = make_plan(dict.fromkeys(models, 'PostScript'), units, {}, first)
+        self.assertEqual(again['shards'][:len(first['shards'])], first['shards'])
+        firsts = sorted(group['models'][0] for group in again['groups'])
+        self.assertEqual(firsts, sorted(['m00', sampled[0]]))
+        added = [uri for shard in again['shards'][len(first['shards']):] for uri in shard['printers']]
+        # Only the sample's top-up is new work: both groups' first models are printed already.
+        self.assertEqual(len(added), round(0.02 * 58))
+        self.assertNotIn(sampled[0], [uri for _, uri in again['sampled']])
 
 
 if __name__ == '__main__':

@@ -31,15 +31,16 @@ of A4 and Letter where the PPD offers it, portrait, in both modes, with scripts/
 
 Models whose pages are the same by construction are printed once: a model and paper are grouped
 by a key made of what in the PPD reaches the job or the driver (the filters and their command
-lines, the drivers' own main keywords but the names and version strings, the default resolution
-and colour model with their codes, that paper's page size code, page region, imageable area and
-dimensions, and for Gutenprint the driver family, model number and parameters of its printer
-list; not yet the other options' default codes, which reach the job too); each group is printed
-on its first model, and a random 2 % of the other members alongside, to show that they agree
-with it.
+lines, the drivers' own main keywords but the names and version strings, every option's default
+choice with its code, that paper's page size code, page region, imageable area and dimensions,
+and for Gutenprint the driver family, model number and parameters of its printer list); each
+group is printed on its first model, and a random 2 % of the other members alongside, to show
+that they agree with it.
 
   plan     lists the models and groups them into collection/plan.json.gz, the work cut into
-           shards of one paper each; a plan for other driver versions is made anew
+           shards of one paper each; planned again for the same driver versions (--again, or
+           by a newer version of this command), the shards planned before are kept and only the
+           work not yet in them is added
   run      runs the shards not yet done (or those given), each a check-printer.sh run of its own
            into build/collection/shards/N; a finished shard's results, without pictures, go to
            collection/shards/N.json.gz, so a run cut off is resumed shard by shard
@@ -57,7 +58,7 @@ ENTRIES = os.path.join(WORK, 'entries.json.gz')
 ACCOUNTING = 'processes.acct'
 CHECK = os.path.join(ROOT, 'scripts', 'check-printer.sh')
 PLAN_FORMAT = 'printtest-collection-plan'
-PLAN_VERSION = 1
+PLAN_VERSION = 2
 # A shard is one check-printer.sh run: printers of one paper, some ten minutes' work.
 SHARD_PRINTERS = 40
 SAMPLE_SHARE = 0.02
@@ -67,12 +68,11 @@ A4, LETTER = 'iso_a4_210x297mm', 'na_letter_8.5x11in'
 SIZES = {A4: (595.28, 841.89), LETTER: (612.0, 792.0)}
 SIZE_SLACK = 5
 # What reaches the job or the driver and can move or scale the page: the filters and their
-# command lines, the drivers' own keywords, the PostScript level and font rasterizer, the
-# resolution and colour model chosen by default; names and version strings are left out.
+# command lines, the drivers' own keywords, the PostScript level and font rasterizer, every
+# option's default choice; names and version strings are left out.
 KEY_KEYWORDS = re.compile(r'(cupsFilter2?|cups\w+|hp\w+|HP\w+|Foomatic\w+|Stp\w+|JCL\w+|LanguageLevel|TTRasterizer|'
-                          r'ColorDevice|DefaultResolution|DefaultColorModel|DefaultPageSize)')
+                          r'ColorDevice|Default\w+)')
 NAMING = {'cupsVersion', 'cupsLanguages', 'StpDriverName', 'StpPPDLocation', 'StpLocale'}
-KEY_OPTIONS = ('Resolution', 'ColorModel')
 PAPER_KEYWORDS = ('PageSize', 'PageRegion', 'ImageableArea', 'PaperDimension')
 ENTRY = re.compile(rb'^\*([^\s:%]+)(?:[ \t]+([^:/\n]+?)(?:/[^:\n]*)?)?:[ \t]*("[^"]*"|[^\n]*)', re.M)
 DIMENSION = re.compile(r'"?\s*([\d.]+)\s+([\d.]+)')
@@ -84,15 +84,18 @@ class PlanError(Exception):
 
 def ppd_entries(text):
     """Of a PPD's text, the main keywords of the key {keyword: [values]} and the choices of its
-    paper and key options {(keyword, choice): value}."""
-    keywords, choices = {}, {}
+    paper keywords and every option's default choice {(keyword, choice): value}."""
+    keywords, offered = {}, []
     for keyword, choice, value in ENTRY.findall(text):
         keyword, value = keyword.decode('latin-1'), value.decode('latin-1').strip()
         if choice:
-            if keyword in PAPER_KEYWORDS or keyword in KEY_OPTIONS:
-                choices.setdefault((keyword, choice.decode('latin-1').strip()), value)
+            offered.append((keyword, choice.decode('latin-1').strip(), value))
         elif KEY_KEYWORDS.fullmatch(keyword) and keyword not in NAMING:
             keywords.setdefault(keyword, []).append(value)
+    choices = {}
+    for keyword, choice, value in offered:
+        if keyword in PAPER_KEYWORDS or choice == (keywords.get('Default' + keyword) or [None])[0]:
+            choices.setdefault((keyword, choice), value)
     return keywords, choices
 
 
@@ -156,7 +159,7 @@ def kept_entries(uris, versions, progress):
     try:
         with gzip.open(ENTRIES, 'rt') as kept:
             kept = json.load(kept)
-        if kept['versions'] == versions and set(uris) <= set(kept['entries']):
+        if kept['key'] == PLAN_VERSION and kept['versions'] == versions and set(uris) <= set(kept['entries']):
             return kept['entries']
     except (OSError, ValueError, EOFError, KeyError, TypeError):
         # Missing, cut short or of another shape: written out again.
@@ -167,7 +170,7 @@ def kept_entries(uris, versions, progress):
             entries[uri] = found
             if done % 500 == 0:
                 progress(f'{done} of {len(uris)} PPDs written out')
-    write_gzip(ENTRIES, {'versions': versions, 'entries': entries})
+    write_gzip(ENTRIES, {'key': PLAN_VERSION, 'versions': versions, 'entries': entries})
     return entries
 
 
@@ -206,23 +209,36 @@ def model_units(uris, versions, progress):
     return units
 
 
-def make_plan(languages, units, versions):
-    """The groups and shards: each group's first model printed, 2 % of the rest alongside."""
+def make_plan(languages, units, versions, kept=None):
+    """The groups and shards: each group's first model printed, 2 % of the rest alongside. Given
+    the plan kept for the same versions, its shards stay as they are, for their results may be
+    done: a group's first model is one they print where it can be, the members they sample stay
+    in the sample, topped up at random to 2 %, and only the work not in them goes into new shards."""
+    kept_shards = kept['shards'] if kept else []
+    planned = {(shard['paper'], uri) for shard in kept_shards for uri in shard['printers']}
+    kept_sample = {tuple(pair) for pair in kept['sampled']} if kept else set()
     groups = {}
     for uri in sorted(units):
         for paper, key in units[uri]:
             groups.setdefault((paper, key), []).append(uri)
+    for (paper, key), uris in groups.items():
+        printed = [uri for uri in uris if (paper, uri) in planned]
+        first = min(printed, key=lambda uri: ((paper, uri) in kept_sample, uri)) if printed else uris[0]
+        uris.remove(first)
+        uris.insert(0, first)
     chosen = random.Random(SEED)
     members = [(paper, key, uri) for (paper, key), uris in sorted(groups.items()) for uri in uris[1:]]
-    sampled = set(chosen.sample(members, round(SAMPLE_SHARE * len(members))))
+    sampled = [member for member in members if (member[0], member[2]) in kept_sample]
+    others = [member for member in members if (member[0], member[2]) not in kept_sample]
+    sampled += chosen.sample(others, max(0, round(SAMPLE_SHARE * len(members)) - len(sampled)))
     work = {}
     for (paper, key), uris in sorted(groups.items()):
         work.setdefault(paper, []).append(uris[0])
     for paper, key, uri in sorted(sampled):
         work[paper].append(uri)
-    shards = []
+    shards = list(kept_shards)
     for paper in sorted(work, key=lambda paper: (paper not in SIZES, paper)):
-        printers = sorted(set(work[paper]))
+        printers = sorted({uri for uri in work[paper] if (paper, uri) not in planned})
         # Dealt at random so that the shards done at any time are a fair draw of the whole.
         chosen.shuffle(printers)
         for start in range(0, len(printers), SHARD_PRINTERS):
@@ -235,14 +251,16 @@ def make_plan(languages, units, versions):
             'shards': shards}
 
 
-def read_plan(path=PLAN):
+def read_plan(path=PLAN, version=PLAN_VERSION):
+    """The plan kept; of any version when version is None."""
     try:
         with gzip.open(path, 'rt') as kept:
             plan = json.load(kept)
     except (OSError, ValueError, EOFError) as problem:
         raise PlanError(f'{os.path.relpath(path, ROOT)} cannot be read ({problem}): run plan first') from None
-    if plan.get('format') != PLAN_FORMAT or plan.get('version') != PLAN_VERSION:
-        raise PlanError(f'{os.path.relpath(path, ROOT)} is not a collection plan of version {PLAN_VERSION}')
+    if plan.get('format') != PLAN_FORMAT or version is not None and plan.get('version') != version:
+        raise PlanError(f'{os.path.relpath(path, ROOT)} is not a collection plan of version {PLAN_VERSION}: '
+                        'run plan')
     return plan
 
 
@@ -269,20 +287,29 @@ def current_models():
 def plan_command(options):
     read, languages, versions = current_models()
     try:
-        kept = read_plan()
-        if kept['versions'] == versions and not options.again:
-            print(f'collection: the plan for these versions is kept: {os.path.relpath(PLAN, ROOT)}', file=sys.stderr)
-            return 0
+        kept = read_plan(version=None)
     except PlanError:
-        pass
+        kept = None
+    if kept and kept['versions'] == versions and kept['version'] == PLAN_VERSION and not options.again:
+        print(f'collection: the plan for these versions is kept: {os.path.relpath(PLAN, ROOT)}', file=sys.stderr)
+        return 0
+    if kept and kept['versions'] != versions:
+        kept = None
+    if not kept and done_shards():
+        # Their results would be taken for the new plan's shards of the same numbers.
+        print(f'collection: {os.path.relpath(SHARDS, ROOT)} holds the results of a plan for other versions: '
+              'move them away first', file=sys.stderr)
+        return 1
     started = time.monotonic()
     units = model_units(read, versions, lambda text: print(f'collection: {text}', file=sys.stderr))
-    plan = make_plan(languages, units, versions)
+    plan = make_plan(languages, units, versions, kept)
     write_gzip(PLAN, plan)
-    pages = sum(len(shard['printers']) for shard in plan['shards']) * 2
+    added = plan['shards'][len(kept['shards']) if kept else 0:]
+    pages = sum(len(shard['printers']) for shard in added) * 2
     print(f'collection: {len(read)} models read by the check, {sum(map(len, units.values()))} model and paper pairs in '
-          f'{len(plan["groups"])} groups, {len(plan["sampled"])} members sampled alongside; {len(plan["shards"])} '
-          f'shards, {pages} pages; planned in {time.monotonic() - started:.0f} s', file=sys.stderr)
+          f'{len(plan["groups"])} groups, {len(plan["sampled"])} members sampled alongside; {len(added)} shards '
+          f'of {pages} pages added to {len(plan["shards"]) - len(added)} planned before; planned in '
+          f'{time.monotonic() - started:.0f} s', file=sys.stderr)
     return 0
 
 
@@ -517,7 +544,7 @@ def arguments(argv):
     parser = argparse.ArgumentParser(prog='scripts/check-collection.sh', description=DESCRIPTION,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument('command', choices=COMMANDS)
-    parser.add_argument('--again', action='store_true', help='plan: plan anew; run: run the shards done too')
+    parser.add_argument('--again', action='store_true', help='plan: plan again, keeping the shards planned; run: run the shards done too')
     parser.add_argument('--shards', metavar='N[-M][,...]', help='run: these shards only')
     parser.add_argument('--limit', type=int, metavar='K', help='run: at most K shards, then stop')
     parser.add_argument('--jobs', type=int, default=2, metavar='N', help='run: printers checked at once (default 2)')
