@@ -82,7 +82,8 @@ class CheckPrinterTest(unittest.TestCase):
             ('laid-out', ('--orientation', 'landscape', '--margins', '0.8,0.7,0.7,0.7', UNEQUAL_PPD,
                           PJL_RESOLUTION_PPD)),
             ('picked', ('--paper-from', 'setup', '--paper', 'A4', '--modes', 'direct', LETTER_PPD)),
-            ('too-large', ('--modes', 'bitmap', '--margins', '0,0,0,0', QUEUE_2400)))}
+            ('too-large', ('--modes', 'bitmap', '--margins', '0,0,0,0', QUEUE_2400)),
+            ('options', ('--modes', 'direct', '--option', 'Resolution=all', PJL_RESOLUTION_PPD, REAL_PPD)))}
         cls.checked = first.result()
         print(cls.checked.stdout, cls.checked.stderr, file=sys.stderr)
         # Runs compared with the first.
@@ -260,6 +261,20 @@ class CheckPrinterTest(unittest.TestCase):
         self.assertIn(f'Compared with {self.out}: 1 pages changed, 0 new, 7 gone', run.stdout)
         self.assertRegex(run.stdout, rf'changed: {REAL} A4 portrait direct: .*left edge ')
 
+    def test_each_value_of_an_option_is_a_row_printed_with_it(self):
+        run = self.later['options'].result()
+        self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
+        with open(os.path.join(self.work, 'options', 'results.json')) as saved:
+            rows = json.load(saved)['rows']
+        # The PDF printer's PJL header sets the resolution the page is rendered at.
+        self.assertEqual([(row['options'], row['pages'][0]['dpi'], row['pages'][0]['verdict']) for row in rows[:3]],
+                         [({'Resolution': f'{dpi}dpi'}, [dpi, dpi], 'pass') for dpi in (300, 600, 1200)])
+        self.assertIn('| Letter Resolution=1200dpi | portrait | Direct Print | pass |',
+                      open(os.path.join(self.work, 'options', 'report.md')).read())
+        # The Brother PPD has no Resolution option: its row says so, and nothing is printed on it.
+        self.assertEqual(rows[3]['problem'], 'cannot be used: --option Resolution: its PPD has no option Resolution')
+        self.assertEqual(rows[3]['pages'], [])
+
     def test_bad_arguments_exit_2_with_a_message_and_leave_nothing(self):
         out = os.path.join(self.work, 'never')
         cases = {
@@ -275,6 +290,8 @@ class CheckPrinterTest(unittest.TestCase):
             ('--baseline', HERE, REAL_PPD): 'no results.json',
             ('--paper-from', 'printer', REAL_PPD): 'invalid choice',
             ('--cups-serverbin', HERE, REAL_PPD): 'is no CUPS ServerBin: it has no filter folder',
+            ('--option', 'Resolution', REAL_PPD): 'Resolution is not NAME=VALUE or NAME=all',
+            ('--option', 'A=1', '--option', 'A=2', REAL_PPD): 'an option is given twice',
         }
         for arguments, message in cases.items():
             with self.subTest(arguments=arguments):

@@ -2,6 +2,7 @@
 paper and orientation asked for, and judges every page; see --help."""
 import argparse
 import concurrent.futures
+import itertools
 import multiprocessing
 import os
 import queue
@@ -60,7 +61,9 @@ over it, where the two modes differ, the figures and a verdict per check), repor
 junit.xml.
 
 With --paper all every page size is printed on; where the margins leave no room on a sheet the
-report says what the program did. A printer whose PPD cannot be used, or that fails to be set
+report says what the program did. --option sets a PPD option on the queue, as a user picks it
+(Resolution=1200dpi), or prints with each of its values in turn (Resolution=all): each value is a
+row of its own, named with it; a printer whose PPD lacks the option or the value is not set up. A printer whose PPD cannot be used, or that fails to be set
 up, is a failed row of the report: the others are checked all the same. --jobs checks several
 printers at once, --shard one share of them; the run ends with a summary of its printers, pages
 and failures, and where each page's time went. results.json holds the same for programs, with
@@ -83,8 +86,9 @@ class Checking:
     """A check, as its command line asks for it: the run's Run; the printers and each one's papers
     (by its PPD's names); the modes and orientations; where the paper comes from ('queue': the
     queue's default; 'setup': picked in Page Setup); lpadmin's -o settings for every queue; where
-    driverless printers keep what they receive; how many sessions run at once; and the build whose
-    program prints."""
+    driverless printers keep what they receive; how many sessions run at once; the build whose
+    program prints; and each printer's settings of PPD options, each {option: choice} a row of
+    its own."""
     run: Run
     printers: list
     papers: list
@@ -95,6 +99,10 @@ class Checking:
     received: str = None
     jobs: int = 1
     build: str = None
+    settings: list = None
+
+    def settings_of(self, number):
+        return self.settings[number] if self.settings else [{}]
 
     @property
     def exe(self):
@@ -142,6 +150,24 @@ def choose_papers(printer, options, margins):
     return papers
 
 
+def option_settings(printer, asked):
+    """The settings of PPD options a printer is printed with, as --option asks (NAME=VALUE or
+    NAME=all, every value of the PPD's in turn): one {option: choice} for each combination. Where
+    the PPD lacks an option or value, the printer's problem says so and it has none."""
+    if printer.problem:
+        return [{}]
+    choices = []
+    for name, value in asked:
+        offered = printer.options.get(name)
+        if offered is None:
+            printer.problem = f'--option {name}: its PPD has no option {name}'
+        elif value != 'all' and value not in offered:
+            printer.problem = f'--option {name}={value}: its PPD offers {", ".join(offered)}'
+        else:
+            choices.append([(name, choice) for choice in (offered if value == 'all' else [value])])
+    return [] if printer.problem else [dict(combination) for combination in itertools.product(*choices)]
+
+
 def parser():
     made = Parser(prog='check-printer.sh', description=DESCRIPTION, formatter_class=argparse.RawDescriptionHelpFormatter)
     made.add_argument('printers', nargs='*', metavar='PRINTER', help='a PPD file, a CUPS driver PPD or a CUPS queue name')
@@ -160,6 +186,9 @@ def parser():
                       help="queue: the paper is the queue's default, which the program takes when it starts; "
                            "setup: it is picked in the program's Page Setup, as a user picks it, the queue keeping "
                            "the PPD's default (default: queue)")
+    made.add_argument('--option', metavar='NAME=VALUE|NAME=all', action='append', default=[],
+                      help="print with the PPD's option NAME set to VALUE, or with each of its values in turn (all), "
+                           "each a row of its own (Resolution=all); given again, every combination")
     made.add_argument('--queue-option', metavar='NAME=VALUE', action='append', default=[],
                       help="set on every queue the check makes, as lpadmin's -o sets it (print-scaling-default=fit)")
     made.add_argument('--received', metavar='DIR',
@@ -205,6 +234,13 @@ def parse(arguments):
     for option in options.queue_option:
         if not re.fullmatch(r'[\w-]+=\S.*', option):
             raise UsageError(f'--queue-option: {option} is not NAME=VALUE')
+    asked = [re.fullmatch(r'([^\s=]+)=(\S+)', option) for option in options.option]
+    for option, match in zip(options.option, asked):
+        if not match:
+            raise UsageError(f'--option: {option} is not NAME=VALUE or NAME=all')
+    asked = [match.groups() for match in asked]
+    if len({name for name, _ in asked}) < len(asked):
+        raise UsageError('--option: an option is given twice')
     if options.received and not os.path.isdir(options.received):
         raise UsageError(f'--received: {options.received} is no folder')
     if options.jobs < 1:
@@ -218,9 +254,10 @@ def parse(arguments):
         printers = list(pool.map(lambda argument: find_printer(argument, serverbin), options.printers[shard - 1::shards]))
     run = Run(margins, tolerance, options.out, ('check-printer.sh', *arguments), options.shard, serverbin,
               options.baseline, options.baseline_tolerance)
+    settings = [option_settings(printer, asked) for printer in printers]
     return Checking(run, printers, [choose_papers(printer, options, margins) for printer in printers], modes,
                     ORIENTATION_CHOICES[options.orientation], options.paper_from, options.queue_option,
-                    options.received, options.jobs)
+                    options.received, options.jobs, settings=settings)
 
 
 def progress(text):
@@ -329,7 +366,7 @@ class SessionCheck:
         page_job.stopwatch.lap('pictures')
         row.time(page_job.stopwatch.steps)
         row.page_steps[caption] = page_job.stopwatch.steps
-        progress(f'[{self.counter.next()}/{self.counter.total}] {row.printer.name} {row.paper} {row.orientation} '
+        progress(f'[{self.counter.next()}/{self.counter.total}] {row.printer.name} {row.paper_setting} {row.orientation} '
                  f'{mode_name(caption)}: {row.summary(caption)} ({sum(page_job.stopwatch.steps.values()):.1f} s: '
                  f'{step_times(page_job.stopwatch.steps)})')
 
@@ -398,20 +435,21 @@ class SessionCheck:
             copy.write(keep.insert(printer.ppd, CUPS_RASTER, session.temp, str(number), session.serverbin)
                        if printer.driver else printer.ppd)
         rows, completing = [], None
-        for paper in papers:
+        for place, (paper, setting) in enumerate(itertools.product(papers, checking.settings_of(number))):
             done = []
             stopwatch = Stopwatch()
             try:
                 # The paper is the queue's default, which the program takes when it starts, unless
-                # it is picked in Page Setup.
-                name = re.sub(r'\W', '_', f'CHECK{number}_{paper}')[:30]
+                # it is picked in Page Setup; the options are the queue's defaults, as a user sets
+                # them for the printer.
+                name = re.sub(r'\W', '_', f'CHECK{number}_{place}_{paper}')[:30]
                 session.add_queue(name, ppd, paper if checking.paper_from == 'queue' else None, printer.device,
-                                  checking.queue_options)
+                                  checking.queue_options + [f'{option}={choice}' for option, choice in setting.items()])
                 queue = PrintQueue(session.spooler, name, printer.device and checking.received)
                 with Program(checking.exe, checking.uidriver, self.driver and self.driver()) as program:
                     stopwatch.lap('start')
                     for orientation in checking.orientations:
-                        work = RowWork(Row(printer, paper, orientation), queue, printer, stopwatch=stopwatch)
+                        work = RowWork(Row(printer, paper, orientation, setting), queue, printer, stopwatch=stopwatch)
                         setup = PageSetup(paper, printer.sheet(paper), checking.run.margins, orientation)
                         completing = self.print_row(program, work, setup, orientation == checking.orientations[-1])
                         done.append(work.row)
@@ -419,21 +457,22 @@ class SessionCheck:
                     stopwatch.lap('start')
             except Exception as problem:
                 done += [set_up_failed(checking, printer, (paper, orientation), f'{type(problem).__name__}: {problem}',
-                                       self.counter) for orientation in checking.orientations[len(done):]]
+                                       self.counter, setting) for orientation in checking.orientations[len(done):]]
             # Pages have their own times; the paper's steps around them go to its first row.
             done[0].time({step: seconds for step, seconds in stopwatch.steps.items() if step != 'pages'})
             rows += done
         return rows, completing
 
 
-def set_up_failed(checking, printer, where, problem, counter):
-    """The failed row of a printer, or its paper and orientation (where), that could not be set up."""
+def set_up_failed(checking, printer, where, problem, counter, setting=None):
+    """The failed row of a printer, or its paper and orientation (where) with the setting of its
+    options, that could not be set up."""
     paper, orientation = where
-    row = Row(printer, paper, orientation)
+    row = Row(printer, paper, orientation, setting)
     row.fail(problem)
     for _ in checking.modes if paper else ():
         counter.next()
-    place = ' '.join(filter(None, (printer.name, paper, orientation)))
+    place = ' '.join(filter(None, (printer.name, row.paper_setting, orientation)))
     progress(f'[{counter.done.value}/{counter.total}] {place}: FAIL ({problem})')
     return row
 
@@ -545,7 +584,8 @@ def run_sessions(checking, counter):
 
 def check(checking):
     os.makedirs(checking.run.out, exist_ok=True)
-    pages = sum(len(papers) for papers in checking.papers) * len(checking.orientations) * len(checking.modes)
+    pages = sum(len(papers) * len(checking.settings_of(number)) for number, papers in enumerate(checking.papers)) * \
+        len(checking.orientations) * len(checking.modes)
     rows, set_up, done = run_sessions(checking, Counter(pages))
     pages = sum(len(row.pages) for row in rows)
     progress(f'{pages} pages measured in {done - set_up:.0f} s once set up ({set_up:.0f} s): '

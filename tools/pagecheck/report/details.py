@@ -65,7 +65,7 @@ def closeups_html(row, caption):
 
 
 def row_html(row):
-    heading = ', '.join(filter(None, (row.paper, row.orientation)))
+    heading = ', '.join(filter(None, (row.paper_setting, row.orientation)))
     if row.problem:
         return [f'<h2>{html.escape(heading)}: FAIL</h2><p class="FAIL">{html.escape(row.problem)}</p>']
     modes = list(row.checks)

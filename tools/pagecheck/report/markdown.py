@@ -26,7 +26,7 @@ def findings_lines(rows):
 
 def md_lines(row):
     if row.problem:
-        cells = [row.printer.name, row.paper or '', row.orientation or '', '', 'FAIL', check_cell(row.all_checks()[0][1])]
+        cells = [row.printer.name, row.paper_setting, row.orientation or '', '', 'FAIL', check_cell(row.all_checks()[0][1])]
         return [cells + [''] * (len(PAGE_CHECKS) + 2)]
     lines = []
     for number, (caption, checks) in enumerate(row.checks.items()):
@@ -37,7 +37,7 @@ def md_lines(row):
             links.append(f'[handed to the driver]({row.pictures[caption + HANDED_PICTURE]})')
         if agreement and row.pictures.get('difference'):
             links.append(f'[difference]({row.pictures["difference"]})')
-        cells = [row.printer.name, row.paper, row.orientation, mode, verdict_cell(row, caption)]
+        cells = [row.printer.name, row.paper_setting, row.orientation, mode, verdict_cell(row, caption)]
         cells += [check_cell(check) for check in checks] + [''] * (len(PAGE_CHECKS) - len(checks))
         lines.append(cells + [f'{VERDICTS[agreement.passed]}: {agreement.figure}' if agreement else '', ' '.join(links),
                               row.measured[caption]])

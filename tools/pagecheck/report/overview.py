@@ -130,7 +130,7 @@ def line_cells(row):
     languages = [language_of(row, caption) for caption in row.checks]
     shift = row.largest_shift()
     found = dict.fromkeys(name for name in (row.finding(caption) for caption in row.checks) if name)
-    paper = ' '.join(filter(None, (row.paper, row.orientation if row.orientation != 'portrait' else None)))
+    paper = ' '.join(filter(None, (row.paper_setting, row.orientation if row.orientation != 'portrait' else None)))
     return [driver_of(getattr(row.printer, 'source', None), getattr(row.printer, 'driver', None)) or '',
             next(filter(None, languages), '') or '', paper or '', row.line_verdict()] + \
         [row.page_verdict(caption) if caption in row.checks else '' for caption in (DIRECT_CAPTION, BITMAP_CAPTION)] + \

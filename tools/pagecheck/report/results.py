@@ -60,7 +60,7 @@ def row_records(rows):
         records.append({
             'printer': row.printer.name, 'model': row.printer.model, 'printer_number': number,
             'ppd': getattr(row.printer, 'source', None), 'driver': getattr(row.printer, 'driver', None),
-            'paper': row.paper, 'orientation': row.orientation, 'problem': row.problem,
+            'paper': row.paper, 'orientation': row.orientation, 'options': row.options, 'problem': row.problem,
             'agreement': check_record(row.agreement) if row.agreement else None,
             'difference_picture': row.pictures.get('difference'),
             'pages': [page_record(row, caption) for caption in row.pages],
@@ -118,7 +118,7 @@ def rows_of(results, where=''):
         key = (where, record['printer_number'])
         printer = printers.setdefault(key, Named(record['printer'], record['model'], record.get('ppd'),
                                                  record.get('driver')))
-        row = Row(printer, record['paper'], record['orientation'])
+        row = Row(printer, record['paper'], record['orientation'], record.get('options'))
         if record['problem']:
             row.fail(record['problem'])
         for page in record['pages']:
@@ -166,7 +166,9 @@ def comparable(page):
 
 
 def pages_of(results):
-    return {(row['printer'], row['paper'], row['orientation'], page['mode']): page
+    """{(printer, paper, orientation, NAME=VALUE of each option, mode): page}"""
+    return {(row['printer'], row['paper'], row['orientation'],
+             *(f'{name}={value}' for name, value in (row.get('options') or {}).items()), page['mode']): page
             for row in results['rows'] for page in row['pages']}
 
 

@@ -41,10 +41,12 @@ class Row:
     that the two modes agree; problem says why none could be printed. steps holds the seconds each
     step of its pages took, added up."""
 
-    def __init__(self, printer, paper, orientation):
+    def __init__(self, printer, paper, orientation, options=None):
         self.printer = printer
         self.paper = paper
         self.orientation = orientation
+        # The PPD options the queue was set to for this row, as --option asked.
+        self.options = dict(options or {})
         self.pages = {}
         self.checks = {}
         self.findings = {}
@@ -58,8 +60,19 @@ class Row:
         self.steps = {}
 
     @property
+    def setting(self):
+        """The row's options as NAME=VALUE words; empty where it has none."""
+        return ' '.join(f'{name}={value}' for name, value in self.options.items())
+
+    @property
+    def paper_setting(self):
+        """The paper, with the options the row was printed with."""
+        return ' '.join(filter(None, (self.paper, self.setting)))
+
+    @property
     def title(self):
-        return ', '.join(filter(None, (f'{self.printer.name} ({self.printer.model})', self.paper, self.orientation)))
+        return ', '.join(filter(None, (f'{self.printer.name} ({self.printer.model})', self.paper_setting,
+                                       self.orientation)))
 
     def fail(self, problem):
         self.problem = problem
@@ -69,7 +82,8 @@ class Row:
             self.steps[step] = self.steps.get(step, 0.0) + seconds
 
     def stem(self, what):
-        return re.sub(r'[^\w.-]', '_', f'{self.printer.name}-{self.paper}-{self.orientation}-{what}')
+        setting = ''.join(f'{name}={value}-' for name, value in self.options.items())
+        return re.sub(r'[^\w.=-]', '_', f'{self.printer.name}-{self.paper}-{setting}{self.orientation}-{what}')
 
     def add(self, caption, page, checks, measured):
         """A page (a measured one, the NotPrinted in its place, or one an earlier run stored) and

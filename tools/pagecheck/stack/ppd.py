@@ -24,6 +24,18 @@ def filters(ppd):
     return values(ppd, 'cupsFilter2') or values(ppd, 'cupsFilter')
 
 
+def option_choices(ppd):
+    """{option keyword: its choices, in the PPD's order}, of every option in every group."""
+    found = {}
+    groups = list(ppd.optionGroups)
+    while groups:
+        group = groups.pop(0)
+        groups += group.subgroups
+        for option in group.options:
+            found[option.keyword] = [choice['choice'] for choice in option.choices]
+    return found
+
+
 def page_size_titles(ppd):
     """{page size: the name the PPD shows users for it (its translation string)}."""
     page_size = ppd.findOption('PageSize')

@@ -30,8 +30,8 @@ class Printer:
     problem, which says why, and no papers. device is a driverless printer's IPP URI; driver the
     raster driver its filters end in, if any; resolution and turn the PPD's default resolution
     and LandscapeOrientation, if it gives them; attributes the values of the PPD keywords readers
-    take from the model; source the PPD, driver or queue as it was given. The PPD's filters are
-    looked up in serverbin."""
+    take from the model; options each option's choices; source the PPD, driver or queue as it was
+    given. The PPD's filters are looked up in serverbin."""
 
     def __init__(self, name, path, serverbin=SERVERBIN):
         self.name = name
@@ -46,6 +46,7 @@ class Printer:
         self.resolution = None
         self.turn = None
         self.attributes = {}
+        self.options = {}
         with open(path, encoding='latin-1') as ppd:
             self.ppd = ppd.read()
         try:
@@ -65,6 +66,7 @@ class Printer:
             self.resolution = ppds.value(ppd, 'DefaultResolution')
             self.turn = ppds.value(ppd, 'LandscapeOrientation')
             self.attributes = {keyword: ppds.value(ppd, keyword) for keyword in PPD_KEYWORDS}
+            self.options = ppds.option_choices(ppd)
             page_size = ppd.findOption('PageSize')
             for choice in page_size.choices if page_size else []:
                 size = sizes.size(choice['choice'])
