@@ -167,6 +167,16 @@ class PlacementTest(unittest.TestCase):
         self.assertIn('sheet size from the PPD', second.assumed)
         self.assertEqual([ink_of(each.image) for each in (first, second, blank)], [{(25, 0)}, {(25, 0)}, set()])
 
+    def test_a_size_code_of_the_drivers_own_is_the_sheet_the_ppd_hands_it(self):
+        # hpcups' 4x6 in card: code 74, which PCL does not list, from the PPD's cupsInteger0.
+        card = Media((288, 432), (9, 9), None, {}, '<</cupsInteger0 74/PageSize[288 432]>>setpagedevice')
+        decoded_page = only_page(esc('E', '&l74A') + page(plane(b'\x80'))[2:], card)
+        self.assertEqual((decoded_page.sheet_points, decoded_page.image.size), ((288, 432), (1200, 1800)))
+        self.assertIn('sheet size from the PPD', decoded_page.assumed)
+        for other in (MEDIA, Media((288, 432), (9, 9), None, {}, '<</cupsInteger0 75>>setpagedevice')):
+            with self.assertRaisesRegex(StreamError, 'page size 74 is not known'):
+                decoded(esc('E', '&l74A') + page(plane(b'\x80'))[2:], other)
+
     def test_gutenprint_style_simple_colour_planes(self):
         decoded_page = only_page(GUTENPRINT_STYLE)
         self.assertEqual(ink_of(decoded_page.image), dots([b'\xf0\x0f']))

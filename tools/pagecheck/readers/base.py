@@ -45,11 +45,14 @@ class Media:
     driver made, and the printer's (x, y) resolution, at which a page the stream describes in
     vectors is rendered. Any may be None; a reader that needs one it lacks raises StreamError.
     attributes holds the values of the PPD keywords the readers name in PPD_KEYWORDS (None for
-    one the PPD lacks), for a reader that needs more of the driver's data for the model."""
+    one the PPD lacks), for a reader that needs more of the driver's data for the model;
+    size_code the PPD's *PageSize code for the sheet, which hands a driver the size code it
+    writes where the code is the driver's own."""
     sheet_points: tuple = None
     origin_points: tuple = None
     dpi: tuple = None
     attributes: dict = field(default_factory=dict)
+    size_code: str = None
 
 
 class DecodedPage:

@@ -564,9 +564,16 @@ class Reader:
         self.eject_if_marked()
         self.reset()
 
+    def handed_size(self, code):
+        """The sheet of a size code that is not PCL's but the driver's own, where the PPD's code for
+        the sheet hands the driver that code: hpcups writes the cupsInteger0 of the page size's
+        code as its ESC&l#A (its photo and borderless sizes among them)."""
+        handed = re.search(r'/cupsInteger0\s+(\d+)', self.media.size_code or '')
+        return self.media.sheet_points if handed and int(handed.group(1)) == code else None
+
     def page_size_command(self, name, value, _):
         code = whole(value, name)
-        if code != CUSTOM_SIZE and not pcl_paper.page_size(code):
+        if code != CUSTOM_SIZE and not pcl_paper.page_size(code) and not self.handed_size(code):
             raise StreamError(f'page size {code} is not known')
         self.eject_if_marked()
         self.page_size = code
@@ -725,7 +732,8 @@ class Reader:
 
     def sheet_points(self):
         if self.page_size is not None and self.page_size != CUSTOM_SIZE:
-            return pcl_paper.page_size(self.page_size)[1], False
+            known = pcl_paper.page_size(self.page_size)
+            return (known[1], False) if known else (self.handed_size(self.page_size), True)
         if not self.media.sheet_points:
             raise StreamError('the stream names no paper size and the printer\'s is not known')
         return self.media.sheet_points, True

@@ -95,7 +95,8 @@ class Printer:
         readers take."""
         width, height = self.sheet(paper)
         left, _, _, top = self.areas[paper]
-        return Media((width, height), (left, height - top), dpi, self.attributes)
+        found = re.search(rf'^\*PageSize\s+{re.escape(paper)}(?:/[^:\n]*)?:\s*"([^"]*)"', self.ppd, re.M)
+        return Media((width, height), (left, height - top), dpi, self.attributes, found and found.group(1))
 
     def find_paper(self, name):
         """The page size offered under name, or the one a PWG media name (iso_a5_148x210mm) stands
