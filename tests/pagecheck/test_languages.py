@@ -1,37 +1,42 @@
-"""The classification of printer models by the language their driver sends: hpcups.drv groups,
+"""The classification of printer models by the language their driver sends: .drv files' models,
 Gutenprint's families, PPD filter lines, cups-driverd's listing, and the stratified sample."""
+import os
 import struct
+import tempfile
 import unittest
+from concurrent.futures import ThreadPoolExecutor
 
 from pagecheck.commands.languages import UsageError, allocate, sample, table
+from pagecheck.readers.unread import HBPL, XQX
 from pagecheck.stack.models import (CANON, ESCP2, JETREADY, LIDIL, OTHER, PCL3, PCL3GUI, PCL5, PCLM, PCLXL, PDF,
-                                    POSTSCRIPT, PWG, ListingError, archive_key, drv_models, filter_language,
+                                    POSTSCRIPT, PWG, ListingError, archive_key, drv_languages,
                                     gutenprint_families, gutenprint_language, ipp_models, ppd_language)
 
-HPCUPS_DRV = '''
+HPCUPS_DRV = r'''
 #include <font.defs>
+#include <media.defs>
+Manufacturer "HP"
+Version 1.0
+Font *
+MediaSize Letter
 Filter "application/vnd.cups-raster 0 hpcups"
 // A brace in a comment does not open a group: {
 {
   Attribute "hpPrinterLanguage" "" "pcl3gui2"
-  {
-    ModelName "HP Deskjet 6120"
-    PCFileName "hp-deskjet_6120.ppd"
-  }
-  {
-    Attribute "hpPrinterLanguage" "" "lidil"
-    ModelName "HP Deskjet D2600 \\"Series\\" {"
-    PCFileName "hp-deskjet_d2600_series.ppd"
-  }
-  /* Back in the outer group: { } */
-  PCFileName "hp-cp1160.ppd"
+  ModelName "HP Deskjet 6120"
+  PCFileName "hp-deskjet_6120.ppd"
 }
 {
-  Attribute "hpPrinterLanguage" "" "hbpl1"
-  PCFileName "hp-neverstop_laser_100x.ppd"
+  Attribute "hpPrinterLanguage" "" "lidil"
+  ModelName "HP Deskjet D2600 \"Series\" {"
+  PCFileName "hp-deskjet_d2600_series.ppd"
 }
+#if 0
+  Attribute "hpPrinterLanguage" "" "lidil"
+#endif
 {
   Attribute "hpPrinterLanguage" "" "ljjetready"
+  ModelName "HP Color LaserJet 3500"
   PCFileName "hp-color_laserjet_3500.ppd"
 }
 '''
@@ -76,20 +81,18 @@ def listing(*models):
     return bytes(message + b'\x03')
 
 
-class HpcupsDrv(unittest.TestCase):
-    def test_each_model_takes_its_groups_language(self):
-        models = drv_models(HPCUPS_DRV, 'hpcups.drv')
-        languages = {name: filter_language(*model) for name, model in models.items()}
-        self.assertEqual(languages, {'hp-deskjet_6120.ppd': PCL3GUI, 'hp-deskjet_d2600_series.ppd': LIDIL,
-                                     'hp-cp1160.ppd': PCL3GUI, 'hp-neverstop_laser_100x.ppd': PCLM,
-                                     'hp-color_laserjet_3500.ppd': JETREADY})
-
-    def test_what_it_cannot_follow_is_refused(self):
-        for text, error in [('{\n PCFileName "a.ppd"\n', 'never closed'), ('}\n', 'without its'),
-                            ('#if foo\n PCFileName "a.ppd"\n#endif\n', '#if'),
-                            ('PCFileName a.ppd\n', 'quoted string')]:
-            with self.subTest(text=text), self.assertRaisesRegex(ListingError, error):
-                drv_models(text, 'x.drv')
+class DrvFiles(unittest.TestCase):
+    def test_each_model_is_classified_from_the_ppd_ppdc_writes(self):
+        with tempfile.TemporaryDirectory() as folder, ThreadPoolExecutor(2) as pool:
+            drv = os.path.join(folder, 'hpcups.drv')
+            with open(drv, 'w') as text:
+                text.write(HPCUPS_DRV)
+            self.assertEqual(drv_languages(drv, pool), {'hp-deskjet_6120.ppd': PCL3GUI, 'hp-deskjet_d2600_series.ppd': LIDIL,
+                                                        'hp-color_laserjet_3500.ppd': JETREADY})
+            with open(drv, 'w') as text:
+                text.write('{\n')
+            with self.assertRaisesRegex(ListingError, f'ppdc cannot write out the PPDs of {drv}'):
+                drv_languages(drv, pool)
 
 
 class Gutenprint(unittest.TestCase):
@@ -125,6 +128,10 @@ class PpdFilters(unittest.TestCase):
               '*cupsFilter: "application/vnd.cups-raster 50 rastertohp"'], PCL5),
             (['*cupsFilter2: "application/vnd.cups-raster image/pwg-raster 0 -"',
               '*cupsFilter: "application/vnd.cups-raster 50 rastertolabel"'], PWG),
+            # foo2zjs' wrappers run Ghostscript, then write their own language.
+            (['*cupsFilter: "application/vnd.cups-postscript 0 foomatic-rip"',
+              '*FoomaticRIPCommandLine: "foo2hbpl2-wrapper %A -r1200x600 -sDEVICE=x"'], HBPL),
+            (['*cupsFilter: "application/vnd.cups-raster 0 hpcups"', '*hpPrinterLanguage: "ljzxstream"'], XQX),
             # Not a filter line: the keyword does not start the line.
             (['*Note: "x" *cupsFilter: "application/vnd.cups-raster 50 rastertohp"'], POSTSCRIPT),
         ]
@@ -135,8 +142,6 @@ class PpdFilters(unittest.TestCase):
     def test_what_it_does_not_read_is_other_and_says_what(self):
         for lines, what in [(['*cupsFilter: "image/jpeg 0 -"', '*cupsFilter: "text/html 0 -"'], 'no filter takes'),
                             (['*cupsFilter: "application/vnd.cups-raster 0 rastertofoo"'], 'rastertofoo'),
-                            (['*cupsFilter: "application/vnd.cups-raster 0 hpcups"',
-                              '*hpPrinterLanguage: "ljzxstream"'], 'XQX'),
                             (['*cupsFilter: "application/vnd.cups-pdf 0 -"',
                               '*cupsFilter: "application/vnd.cups-raster 50 rastertohp"'], 'several languages')]:
             with self.subTest(lines=lines):

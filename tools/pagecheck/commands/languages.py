@@ -2,12 +2,9 @@
 finally sends the printer, and whether the check reads it; see --help.
 
 The models are the ones `lpinfo -m` lists, asked of CUPS's driver helper (cups-driverd) without
-the scheduler. A model's language comes from its driver's own data, not from writing out every
-PPD: hpcups models from `hpPrinterLanguage` in hpcups.drv, Gutenprint models from the driver
-family its printer list (xml/printers/FAMILY.xml) puts them in, the openprinting-ppds archive
-from each PPD's filter lines, read straight from the archive the driver program carries; the few
-others from the PPD cups-driverd writes out. The result is kept in build/ for the driver
-packages' versions."""
+the scheduler. A model's language comes from its driver's PPDs read the way the driver stores
+them, not from writing out every PPD (stack/models.py). The result is kept in build/ for the
+driver packages' versions."""
 import argparse
 import random
 import sys

@@ -7,6 +7,15 @@ LIDIL = 'LIDIL'
 ZJSTREAM = 'ZjStream'
 JETREADY = 'JetReady'
 QUICKCONNECT = 'QuickConnect'
+# foo2zjs' languages, each written by its foo2* program and decoded by its *decode.
+XQX = 'XQX'
+QPDL = 'QPDL'
+LAVAFLOW = 'LAVAFLOW'
+OAKT = 'OAKT'
+HBPL = 'HBPL'
+SLX = 'SLX'
+HIPERC = 'HIPERC'
+DDST = 'DDST'
 ENTERED = {'LIDIL': LIDIL, 'ZJS': ZJSTREAM, 'ZJSTREAM': ZJSTREAM, 'ZXS': ZJSTREAM, 'JETREADY': JETREADY,
            'QUICKCONNECT': QUICKCONNECT}
 STARTS = ((b'JZJZ', ZJSTREAM), (b'ZJZJ', ZJSTREAM), (b'$\x00', LIDIL))

@@ -1,24 +1,28 @@
 """The printer models the installed CUPS drivers offer, as `lpinfo -m` lists them, and the language
-each one finally sends the printer, each driver read the cheapest way it can be: hpcups models from
-`hpPrinterLanguage` in hpcups.drv, Gutenprint models from the driver family its printer list
-(xml/printers/FAMILY.xml) puts them in, the openprinting-ppds archive from each PPD's filter lines,
-read straight from the archive the driver program carries; the few others from the PPD cups-driverd
-writes out. The classification is kept in build/ for the driver packages' versions."""
+each one finally sends the printer, each driver's PPDs read the way it stores them: Gutenprint
+models from the driver family its printer list (xml/printers/FAMILY.xml) puts them in; a driver
+program's archive of PPDs (openprinting-ppds, foo2zjs and the others built with pyppd) read
+straight from the program; a .drv file's PPDs written out all at once by ppdc; PPD files read
+where they lie; the few others from the PPD cups-driverd writes out. The classification is kept in
+build/ for the driver packages' versions."""
 import base64
 import concurrent.futures
+import functools
 import glob
+import gzip
 import json
 import lzma
 import os
 import re
 import struct
 import subprocess
+import tempfile
 import xml.etree.ElementTree as ElementTree
 
 from ..core.project import ROOT
 from ..readers import canon, escp2, pcl, pcl3, pdf, postscript, raster
 from ..readers.registry import READ
-from ..readers.unread import JETREADY, LIDIL, QUICKCONNECT, ZJSTREAM
+from ..readers.unread import DDST, HBPL, HIPERC, JETREADY, LAVAFLOW, LIDIL, OAKT, QPDL, QUICKCONNECT, SLX, XQX, ZJSTREAM
 from .libcups import keyword_values
 
 POSTSCRIPT = postscript.LANGUAGE
@@ -36,7 +40,7 @@ OTHER = 'Other'
 HPCUPS_LANGUAGES = {
     'pcl3gui': PCL3GUI, 'pcl3gui2': PCL3GUI, 'pcl3': PCL3, 'ljmono': PCL5, 'ljcolor': PCL5,
     'hbpl1': PCLM, 'lidil': LIDIL, 'ljzjstream': ZJSTREAM, 'ljjetready': JETREADY,
-    'quickconnect': QUICKCONNECT, 'ljzxstream': f'{OTHER}: XQX stream',
+    'quickconnect': QUICKCONNECT, 'ljzxstream': XQX,
     'ljfastraster': f'{OTHER}: PCL XL with vendor-unique raster (LJFastRaster)',
 }
 # Filter programs that write the printer's language themselves.
@@ -64,6 +68,15 @@ FOOMATIC = 'foomatic-rip'
 HPCUPS = 'hpcups'
 # Ghostscript devices foomatic-rip's command lines run.
 GS_DEVICES = {'pxlmono': PCLXL, 'pxlcolor': PCLXL}
+# Programs foomatic-rip's command lines run that write the printer's language themselves (foo2zjs'
+# wrappers run Ghostscript and then their foo2* program).
+FOOMATIC_PROGRAMS = {
+    'foo2zjs-wrapper': ZJSTREAM, 'foo2hp2600-wrapper': ZJSTREAM, 'foo2xqx-wrapper': XQX, 'foo2qpdl-wrapper': QPDL,
+    'foo2lava-wrapper': LAVAFLOW, 'foo2oak-wrapper': OAKT, 'foo2hbpl2-wrapper': HBPL, 'foo2slx-wrapper': SLX,
+    'foo2hiperc-wrapper': HIPERC, 'foo2ddst-wrapper': DDST,
+    'm2300w-wrapper': f'{OTHER}: magicolor 2300W and 2400W raster',
+}
+COMMAND_WORD = re.compile(r'[\w.+-]+')
 # Gutenprint's driver families (its print-FAMILY modules).
 GUTENPRINT_FAMILIES = {
     'canon': CANON, 'escp2': ESCP2, 'ps': POSTSCRIPT,
@@ -87,7 +100,7 @@ DRV_FOLDERS = ('/usr/share/cups/drv', '/usr/share/cups/model', '/usr/share/ppd',
 PPD_FOLDERS = {'lsb/usr/': '/usr/share/ppd/', 'lsb/local/': '/usr/local/share/ppd/',
                'lsb/opt/': '/opt/share/ppd/'}
 MODEL_FOLDER = '/usr/share/cups/model'
-HPCUPS_DRV = 'hpcups.drv'
+PPDC = '/usr/bin/ppdc'
 OPENPRINTING = 'openprinting-ppds'
 # Where the driver program keeps its index of PPDs (base64 of xz of JSON).
 ARCHIVE_INDEX = re.compile(rb'^ppds_compressed_b64 = b"([^"]*)"', re.M)
@@ -108,7 +121,6 @@ FOOMATIC_KEYWORDS = ('FoomaticRIPCommandLine', 'FoomaticRIPOptionSetting')
 # The PPD keywords a model's language is told from.
 PPD_KEYWORDS = ('cupsFilter2', 'cupsFilter', 'hpPrinterLanguage', *FOOMATIC_KEYWORDS)
 GS_DEVICE = re.compile(r'-sDEVICE=([\w.-]+)')
-DRV_TOKEN = re.compile(r'"((?:[^"\\]|\\.)*)"|//[^\n]*|/\*.*?\*/|([{}])|([^\s{}"]+)', re.S)
 
 class ListingError(Exception):
     pass
@@ -172,17 +184,27 @@ def ppd_language(ppd):
         return f'{OTHER}: a PPD libcups cannot read'
     filters = values['cupsFilter2'] or values['cupsFilter']
     hp_language = next(iter(values['hpPrinterLanguage']), None)
-    devices = set()
-    if any(FOOMATIC in line for line in filters):
-        for keyword in FOOMATIC_KEYWORDS:
-            for value in values[keyword]:
-                devices.update(GS_DEVICE.findall(value))
-    return filter_language(filters, hp_language, devices)
+    return filter_language(filters, hp_language, foomatic_languages(values) if any(FOOMATIC in line for line in filters)
+                           else set())
 
 
-def line_language(line, hp_language, devices):
+def foomatic_languages(values):
+    """The languages foomatic-rip's command line writes, by the PPD's keywords: a program of its
+    own (foo2zjs' wrappers run Ghostscript and then their foo2* program), else each Ghostscript
+    device it runs; none where it only wraps the PostScript in PJL or a header."""
+    programs = {word for value in values['FoomaticRIPCommandLine'] for word in COMMAND_WORD.findall(value)
+                if word in FOOMATIC_PROGRAMS}
+    if programs:
+        return {FOOMATIC_PROGRAMS[program] for program in programs}
+    devices = {device for keyword in FOOMATIC_KEYWORDS for value in values[keyword]
+               for device in GS_DEVICE.findall(value)}
+    return {GS_DEVICES.get(device, f'{OTHER}: Ghostscript {device}') for device in devices}
+
+
+def line_language(line, hp_language, foomatic):
     """The language one filter line ("SOURCE [DESTINATION] COST PROGRAM") sends, None for a
-    line that passes other documents than a page, or printer commands."""
+    line that passes other documents than a page, or printer commands; foomatic holds the
+    languages foomatic-rip's command line writes."""
     parts = FILTER_LINE.fullmatch(line.strip())
     if not parts:
         return f'{OTHER}: filter line "{line}"'
@@ -193,59 +215,27 @@ def line_language(line, hp_language, devices):
         return PASSED_TYPES.get(destination or source)
     program = os.path.basename(program)
     if program == FOOMATIC:
-        # Without Ghostscript its command line only wraps the PostScript in PJL or a header.
-        if not devices:
+        if not foomatic:
             return POSTSCRIPT
-        languages = {GS_DEVICES.get(device, f'{OTHER}: Ghostscript {device}') for device in devices}
-        return languages.pop() if len(languages) == 1 else f'{OTHER}: Ghostscript {", ".join(sorted(devices))}'
+        if len(foomatic) > 1:
+            return f'{OTHER}: several languages ({", ".join(sorted(foomatic))})'
+        return next(iter(foomatic))
     if program == HPCUPS:
         return HPCUPS_LANGUAGES.get(hp_language, f'{OTHER}: hpcups {hp_language}')
     return FILTER_LANGUAGES.get(program, f'{OTHER}: {program}')
 
 
-def filter_language(filters, hp_language=None, devices=()):
+def filter_language(filters, hp_language=None, foomatic=()):
     """The language a model with these filter lines sends: a PPD without any is a PostScript
     printer's."""
     if not filters:
         return POSTSCRIPT
-    languages = {line_language(line, hp_language, devices) for line in filters} - {None}
+    languages = {line_language(line, hp_language, foomatic) for line in filters} - {None}
     if not languages:
         return f'{OTHER}: no filter takes PostScript or PDF'
     if len(languages) > 1:
         return f'{OTHER}: several languages ({", ".join(sorted(languages))})'
     return languages.pop()
-
-
-def drv_models(text, name):
-    """{PCFileName: (filter lines, hpPrinterLanguage)} of a .drv file's models: each { } group
-    starts with what its enclosing group has."""
-    stack = [([], None)]
-    models = {}
-    tokens = [match for match in DRV_TOKEN.finditer(text)
-              if match.group(1) is not None or match.group(2) or match.group(3)]
-    for index, token in enumerate(tokens):
-        word = token.group(3)
-        if token.group(2) == '{':
-            stack.append((list(stack[-1][0]), stack[-1][1]))
-        elif token.group(2) == '}':
-            if len(stack) == 1:
-                raise ListingError(f'{name}: "}}" without its "{{" at character {token.start()}')
-            stack.pop()
-        elif word and word.startswith('#if'):
-            raise ListingError(f'{name}: {word} at character {token.start()} is not read')
-        elif word in ('Filter', 'PCFileName'):
-            value = tokens[index + 1].group(1) if index + 1 < len(tokens) else None
-            if value is None:
-                raise ListingError(f'{name}: {word} at character {token.start()} is not followed by a quoted string')
-            if word == 'Filter':
-                stack[-1][0].append(value)
-            else:
-                models.setdefault(value, (tuple(stack[-1][0]), stack[-1][1]))
-        elif word == 'Attribute' and index + 3 < len(tokens) and tokens[index + 1].group(1) == 'hpPrinterLanguage':
-            stack[-1] = (stack[-1][0], tokens[index + 3].group(1))
-    if len(stack) != 1:
-        raise ListingError(f'{name}: a "{{" is never closed')
-    return models
 
 
 def gutenprint_families(xml_texts):
@@ -287,9 +277,20 @@ def archive_key(uri):
     return '0/' + name.split('/', 1)[-1]
 
 
+@functools.lru_cache(maxsize=None)
+def is_archive(program):
+    """Whether a driver program carries its PPDs in an archive of pyppd's kind."""
+    try:
+        with open(program, 'rb') as source:
+            return bool(ARCHIVE_INDEX.search(source.read()))
+    except OSError:
+        return False
+
+
 def openprinting_stretches(program):
-    """The PPDs of the openprinting-ppds driver program, {index name: text} a stretch at a time,
-    read from the xz archive it carries without writing any out."""
+    """The PPDs of a driver program that carries them in an archive (openprinting-ppds and the
+    others pyppd builds), {index name: text} a stretch at a time, read from its xz archive without
+    writing any out."""
     with open(program, 'rb') as source:
         found = ARCHIVE_INDEX.search(source.read())
     if not found:
@@ -316,14 +317,35 @@ def openprinting_stretches(program):
         yield stretch
 
 
-def openprinting_languages(program, pool):
-    """{index name: language} of every PPD of the openprinting-ppds driver program, the PPDs of
-    each stretch read by libcups on the pool's threads (libcups reads a PPD without holding
-    Python's lock)."""
+def archive_languages(program, pool):
+    """{index name: language} of every PPD of a driver program's archive, the PPDs of each stretch
+    read by libcups on the pool's threads (libcups reads a PPD without holding Python's lock)."""
     languages = {}
     for stretch in openprinting_stretches(program):
         languages.update(zip(stretch, pool.map(ppd_language, stretch.values())))
     return languages
+
+
+def drv_languages(path, pool):
+    """{PPD file name: language} of every model of a .drv file, its PPDs written out at once by
+    ppdc (as cups-driverd writes each) into a temporary folder and read there."""
+    with tempfile.TemporaryDirectory(prefix='printtest-ppdc-') as folder:
+        written = subprocess.run([PPDC, '-I', os.path.dirname(path), '-d', folder, path], capture_output=True,
+                                 text=True, stdin=subprocess.DEVNULL)
+        if written.returncode != 0:
+            raise ListingError(f'ppdc cannot write out the PPDs of {path}: {written.stderr.strip()[-300:]}')
+        names = sorted(os.listdir(folder))
+        return dict(zip(names, pool.map(lambda name: file_language(os.path.join(folder, name)), names)))
+
+
+def file_language(path):
+    """The language of a PPD file, compressed with gzip or not."""
+    try:
+        with open(path, 'rb') as file:
+            text = file.read()
+        return ppd_language(gzip.decompress(text) if text[:2] == b'\x1f\x8b' else text)
+    except (OSError, EOFError, gzip.BadGzipFile) as problem:
+        return f'{OTHER}: its PPD cannot be read ({problem})'
 
 
 def written_ppd_language(uri):
@@ -373,10 +395,7 @@ def versions_of(packages):
 def classify(uris):
     """{uri: language} of the models, each driver read the cheapest way it can be."""
     languages = {}
-    written = []
-    gutenprint = {}
-    hpcups = None
-    openprinting = None
+    gutenprint, archives, drvs, files, written = {}, {}, {}, [], []
     for uri in uris:
         source = source_file(uri)
         scheme = uri.split(':', 1)[0]
@@ -386,23 +405,26 @@ def classify(uris):
             if scheme not in gutenprint:
                 gutenprint[scheme] = read_gutenprint_families(scheme)
             languages[uri] = gutenprint_language(uri, gutenprint[scheme])
-        elif os.path.basename(source) == HPCUPS_DRV:
-            if hpcups is None:
-                with open(source, encoding='utf-8', errors='replace') as drv:
-                    hpcups = drv_models(drv.read(), source)
-            model = hpcups.get(uri.rsplit('/', 1)[-1])
-            languages[uri] = filter_language(*model) if model else f'{OTHER}: not a model of {HPCUPS_DRV}'
-        elif scheme == OPENPRINTING and source.startswith(DRIVER_FOLDER):
-            openprinting = source
+        elif source.startswith(DRIVER_FOLDER + '/') and is_archive(source):
+            archives.setdefault(source, []).append(uri)
+        elif uri.startswith('drv:///') and os.path.isfile(source):
+            drvs.setdefault(source, []).append(uri)
+        elif not source.startswith(DRIVER_FOLDER + '/') and os.path.isfile(source):
+            files.append(uri)
         else:
             written.append(uri)
     with concurrent.futures.ThreadPoolExecutor(WORKERS) as pool:
         writing = {uri: pool.submit(written_ppd_language, uri) for uri in written}
-        if openprinting:
-            archived = openprinting_languages(openprinting, pool)
-            for uri in uris:
-                if uri.startswith(OPENPRINTING + ':'):
-                    languages[uri] = archived.get(archive_key(uri), f'{OTHER}: not in the {OPENPRINTING} archive')
+        for program, listed in archives.items():
+            archived = archive_languages(program, pool)
+            for uri in listed:
+                languages[uri] = archived.get(archive_key(uri), f'{OTHER}: not in the archive of {program}')
+        for path, listed in drvs.items():
+            compiled = drv_languages(path, pool)
+            for uri in listed:
+                name = uri.rsplit('/', 1)[-1]
+                languages[uri] = compiled.get(name, f'{OTHER}: ppdc wrote no {name} of {path}')
+        languages.update(zip(files, pool.map(lambda uri: file_language(source_file(uri)), files)))
         for uri, language in writing.items():
             languages[uri] = language.result()
     return {uri: languages[uri] for uri in uris}
