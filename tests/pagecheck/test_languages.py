@@ -6,7 +6,7 @@ import tempfile
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 
-from pagecheck.commands.languages import UsageError, allocate, sample, table
+from pagecheck.commands.languages import UsageError, allocate, package_table, sample, table
 from pagecheck.readers.unread import HBPL, XQX
 from pagecheck.stack.models import (CANON, ESCP2, JETREADY, LIDIL, OTHER, PCL3, PCL3GUI, PCL5, PCLM, PCLXL, PDF,
                                     POSTSCRIPT, PWG, ListingError, archive_key, drv_languages,
@@ -198,6 +198,11 @@ class Table(unittest.TestCase):
         self.assertEqual(rows[2], '| PostScript | 2 | 50.0 % | yes | cups-common 1, openprinting-ppds 1 |')
         self.assertEqual(rows[3], '| LIDIL | 1 | 25.0 % | no | printer-driver-hpcups 1 |')
         self.assertEqual(rows[-1], 'Read: 2 of 4 models (50.0 %).')
+        rows = package_table({'a': POSTSCRIPT, 'b': LIDIL, 'c': PCL3GUI, 'd': POSTSCRIPT},
+                             {'a': 'openprinting-ppds', 'b': 'printer-driver-hpcups', 'c': 'printer-driver-hpcups',
+                              'd': 'openprinting-ppds'}).splitlines()
+        self.assertEqual(rows[2:], ['| openprinting-ppds | 2 | 2 (100.0 %) | PostScript 2 |',
+                                    '| printer-driver-hpcups | 2 | 1 (50.0 %) | LIDIL 1, PCL 3 GUI 1 |'])
 
 
 if __name__ == '__main__':

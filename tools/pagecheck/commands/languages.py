@@ -15,9 +15,10 @@ from ..stack.models import (OTHER, ListingError, cached_languages, is_read, list
                              versions_of)
 
 DESCRIPTION = """Lists every printer model the installed CUPS drivers offer (as `lpinfo -m` does, without the
-scheduler), classifies the language each one finally sends the printer, and prints a Markdown table:
-per language its models, their share of all, whether the check reads it, and the driver packages
-they come from; then the share of models the check reads.
+scheduler), classifies the language each one finally sends the printer, and prints two Markdown
+tables: per language its models, their share of all, whether the check reads it, and the driver
+packages they come from, then the share of models the check reads; and per driver package its
+models, how many the check reads, and their languages.
 
 With --list it prints instead every model the check reads, one a line; with --sample N, N of them
 drawn at random: at least one of each language it reads, the rest in proportion to the
@@ -51,6 +52,23 @@ def table(languages, packages):
                      f'{"yes" if is_read(language) else "no"} | {drivers} |')
     read = sum(1 for language in languages.values() if is_read(language))
     lines += ['', f'Read: {read} of {total} models ({100 * read / total:.1f} %).']
+    return '\n'.join(lines)
+
+
+def package_table(languages, packages):
+    """The Markdown table by driver package: its models, how many the check reads, and its
+    languages with their models; packages by models."""
+    by_package = {}
+    for uri, language in languages.items():
+        by_package.setdefault(packages[uri], {}).setdefault(language, 0)
+        by_package[packages[uri]][language] += 1
+    lines = ['| Driver package | Models | Read | Languages |', '|---|---:|---:|---|']
+    for package, counts in sorted(by_package.items(), key=lambda item: (-sum(item[1].values()), item[0])):
+        models = sum(counts.values())
+        read = sum(count for language, count in counts.items() if is_read(language))
+        spoken = ', '.join(f'{language} {count}' for language, count in
+                           sorted(counts.items(), key=lambda item: (-item[1], item[0])))
+        lines.append(f'| {package} | {models} | {read} ({100 * read / models:.1f} %) | {spoken} |')
     return '\n'.join(lines)
 
 
@@ -120,7 +138,7 @@ def main(argv=None):
         print('\n'.join(sorted(uri for uris in read_models(languages).values() for uri in uris)))
         return 0
     if options.sample is None:
-        print(table(languages, packages))
+        print(table(languages, packages) + '\n\n' + package_table(languages, packages))
         print(f'{len(models)} models listed and classified in {time.monotonic() - started:.1f} s', file=sys.stderr)
         return 0
     seed = options.seed if options.seed is not None else random.SystemRandom().randrange(1 << 20)
