@@ -15,7 +15,8 @@ Installs what is missing for SET:
             to a private CUPS queue that writes PDF (scripts/run.sh): the 32-bit build's
             toolchain and Wine where this host runs 32-bit programs, else the 64-bit one's
             (PRINTTEST_ARCH=x86, x64 or both chooses)
-  drivers   CUPS and the printer drivers whose models are checked (scripts/printer-languages.sh)
+  drivers   CUPS and the printer drivers whose models are checked: every driver package
+            Debian's printer-driver-all recommends (scripts/printer-languages.sh)
   judge     drivers, and what judges pages: Ghostscript, GhostPCL, Python's libraries
             (scripts/judge-page.sh, scripts/sheet-accuracy.sh)
   check     program and judge, and the driverless printers of scripts/ipp-printers.sh
@@ -58,8 +59,16 @@ program=(
   cups cups-client cups-filters fonts-liberation
 )
 # printer-languages.sh lists the drivers' models with cups-driverd and asks the check's readers,
-# which load PIL, which of them it reads.
-drivers=(cups python3 python3-pil openprinting-ppds printer-driver-gutenprint printer-driver-hpcups)
+# which load PIL, which of them it reads; cups-ppdc writes out a .drv file's PPDs. The driver
+# packages are those printer-driver-all recommends, named here as apt installs no recommends.
+drivers=(
+  cups cups-ppdc python3 python3-pil openprinting-ppds
+  printer-driver-brlaser printer-driver-c2050 printer-driver-c2esp printer-driver-cjet printer-driver-dymo
+  printer-driver-escpr printer-driver-foo2zjs printer-driver-fujixerox printer-driver-gutenprint
+  printer-driver-hpcups printer-driver-indexbraille printer-driver-m2300w printer-driver-min12xxw
+  printer-driver-oki printer-driver-pnm2ppa printer-driver-postscript-hp printer-driver-ptouch
+  printer-driver-pxljr printer-driver-sag-gdi printer-driver-splix
+)
 judge=(ghostscript python3-cups python3-opencv libheif-examples)
 ipp_printers=(cups-ipp-utils dbus avahi-daemon)
 release=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 cmake make zip)

@@ -128,6 +128,9 @@ class PpdFilters(unittest.TestCase):
               '*cupsFilter: "application/vnd.cups-raster 50 rastertohp"'], PCL5),
             (['*cupsFilter2: "application/vnd.cups-raster image/pwg-raster 0 -"',
               '*cupsFilter: "application/vnd.cups-raster 50 rastertolabel"'], PWG),
+            (['*cupsFilter: "application/vnd.cups-postscript 0 hpps"'], POSTSCRIPT),
+            (['*cupsFilter:\t"application/vnd.cups-pdfprintfx 0 pdftopjlfx"',
+              '*cupsFilter:\t"application/vnd.cups-postscript 0 pstopdffx"'], PDF),
             # foo2zjs' wrappers run Ghostscript, then write their own language.
             (['*cupsFilter: "application/vnd.cups-postscript 0 foomatic-rip"',
               '*FoomaticRIPCommandLine: "foo2hbpl2-wrapper %A -r1200x600 -sDEVICE=x"'], HBPL),

@@ -22,7 +22,7 @@ import xml.etree.ElementTree as ElementTree
 from ..core.project import ROOT
 from ..readers import canon, escp2, pcl, pcl3, pdf, postscript, raster
 from ..readers.registry import READ
-from ..readers.unread import DDST, HBPL, HIPERC, JETREADY, LAVAFLOW, LIDIL, OAKT, QPDL, QUICKCONNECT, SLX, XQX, ZJSTREAM
+from ..readers.unread import DDST, ESCPR, HBPL, HIPERC, JETREADY, LAVAFLOW, LIDIL, OAKT, QPDL, QUICKCONNECT, SLX, XQX, ZJSTREAM
 from .libcups import keyword_values
 
 POSTSCRIPT = postscript.LANGUAGE
@@ -43,9 +43,24 @@ HPCUPS_LANGUAGES = {
     'quickconnect': QUICKCONNECT, 'ljzxstream': XQX,
     'ljfastraster': f'{OTHER}: PCL XL with vendor-unique raster (LJFastRaster)',
 }
-# Filter programs that write the printer's language themselves.
+# Filter programs that write the printer's language themselves (None: one that hands its output
+# to another of the PPD's filters).
 FILTER_LANGUAGES = {
     'rastertohp': PCL5, 'gstopxl': PCLXL,
+    # HPLIP's PostScript printers: hpps puts its PJL job ticket around the PostScript
+    # (prnt/hpps/hppsfilter.c).
+    'hpps': POSTSCRIPT,
+    # Fuji Xerox: pstopdffx turns the PostScript into the PDF that pdftopjlfx wraps in PJL, both
+    # lines in each of its PPDs; the first sends nothing to the printer.
+    'pdftopjlfx': PDF, 'pstopdffx': None,
+    # splix writes QPDL, from the raster or (pstoqpdl) through Ghostscript and rastertoqpdl.
+    'rastertoqpdl': QPDL, 'pstoqpdl': QPDL,
+    'epson-escpr-wrapper': ESCPR,
+    'rastertobrlaser': f'{OTHER}: Brother laser raster (brlaser)',
+    'raster2dymolw': f'{OTHER}: DYMO label raster', 'raster2dymolm': f'{OTHER}: DYMO label raster',
+    'c2esp': f'{OTHER}: Kodak ESP inkjet raster', 'c2espC': f'{OTHER}: Kodak ESP inkjet raster',
+    'rastertosag-gdi': f'{OTHER}: Ricoh GDI raster',
+    'index-braille.sh': f'{OTHER}: Braille', 'index-direct-braille': f'{OTHER}: Braille',
     'rastertopclx': f'{OTHER}: HP-GL/2 with RTL raster',
     'rastertoepson': f'{OTHER}: dot-matrix ESC/P graphics',
     'rastertolabel': f'{OTHER}: label printer languages',
@@ -75,6 +90,7 @@ FOOMATIC_PROGRAMS = {
     'foo2lava-wrapper': LAVAFLOW, 'foo2oak-wrapper': OAKT, 'foo2hbpl2-wrapper': HBPL, 'foo2slx-wrapper': SLX,
     'foo2hiperc-wrapper': HIPERC, 'foo2ddst-wrapper': DDST,
     'm2300w-wrapper': f'{OTHER}: magicolor 2300W and 2400W raster',
+    'rastertoptch': f'{OTHER}: P-touch label raster', 'ijs_pxljr': JETREADY,
 }
 COMMAND_WORD = re.compile(r'[\w.+-]+')
 # Gutenprint's driver families (its print-FAMILY modules).
