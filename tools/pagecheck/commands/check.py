@@ -63,13 +63,12 @@ junit.xml.
 With --paper all every page size is printed on; where the margins leave no room on a sheet the
 report says what the program did. --option sets a PPD option on the queue, as a user picks it
 (Resolution=1200dpi), or prints with each of its values in turn (Resolution=all): each value is a
-row of its own, named with it; a printer whose PPD lacks the option or the value is not set up.
-A printer whose PPD cannot be used, or that fails to be set up, is a failed row of the report:
-the others are checked all the same. --jobs checks several
-printers at once, --shard one share of them; the run ends with a summary of its printers, pages
-and failures, and where each page's time went. results.json holds the same for programs, with
-the figures as numbers; --baseline compares the pages with an earlier run's, and --merge writes
-the reports of several shards as one.
+row of its own, named with it; a printer whose PPD lacks the option or the value is not set up. A
+printer whose PPD cannot be used, or that fails to be set up, is a failed row of the report: the
+others are checked all the same. --jobs checks several printers at once, --shard one share of
+them; the run ends with a summary of its printers, pages and failures, and where each page's time
+went. results.json holds the same for programs, with the figures as numbers; --baseline compares
+the pages with an earlier run's, and --merge writes the reports of several shards as one.
 
 Exit status: 0 when every check of every page passes, 1 when any fails, a page never reached the
 queue or a printer could not be checked, 2 for bad arguments."""
