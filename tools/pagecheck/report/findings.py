@@ -150,6 +150,24 @@ FINDINGS = (
             'prnt/hpcups/Compressor.cpp:44',
             CONFIRMED, 'OutputMode=DraftRGB: clean', r'hp-deskjet_85[05]c|hp-deskjet_870c|officejet_pro_1150c',
             ('PCL 3 GUI', 'PCL 3'), checks=FOLLOWING + (STROKES,)),
+    Finding('epson-pagesize-turned', 'Two Epson laser PPDs: the page set up on a turned sheet',
+            "the PPD's PageSize and PageRegion code asks for A4 as [842 595] and Letter as [792 612], the sheet "
+            "turned, while its PaperDimension and ImageableArea have it upright (595 842); the interpreter sets "
+            "up a landscape page, and the upright page drawn for the sheet is cut below 595 points",
+            'openprinting-ppds 20230202-1: Epson/eplp960s.ppd:847, 863 and 933 against :1018; '
+            'Epson/epln2700.ppd:808, 824 and 915 against :1026 (as cups-driverd writes them out)',
+            CONFIRMED, 'a PPD edit: A4 [595 842], Letter [612 792] in PageSize and PageRegion: all four pages pass',
+            r'Epson/ep(lp960s|ln2700)\.ppd', ('PostScript', 'POSTSCRIPT'), ('A4', 'Letter'),
+            edges={'bottom': (-95, -55)}, checks=FOLLOWING + (STROKES,)),
+    Finding('lexmark-a4-paper-dimension', 'Lexmark C52x PPDs on A4: page 0.14 mm high',
+            "the PPD's PaperDimension makes A4 842.4 points high while its PageSize code sets up 842; Wine's "
+            "PostScript driver takes the sheet from PaperDimension, so its page starts 12.4 points above the "
+            "imageable area's top, which lies 12 points from the top of the 842-point page: 0.4 pt high",
+            'openprinting-ppds 20230202-1: Lexmark/Lexmark_C520.ppd:2643 against :3212 (C522 and C524 alike); '
+            'wine 8.0: dlls/wineps.drv/init.c:292, ps.c:541-545',
+            CONFIRMED, 'a PPD edit: *PaperDimension A4: "595 842"', r'Lexmark/Lexmark_C52[024]\.ppd',
+            ('PostScript', 'POSTSCRIPT'), ('A4',),
+            edges={'top': (-0.25, -0.1), 'bottom': (-0.25, -0.1), 'left': STILL, 'right': STILL}),
     Finding('direct-bottom-300dpi', 'Direct page a hair low at 300 dpi',
             "Wine's PostScript driver strokes a rectangle through its right and bottom edges, which GDI "
             "leaves out (one pixel more than the Bitmap page); with A4's 842 points in the PPD against "
