@@ -168,6 +168,14 @@ FINDINGS = (
             CONFIRMED, 'a PPD edit: *PaperDimension A4: "595 842"', r'Lexmark/Lexmark_C52[024]\.ppd',
             ('PostScript', 'POSTSCRIPT'), ('A4',),
             edges={'top': (-0.25, -0.1), 'bottom': (-0.25, -0.1), 'left': STILL, 'right': STILL}),
+    Finding('samsung-ml2570-a4-twice', "Samsung ML-2570 PPD: A4's size given twice, A3's first",
+            "the PPD gives *PaperDimension A4 twice, first as 842 1190 (A3) and then as 595 842; Wine's "
+            "PostScript driver keeps the first and lays the page out on an A3 sheet, libcups and so CUPS and "
+            "the check the last, the A4 sheet the page is printed on",
+            'openprinting-ppds 20230202-1: Samsung/PS/Samsung_ML-2570_Series.ppd:255 and :258; '
+            'wine 8.0: dlls/wineps.drv/ppd.c:901-907; cups 2.4.2: cups/ppd.c:1930-1954',
+            CONFIRMED, 'a PPD edit: delete the first *PaperDimension A4', r'Samsung_ML-2570_Series\.ppd',
+            ('PostScript', 'POSTSCRIPT'), ('A4',), edges={'top': (100, 300)}, checks=FOLLOWING + (STROKES,)),
     Finding('direct-bottom-300dpi', 'Direct page a hair low at 300 dpi',
             "Wine's PostScript driver strokes a rectangle through its right and bottom edges, which GDI "
             "leaves out (one pixel more than the Bitmap page); with A4's 842 points in the PPD against "
