@@ -159,17 +159,17 @@ class Escp2Test(unittest.TestCase):
 
     @unittest.skipUnless(glob.glob('/usr/share/gutenprint/*/xml/escp2'), "Gutenprint's printer data is not installed")
     def test_the_ink_type_that_printed_is_the_one_the_stream_shows(self):
-        def job(driver, mode, inks, pitch=10):
-            """Each ink's one-row band 100/360 inch down, in units of 1/360 inch under ESC ( K mode,
+        def job(driver, mode, inks, pitch=10, page_format=True, down=100):
+            """Each ink's one-row band down/360 inch down, in units of 1/360 inch under ESC ( K mode,
             the rows pitch/3600 inch apart."""
             setup = SETUP.replace(UNITS, command(b'U', bytes([10, 10, 10]) + struct.pack('<H', 3600)))
             setup = setup.replace(command(b'K', b'\x00\x02'), command(b'K', bytes([0, mode])))
             setup = setup.replace(RASTER, command(b'D', struct.pack('<HBB', 3600, pitch, 10)))
             setup = setup.replace(command(b'C', struct.pack('<I', 144)), command(b'C', struct.pack('<I', 720)))
             setup = setup.replace(command(b'c', struct.pack('<ii', TOP, 134)),
-                                  command(b'c', struct.pack('<ii', TOP, 670)))
+                                  command(b'c', struct.pack('<ii', TOP, 670)) if page_format else b'')
             bands = b''.join(band([b'\x80'], ink=ink) + b'\r' for ink in inks)
-            return read(setup + command(b'v', struct.pack('<i', 100)) + bands + END,
+            return read(setup + command(b'v', struct.pack('<i', down)) + bands + END,
                         Media((144, 144), None, attributes={'StpDriverName': driver}))[0]
 
         # The Stylus C20 prints black 48/360 inch above its colours; in black and white, the one
@@ -186,6 +186,10 @@ class Escp2Test(unittest.TestCase):
         # weave's second row, its second row the first (and its top margin is 7/360 inch short).
         self.assertEqual(inked(job('escp2-b300', 2, [0x00, 0x40], pitch=20).image),
                          {(45, TOP + 100 + 7), (45, TOP + 100 + 7 + 1)})
+        # The DX100 is sent no top margin: its rows count from its head's span above the page, and
+        # its first move carries 376/360 inch more; its roll prints from the left edge.
+        self.assertEqual(inked(job('escp2-fujifilm-dx100', 2, [0], page_format=False, down=100 + 360 + 376).image),
+                         {(0, 100)})
         cases = {
             "escp2-2100 that print inks 0x00, 0x01, 0x02, 0x04 under ESC \\( K mode 2 disagree: ink 0x00 prints "
             "0.07 mm higher with PhotoCMYK7 than with PhotoCMYK and CMYK, and nothing in the stream says which":

@@ -5,14 +5,14 @@ older printers and ESC i on newer ones, one or two bits a dot, run-length coded 
 relative and absolute moves; a form feed ends each page. The driver's weave needs no undoing: each
 row of a band lands where the band's position puts it, the band's rows the nozzles' pitch apart.
 
-Vertical positions count from the top margin, which the stream sets from the sheet's top edge;
-horizontal ones from the printer's printable left edge, which the stream does not give. That edge,
-the offset the driver adds to the top margin, each ink's head offset, where the rows of nozzles of
-a split ink print and the length the driver adds to the page for the model come from Gutenprint's
-own data for the model the PPD names (*StpDriverName), for the ink type the stream shows
-(escp2_data); without it, the left edge is the PPD's printable area's and the sheet the PPD's. Each
-page is handed back as the whole sheet in 8-bit grey at the stream's own resolution, any dot of any
-ink black."""
+Vertical positions count from the top margin, which the stream sets from the sheet's top edge
+(a roll-only model is sent none); horizontal ones from the printer's printable left edge, which the
+stream does not give. That edge, the offset the driver adds to the top margin, each ink's head
+offset, where the rows of nozzles of a split ink print and the length the driver adds to the page
+for the model come from Gutenprint's own data for the model the PPD names (*StpDriverName), for the
+ink type the stream shows (escp2_data); without it, the left edge is the PPD's printable area's and
+the sheet the PPD's. Each page is handed back as the whole sheet in 8-bit grey at the stream's own
+resolution, any dot of any ink black."""
 import math
 import re
 from dataclasses import dataclass
@@ -80,11 +80,12 @@ def paper(data):
 @dataclass
 class Band:
     """One raster band: the byte its command is at, where it starts (inches from the printable edge
-    and the sheet's top), its dot spacing and row pitch in inches (None where the model gives it),
-    its ink and ESC ( K mode, its rows, and the box around its inked dots with those dots as 8-bit
-    ink."""
+    and from the top margin, which is None before any ESC ( c), its dot spacing and row pitch in
+    inches (None where the model gives it), its ink and ESC ( K mode, its rows, and the box around
+    its inked dots with those dots as 8-bit ink."""
     at: int
     x: Fraction
+    top: Fraction
     y: Fraction
     spacing: Fraction
     pitch: Fraction
@@ -278,6 +279,8 @@ class Reader:
                                                                     for unit in (page, vertical, horizontal))
 
     def page_format(self, payload, at, end):
+        if self.page.bands and self.top is None:
+            self.fail(f'raster band before the page format (ESC ( c) at byte {self.page.bands[0].at}')
         if self.page.bands:
             self.fail(f'page format changed inside a page at byte {at}')
         half = len(payload) // 2
@@ -389,8 +392,6 @@ class Reader:
         at, start, compression, dots, rows = command.at, command.start, command.compression, command.dots, command.rows
         if compression not in COMPRESSIONS:
             self.fail(f'band in compression mode {compression} at byte {at}')
-        if self.top is None:
-            self.fail(f'raster band before the page format (ESC ( c) at byte {at}')
         if self.y is None:
             self.fail(f'raster band after a line feed, at no known height, at byte {at}')
         size = command.width * rows
@@ -407,7 +408,7 @@ class Reader:
             page = self.page
             page.x_steps.update((spacing, self.horizontal_unit or spacing))
             page.y_steps.update(step for step in (pitch, self.page_unit, self.vertical_unit) if step)
-            page.bands.append(Band(at, self.x, self.top + self.y, spacing, pitch, (command.ink, self.mode), rows,
+            page.bands.append(Band(at, self.x, self.top, self.y, spacing, pitch, (command.ink, self.mode), rows,
                                    *inked))
         self.x += dots * spacing
         return end
@@ -505,16 +506,30 @@ class Placement:
                          for ink, offset in self.model.offsets(mode, sent).items())
         return found
 
+    def row(self, band, offsets):
+        """Where the band's first row prints, in inches from the sheet's top: a roll-only model is
+        sent no page format, and its rows count from where Gutenprint's data puts its top margin."""
+        top = band.top
+        if top is None and self.model and self.model.roll_only:
+            top = self.model.roll_top
+            if top is None:
+                raise StreamError(f'raster band at byte {band.at} on {self.model.driver}, sent no page format: '
+                                  'where its rows start is read only for fully borderless models with no '
+                                  'top margin offsets')
+        if top is None:
+            raise StreamError(f'raster band before the page format (ESC ( c) at byte {band.at}')
+        return top + band.y - offsets[band.ink]
+
 
 def paint(page, placement, offsets):
     """The page as the whole sheet, at the resolution on which all its positions fall."""
     pitches = [placement.pitch(band) for band in page.bands]
+    rows = [placement.row(band, offsets) for band in page.bands]
     if page.x_steps and page.y_steps:
         x_dpi = grid(page.x_steps, 'across')
         # Rows lie on the weave's grid, whatever finer units the paper moves in: in 720x360 dpi
         # the paper moves by 1/720 inch, the rows fall 1/360 apart and each dot is that tall.
         # A page of one row has only the paper's units to go by.
-        rows = [band.y - offsets[band.ink] for band in page.bands]
         top = min(rows, default=0)
         y_dpi = grid({row - top for row in rows}.union(pitch for pitch in pitches if pitch), 'down') if rows else 1
         y_dpi = y_dpi if y_dpi > 1 else grid(page.y_steps, 'down')
@@ -528,8 +543,8 @@ def paint(page, placement, offsets):
         raise StreamError(f'a sheet of {float(size[0]):.2f} x {float(size[1]):.2f} in at {x_dpi}x{y_dpi} dpi '
                           'cannot be drawn')
     sheet = bytearray(width * height)
-    for band, pitch in zip(page.bands, pitches):
-        corner = (round((left + band.x) * x_dpi), round((band.y - offsets[band.ink]) * y_dpi))
+    for band, pitch, row in zip(page.bands, pitches, rows):
+        corner = (round((left + band.x) * x_dpi), round(row * y_dpi))
         steps = (int(band.spacing * x_dpi), int(pitch * y_dpi) if pitch else 1)
         place(sheet, (width, height), band, corner, steps, page.borderless is not None)
     image = Image.frombuffer('L', (width, height), sheet, 'raw', 'L', 0, 1).point(PAPER_LEVELS)

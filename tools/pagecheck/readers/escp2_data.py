@@ -107,8 +107,8 @@ def model_values(folder, path, values):
     for element in model:
         name = local_name(element)
         if name == 'margins':
-            if element.get('interleave') == 'soft' and element.get('media') == 'sheet' and not element.get('duplex'):
-                values['left'] = element.text.split()[0]
+            if element.get('interleave') == 'soft' and not element.get('duplex'):
+                values['left' if element.get('media') == 'sheet' else 'rollLeft'] = element.text.split()[0]
         elif name == 'headConfiguration':
             kind = element.get('type')
             heads[kind] = head(element)
@@ -120,6 +120,8 @@ def model_values(folder, path, values):
             values['resolutions'] = resolutions(source) if source is not None else ()
         elif name == 'inkGroup' and element.get('src'):
             values['inkGroup'] = element.get('src')
+        elif name == 'rollOnly':
+            values['rollOnly'] = True
         elif element.text and element.text.strip():
             values[name] = element.text.strip()
 
@@ -173,19 +175,32 @@ def layouts_of(group, default_black):
 
 class Model:
     """Gutenprint's data for one escp2 model, in inches: the printable left edge, the left edge of
-    a borderless page before its offset, the top margin's offsets in colour and in black, the length
-    added to the page; its head configurations, resolutions and what each ink type prints."""
+    a borderless page before its offset, the top margin's offsets in colour and in black, the offset
+    its first move carries, the length added to the page; its head configurations, resolutions and
+    what each ink type prints."""
 
     def __init__(self, driver, values, layouts):
         self.driver = driver
         base = int(values.get('baseSeparation', 360))
         self.base = base
-        self.left = Fraction(values['left']) / 72
+        self.roll_only = values.get('rollOnly', False)
+        # A roll-only model prints on rolls alone: its roll margins (print-escp2.c:1090-1115).
+        self.left = Fraction(values['rollLeft' if self.roll_only else 'left']) / 72
         self.heads = values['heads']
         self.micro_left = Fraction(int(values.get('microLeftMargin', 0)), base)
         self.colour_offset = Fraction(int(values.get('initialVerticalOffset', 0)), base)
         self.black_offset = Fraction(int(values.get('blackInitialVerticalOffset', 0)), base)
+        # Added to the page's first move down (escp2-driver.c:507-515).
+        self.printing_offset = Fraction(int(values.get('printingInitialVerticalOffset', 0)), base)
         self.extra_bottom = Fraction(values.get('extraBottom', '0')) / 72
+        # A fully borderless model's weave starts its rows a head's span above the page
+        # (print-escp2.c:1469-1481, 4180-4185) and the top margin it sends is that much higher
+        # (escp2-driver.c:451-452); a roll-only model is sent none (escp2-driver.c:448), and its
+        # rows count from there where the margin would have held nothing else: no offset, and every
+        # head's nozzles used from the first.
+        span = max(head.nozzles * head.separation for head in (self.heads['default'], self.heads['black']))
+        plain = not (self.colour_offset or self.black_offset or any(head.first for head in self.heads.values()))
+        self.roll_top = -Fraction(span, base) if values.get('borderless') == 'Full' and plain else None
         self.nozzle_pitch = Fraction(self.heads['default'].separation, base)
         self.borderless = values.get('borderless', 'No')
         self.max_black = int(values.get('maxBlackResolution', -1))
@@ -256,7 +271,7 @@ class Model:
                 else:
                     named = [(ink.ink, -weave.first * separation - head_offset)]
                 for name, shift in named:
-                    offset = margin - Fraction(top.first * top.separation + shift, self.base)
+                    offset = margin + self.printing_offset - Fraction(top.first * top.separation + shift, self.base)
                     rows[name] = offset if rows.get(name, offset) == offset else None
             pitch = Fraction(max(count, 1) * separation, self.base)
             if inks.keys() <= rows.keys() and (not layout.split or all(
@@ -327,7 +342,8 @@ def model_data(driver):
     values = {}
     model_values(folder, os.path.join('escp2', 'model', f'model_{printer.get("model")}.xml'), values)
     group, black = (ink_group(folder, path) for path in (values.get('inkGroup'), DEFAULT_BLACK))
-    if 'left' not in values or 'default' not in values['heads'] or group is None or black is None:
+    if ('rollLeft' if values.get('rollOnly') else 'left') not in values or 'default' not in values['heads'] or \
+            group is None or black is None:
         return None
     default_black = channels_of(next(element for element in black.iter() if local_name(element) == 'InkName'),
                                 'Channels')
