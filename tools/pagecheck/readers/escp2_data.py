@@ -27,7 +27,7 @@ BLACK_ONLY = ('Quadtone', 'Hextone')
 EXTENDED = 'Extended'
 # The ink type that may print fast at 360 dpi (print-escp2.c:4072-4074).
 CMYK = 'CMYK'
-# ESC ( K's modes (escp2-driver.c:355-366): the black head's parameters, colour, fast 360 dpi.
+# ESC ( K's modes (escp2-driver.c:338-348): the black head's parameters, colour, fast 360 dpi.
 BLACK_HEAD, COLOUR, FAST = 1, 2, 3
 
 
@@ -210,7 +210,7 @@ class Model:
     def black_parameters(self, layout):
         """Whether Gutenprint prints the layout with the black head's parameters at some of the
         model's resolutions, and whether without them at some: one channel only, and in softweave
-        only where its resolution allows (print-escp2.c:3991-4001, 4026-4027)."""
+        only where its resolution allows (print-escp2.c:3992-4001, 4036-4039)."""
         if len(layout.inks) != 1:
             return False, True
         black = self.heads['black']
@@ -223,9 +223,9 @@ class Model:
     def configurations(self, layout, mode):
         """The (weave's head, top margin's head, top margin's offset) Gutenprint can have printed
         the layout with under ESC ( K mode (None: none sent). The weave's head is the black one with
-        the black parameters, the fast one at fast 360 dpi (print-escp2.c:3991-4016), the default
+        the black parameters, the fast one at fast 360 dpi (print-escp2.c:3990-4027), the default
         else; the top margin is set from the black head and offset in black and white with the black
-        parameters, from the default ones else (print-escp2.c:4109-4132)."""
+        parameters, from the default ones else (print-escp2.c:4113-4133)."""
         heads = self.heads
         with_black, without = self.black_parameters(layout)
         black_top = (heads['black'], self.black_offset) if layout.black_and_white else \
@@ -259,7 +259,7 @@ class Model:
         for steps in sorted(self.split_steps()) if layout.split else (1,):
             count, separation = layout.split // steps, weave.separation * steps
             # The stream's band rows count from nozzle 0; the top margin holds back the top head's
-            # first nozzle (print-escp2.c:4109-4132), the weave its own (escp2-driver.c:689-788).
+            # first nozzle (print-escp2.c:4113-4133), the weave its own (escp2-driver.c:680-783).
             rows = {}
             for ink in layout.inks:
                 head_offset = 0 if len(layout.inks) == 1 else ink.head_offset
@@ -290,7 +290,7 @@ class Model:
                     if layout.name not in names:
                         names.append(layout.name)
         named = ', '.join(f'{ink:#04x}' for ink in sorted(inks))
-        printed = f'inks {named}' + (f' under ESC ( K mode {mode}' if mode is not None else '')
+        printed = f'ink{"s" * (len(inks) > 1)} {named}' + (f' under ESC ( K mode {mode}' if mode is not None else '')
         if not fits:
             raise StreamError(f"no ink type of Gutenprint's for {self.driver} prints {printed} as the stream does")
         if len(fits) > 1:
@@ -307,7 +307,7 @@ class Model:
 def split_shifts(first, count, separation):
     """Each split row's offset down, in 1/base inch, from where its band's rows fall at the split
     pitch: the weave hands row k the pass's rows k + first, k + first + count... after its share
-    of the first nozzles' blank rows (escp2-driver.c:705-757)."""
+    of the first nozzles' blank rows (escp2-driver.c:704-757)."""
     return [((first + k) % count - (first // count + (k < first % count)) * count) * separation
             for k in range(count)]
 
@@ -320,11 +320,14 @@ def disagreement(fits):
     for found, names in zip(placements, fits.values()):
         heights.setdefault(found[ink], []).extend(names)
     if None in heights:
-        return f'ink {ink:#04x} prints at two heights with {" and ".join(heights[None])}'
+        return f'ink {ink:#04x} prints at two heights with {listed(heights[None])}'
     (lowest, names), *higher = sorted(heights.items())
-    return f'ink {ink:#04x} prints ' + ', '.join(f'{float(offset - lowest) * 25.4:.2f} mm higher with '
-                                                 f'{" and ".join(others)}' for offset, others in higher) + \
-        f' than with {" and ".join(names)}'
+    return f'ink {ink:#04x} prints ' + '; '.join(f'{float(offset - lowest) * 25.4:.2f} mm higher with {listed(others)}'
+                                                 for offset, others in higher) + f' than with {listed(names)}'
+
+
+def listed(names):
+    return ' and '.join(filter(None, (', '.join(names[:-1]), names[-1])))
 
 
 @functools.lru_cache(maxsize=None)
