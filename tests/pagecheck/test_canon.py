@@ -173,6 +173,15 @@ class CanonTest(unittest.TestCase):
         self.assertEqual(ink_of(page.image), {(0, 5), (1, 5), (2, 5)})
         self.assertIn('1440 dpi', page.assumed)
 
+    def test_the_s200s_colours_are_raised_by_its_own_delays(self):
+        # Only the S200 is sent ESC ( r 0x63; it sends cyan 48 lines and yellow 112 after black.
+        body = advance(5) + raster_line('K', bits('#')) + advance(48) + raster_line('C', bits('.#')) + \
+            advance(112 - 48) + raster_line('Y', bits('..#'))
+        (page,) = read(line_job(body, setup=command('r', b'\x63\x01\x00')), Media(sheet_points=(72, 72),
+                                                                                 origin_points=(0, 0)))
+        self.assertEqual(ink_of(page.image), {(0, 5), (1, 5), (2, 5)})
+        self.assertIn('on the S200', page.assumed)
+
     def test_every_page_is_read_and_the_sheet_is_what_the_stream_names(self):
         pages = read(band_job(band([[C_LINE, b''], [b'', b''], [b'', b''], [b'', b'']]), depths=long_t(b'\x02\x00\x03'),
                               page_format=b'') * 2,
@@ -233,8 +242,9 @@ class CanonTest(unittest.TestCase):
             'ESC \\( e inside a band': band_job(band([[C_LINE, b'']]) + advance(1)),
             'ESC \\( P .* turn the page': band_job(b'', setup=command('P', b'\x00\x0d\x00\x00\x02\x00')),
             'ESC \\( v .* turn the page': band_job(b'', setup=command('v', b'\x01')),
-            'S200': line_job(raster_line('K', K_LINE), setup=command('r', b'\x63\x01\x00')),
-            'ESC \\( c .* head offset': line_job(b'', setup=command('c', b'\x30\x00\x01\x10\x06\x08')),
+            "ESC \\( c at byte .* sets the S200's weaving above 360 dpi, not read: the vertical offset it gives "
+            'black \\(8\\) is in a unit Gutenprint does not state':
+                line_job(b'', setup=command('c', b'\x30\x00\x01\x10\x06\x08')),
             'no code of 5 3-level packed pixels': band_job(band([[bytes([243]) + bytes(7), b'']]),
                                                           depths=long_t(b'\x22\x00\x03'), colours=b'C'),
             'ESC \\( p at byte .* gives a page that is not read': band_job(b'', page_format=long_p(paper_offsets=(0, 1))),

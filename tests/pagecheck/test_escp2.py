@@ -157,6 +157,50 @@ class Escp2Test(unittest.TestCase):
         job = borderless + command(b'$', struct.pack('<i', 10)) + band([b'\x80']) + END
         self.assertEqual(inked(read(job, r300)[0].image), {(2, TOP)})
 
+    @unittest.skipUnless(glob.glob('/usr/share/gutenprint/*/xml/escp2'), "Gutenprint's printer data is not installed")
+    def test_the_ink_type_that_printed_is_the_one_the_stream_shows(self):
+        def job(driver, mode, inks, pitch=10, page_format=True, down=100):
+            """Each ink's one-row band down/360 inch down, in units of 1/360 inch under ESC ( K mode,
+            the rows pitch/3600 inch apart."""
+            setup = SETUP.replace(UNITS, command(b'U', bytes([10, 10, 10]) + struct.pack('<H', 3600)))
+            setup = setup.replace(command(b'K', b'\x00\x02'), command(b'K', bytes([0, mode])))
+            setup = setup.replace(RASTER, command(b'D', struct.pack('<HBB', 3600, pitch, 10)))
+            setup = setup.replace(command(b'C', struct.pack('<I', 144)), command(b'C', struct.pack('<I', 720)))
+            setup = setup.replace(command(b'c', struct.pack('<ii', TOP, 134)),
+                                  command(b'c', struct.pack('<ii', TOP, 670)) if page_format else b'')
+            bands = b''.join(band([b'\x80'], ink=ink) + b'\r' for ink in inks)
+            return read(setup + command(b'v', struct.pack('<i', down)) + bands + END,
+                        Media((144, 144), None, attributes={'StpDriverName': driver}))[0]
+
+        # The Stylus C20 prints black 48/360 inch above its colours; in black and white, the one
+        # channel, at the head's top, with the black top margin rather than the colour one 99/360
+        # inch higher.
+        self.assertEqual(inked(job('escp2-c20', 2, [0]).image), {(45, TOP + 100 + 99 - 48)})
+        self.assertEqual(inked(job('escp2-c20', 1, [0]).image), {(45, TOP + 100)})
+        # The WorkForce 7010 splits black in three rows of nozzles in black and white, its rows
+        # three nozzles apart, each row a nozzle below the last; in colour it does not split.
+        self.assertEqual(inked(job('escp2-wf7010', 1, [0x00, 0x40, 0x60], pitch=30).image),
+                         {(45, TOP + 100), (45, TOP + 101), (45, TOP + 102)})
+        self.assertEqual(inked(job('escp2-wf7010', 2, [0x60]).image), {(45, TOP + 100)})
+        # The B-300's head uses its nozzles from the second on: its first row of nozzles prints the
+        # weave's second row, its second row the first (and its top margin is 7/360 inch short).
+        self.assertEqual(inked(job('escp2-b300', 2, [0x00, 0x40], pitch=20).image),
+                         {(45, TOP + 100 + 7), (45, TOP + 100 + 7 + 1)})
+        # The DX100 is sent no top margin: its rows count from its head's span above the page, and
+        # its first move carries 376/360 inch more; its roll prints from the left edge.
+        self.assertEqual(inked(job('escp2-fujifilm-dx100', 2, [0], page_format=False, down=100 + 360 + 376).image),
+                         {(0, 100)})
+        cases = {
+            "escp2-2100 that print inks 0x00, 0x01, 0x02, 0x04 under ESC \\( K mode 2 disagree: ink 0x00 prints "
+            "0.07 mm higher with PhotoCMYK7 than with PhotoCMYK and CMYK, and nothing in the stream says which":
+                ('escp2-2100', 2, [0, 1, 2, 4], 20),
+            r"no ink type of Gutenprint's for escp2-wf7010 prints inks 0x00, 0x40, 0x60 under ESC \( K mode 1 as "
+            "the stream does": ('escp2-wf7010', 1, [0x00, 0x40, 0x60], 10),
+        }
+        for message, (driver, mode, inks, pitch) in cases.items():
+            with self.subTest(message), self.assertRaisesRegex(StreamError, message):
+                job(driver, mode, inks, pitch)
+
     def test_a_bad_or_cut_short_stream_says_what_is_wrong(self):
         start = len(SETUP)
         moved = start + len(command(b'v', b'\0\0\0\0'))

@@ -69,11 +69,15 @@ LONG_T = 0x80
 # lay it that many lines back up; its other modes leave that to the printer.
 HEAD_DELAYS_1440 = {ord('C'): 112, ord('M'): 224, ord('Y'): 336, ord('c'): 112, ord('m'): 224, ord('y'): 336}
 HEAD_DELAY_XDPI = 1440
-# ESC ( r 0x63 sets the head's direction: sent only to the S200, whose colours lie apart on its head
-# by distances the stream does not give, and which weaves its lines above 360 dpi.
+# ESC ( r 0x63 sets the head's direction, and only the S200 is sent it (print-canon.c:5086-5090,
+# 5114-5117): every mode of it sends each colour so many lines after black (canon-modes.h:82,
+# 900-909; print-canon.c:5492-5507).
 HEAD_DIRECTION = 0x63
-# ESC ( c's 6-byte form gives the S200's black a vertical offset.
+S200_DELAYS = {ord('C'): 0x30, ord('M'): 0x50, ord('Y'): 0x70}
+# ESC ( c's 6-byte form, the S200's above 360 dpi, where it weaves, gives black a vertical offset
+# whose unit Gutenprint does not state (print-canon.c:3615-3626).
 OFFSET_COLOUR_LENGTH = 6
+BLACK_OFFSET = 5
 # ESC ( p's long form: the offsets of its big-endian fields: the unit (1/600 inch), the printable
 # area's left edge, top edge and width, two fields never seen other than 0, then the sheet.
 LONG_P = 46
@@ -163,9 +167,6 @@ class Job:
             raise StreamError(f'Canon raster data before any ink depths (ESC ( t) at byte {at}')
         if not self.compressed:
             raise StreamError(f'Canon raster data sent uncompressed (no ESC ( b 1) at byte {at}')
-        if self.s200:
-            raise StreamError(f'Canon raster data for a head set by ESC ( r 0x63 (the S200, whose colours\' '
-                              f'offsets are not in the stream) at byte {at}')
 
     def add(self, key, row, line, at):
         if line:
@@ -288,7 +289,8 @@ def setup(job, letter, payload, at):
             raise StreamError(f'ESC ( v at byte {at} has the printer turn the page')
     elif letter == ord('c'):
         if len(payload) >= OFFSET_COLOUR_LENGTH:
-            raise StreamError(f'ESC ( c at byte {at} sets a head offset that is not read')
+            raise StreamError(f"ESC ( c at byte {at} sets the S200's weaving above 360 dpi, not read: the vertical "
+                              f'offset it gives black ({payload[BLACK_OFFSET]}) is in a unit Gutenprint does not state')
     elif letter == ord('r'):
         job.s200 = job.s200 or (len(payload) == 3 and payload[0] == HEAD_DIRECTION)
     elif letter == ord('m'):
@@ -367,12 +369,22 @@ def depth_of(job, key, lines):
     return fits[0]
 
 
+def head_delays(job):
+    """The lines the driver sends each colour late by, and where: the S200's, or those of the 1440
+    dpi line modes."""
+    if job.s200:
+        return S200_DELAYS, 'on the S200'
+    if job.dpi[0] == HEAD_DELAY_XDPI and not job.banded:
+        return HEAD_DELAYS_1440, 'at 1440 dpi'
+    return {}, None
+
+
 def colour_dots(job, key, lines, rows, columns):
     """A colour's dots on the printable area's first rows lines and columns pixels, as an 'L'
     mask (255 where there is ink); lines off those are off the sheet."""
     name, pixels = depth_of(job, key, lines)[:2]
     length = min(len(lines[0][1]), -(-columns // pixels))
-    delay = HEAD_DELAYS_1440.get(key[1], 0) if job.dpi[0] == HEAD_DELAY_XDPI and not job.banded else 0
+    delay = head_delays(job)[0].get(key[1], 0)
     plane = bytearray(length * rows)
     for row, line, at in lines:
         if 0 <= row - delay < rows:
@@ -432,8 +444,9 @@ def end_page(job, at):
     for dots in colours:
         sheet.paste(0, (left, top, left + dots.width, top + dots.height), dots)
     assumed = [taken for taken in (origin_taken, sheet_taken) if taken]
-    if job.dpi[0] == HEAD_DELAY_XDPI and not job.banded and any(key[1] in HEAD_DELAYS_1440 for key in job.lines):
-        assumed.append('colours raised by the distances the driver delays them at 1440 dpi')
+    delays, where = head_delays(job)
+    if any(key[1] in delays for key in job.lines):
+        assumed.append(f'colours raised by the distances the driver delays them {where}')
     job.pages.append(DecodedPage(sheet, job.dpi, points, '; '.join(assumed) or None))
     job.new_page()
 

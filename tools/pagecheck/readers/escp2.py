@@ -5,25 +5,23 @@ older printers and ESC i on newer ones, one or two bits a dot, run-length coded 
 relative and absolute moves; a form feed ends each page. The driver's weave needs no undoing: each
 row of a band lands where the band's position puts it, the band's rows the nozzles' pitch apart.
 
-Vertical positions count from the top margin, which the stream sets from the sheet's top edge;
-horizontal ones from the printer's printable left edge, which the stream does not give. That edge,
-the offset the driver adds to the top margin, the head's offset per ink and the length the driver
-adds to the page for the model come from Gutenprint's own data for the model the PPD names
-(*StpDriverName); without it, the left edge is the PPD's printable area's and the sheet the PPD's.
-Each page is handed back as the whole sheet in 8-bit grey at the stream's own resolution, any dot
-of any ink black."""
-import functools
-import glob
+Vertical positions count from the top margin, which the stream sets from the sheet's top edge
+(a roll-only model is sent none); horizontal ones from the printer's printable left edge, which the
+stream does not give. That edge, the offset the driver adds to the top margin, each ink's head
+offset, where the rows of nozzles of a split ink print and the length the driver adds to the page
+for the model come from Gutenprint's own data for the model the PPD names (*StpDriverName), for the
+ink type the stream shows (escp2_data); without it, the left edge is the PPD's printable area's and
+the sheet the PPD's. Each page is handed back as the whole sheet in 8-bit grey at the stream's own
+resolution, any dot of any ink black."""
 import math
-import os
 import re
-import xml.etree.ElementTree as ElementTree
 from dataclasses import dataclass
 from fractions import Fraction
 
 from PIL import Image
 
 from .base import DecodedPage, MAX_PIXELS, StreamError, no_title, save_pages, unchanged
+from .escp2_data import model_data
 
 # Its dots are an inkjet's, dithered where the driver prints black: see base.spread.
 DITHERED = True
@@ -52,121 +50,8 @@ MAX_DPI = 5760
 # Ink is 255 while the page is painted; the sheet handed back has paper 255 and ink 0.
 INK = bytes([0] + [255] * 255)
 PAPER_LEVELS = [255] + [0] * 255
-GUTENPRINT = '/usr/share/gutenprint/*/xml'
 # Gutenprint's borderless kinds whose page gets no extra length when printed borderless.
 FULL_BLEED_KINDS = ('Full', 'Yes', 'VerticalRestricted')
-# The ESC ( K mode of a job in black only, which Gutenprint prints without head offsets.
-MONOCHROME = 1
-
-
-class Model:
-    """Gutenprint's data for one escp2 model, in inches: the printable left edge, the left edge of
-    a borderless page before its offset, the top margin's offsets in colour and in black, the
-    length added to the page, and each ink set's head offset by ink (colour | subchannel << 4),
-    with the inks that print on a second or third row of nozzles."""
-
-    def __init__(self, driver, values, ink_sets, split_inks):
-        self.driver = driver
-        base = int(values.get('baseSeparation', 360))
-        self.base = base
-        self.left = Fraction(values.get('left', '0')) / 72
-        self.micro_left = Fraction(int(values.get('microLeftMargin', 0)), base)
-        self.colour_offset = Fraction(int(values.get('initialVerticalOffset', 0)), base)
-        self.black_offset = Fraction(int(values.get('blackInitialVerticalOffset', 0)), base)
-        self.extra_bottom = Fraction(values.get('extraBottom', '0')) / 72
-        self.nozzle_pitch = Fraction(int(values.get('nozzleSeparation', 1)), base)
-        self.borderless = values.get('borderless', 'No')
-        self.ink_sets = ink_sets
-        self.split_inks = split_inks
-
-    def head_offsets(self, inks, monochrome):
-        """Each ink's head offset in inches: none in a black-only job (one channel); else the one
-        every ink set holding all the job's inks agrees on."""
-        if monochrome or not any(any(offsets.values()) for offsets in self.ink_sets):
-            return dict.fromkeys(inks, 0)
-        holding = [offsets for offsets in self.ink_sets if inks <= offsets.keys()]
-        if not holding:
-            raise StreamError(f'inks {", ".join(f"{ink:#04x}" for ink in sorted(inks))} are in none of '
-                              f"Gutenprint's ink sets for {self.driver}")
-        found = {}
-        for ink in inks:
-            offsets = {0 if len(offset_set) == 1 else offset_set[ink] for offset_set in holding}
-            if len(offsets) > 1:
-                raise StreamError(f"Gutenprint's ink sets for {self.driver} put ink {ink:#04x} at head "
-                                  f'offsets {" and ".join(map(str, sorted(offsets)))}: which one printed is unknown')
-            found[ink] = Fraction(offsets.pop(), self.base)
-        return found
-
-
-def local_name(element):
-    return element.tag.rsplit('}', 1)[-1]
-
-
-def xml_root(path):
-    try:
-        return ElementTree.parse(path).getroot()
-    except (OSError, ElementTree.ParseError):
-        return None
-
-
-def model_values(folder, path, values):
-    """The model file's settings, over those of the files it builds on."""
-    root = xml_root(os.path.join(folder, path))
-    model = next((element for element in root.iter() if local_name(element) == 'escp2Model'), None) \
-        if root is not None else None
-    if model is None:
-        return
-    if model.get('base'):
-        model_values(folder, model.get('base'), values)
-    for element in model:
-        name = local_name(element)
-        if name == 'margins':
-            if element.get('interleave') == 'soft' and element.get('media') == 'sheet' and not element.get('duplex'):
-                values['left'] = element.text.split()[0]
-        elif name == 'headConfiguration' and element.get('type') == 'default':
-            separation = next((child.text for child in element if local_name(child) == 'NozzleSeparation'), None)
-            if separation:
-                values['nozzleSeparation'] = separation.strip()
-        elif name == 'inkGroup' and element.get('src'):
-            values['inkGroup'] = element.get('src')
-        elif element.text and element.text.strip():
-            values[name] = element.text.strip()
-
-
-def ink_data(folder, path):
-    """Each ink set's head offsets by ink, and the inks on a further row of split nozzles."""
-    root = xml_root(os.path.join(folder, path)) if path else None
-    ink_sets, split_inks = [], set()
-    for ink_set in (element for element in root.iter() if local_name(element) == 'InkName') if root is not None else ():
-        offsets = {}
-        for subchannel in (element for element in ink_set.iter() if local_name(element) == 'subchannel'):
-            if subchannel.get('color') is None:
-                continue
-            ink = int(subchannel.get('color')) | int(subchannel.get('subchannel') or 0) << 4
-            offsets[ink] = int(subchannel.get('headOffset') or 0)
-            for split in (element for element in subchannel if local_name(element) == 'SplitChannels'):
-                split_inks.update(int(value) for value in split.text.split()[1:])
-        ink_sets.append(offsets)
-    return ink_sets, split_inks
-
-
-@functools.lru_cache(maxsize=None)
-def model_data(driver):
-    """Gutenprint's data for the escp2 model named driver, or None where it has none."""
-    folders = sorted(glob.glob(GUTENPRINT))
-    if not folders:
-        return None
-    folder = folders[-1]
-    printers = xml_root(os.path.join(folder, 'printers', 'escp2.xml'))
-    printer = next((element for element in printers.iter() if local_name(element) == 'printer'
-                    and element.get('driver') == driver), None) if printers is not None else None
-    if printer is None or not (printer.get('model') or '').isdigit():
-        return None
-    values = {}
-    model_values(folder, os.path.join('escp2', 'model', f'model_{printer.get("model")}.xml'), values)
-    if 'left' not in values:
-        return None
-    return Model(driver, values, *ink_data(folder, values.get('inkGroup')))
 
 
 def ppd_model(attributes):
@@ -195,10 +80,12 @@ def paper(data):
 @dataclass
 class Band:
     """One raster band: the byte its command is at, where it starts (inches from the printable edge
-    and the sheet's top), its dot spacing and row pitch in inches (None where the model gives it),
-    its ink, its rows, and the box around its inked dots with those dots as 8-bit ink."""
+    and from the top margin, which is None before any ESC ( c), its dot spacing and row pitch in
+    inches (None where the model gives it), its ink and ESC ( K mode, its rows, and the box around
+    its inked dots with those dots as 8-bit ink."""
     at: int
     x: Fraction
+    top: Fraction
     y: Fraction
     spacing: Fraction
     pitch: Fraction
@@ -276,13 +163,15 @@ def band_ink(pixels, dots, rows, bits):
 
 
 class Reader:
-    """The printer's state as the stream sets it, command by command."""
+    """The printer's state as the stream sets it, command by command, and what the stream shows of
+    the ink type that printed it: each (ink, ESC ( K mode) its bands name with their row pitches."""
 
     def __init__(self, data):
         self.data = data
         self.pages = []
         self.page = Page()
         self.borderless = None
+        self.sent = {}
         self.reset()
 
     def reset(self):
@@ -291,7 +180,7 @@ class Reader:
         self.x = Fraction(0)
         self.y = Fraction(0)
         self.ink = 0
-        self.monochrome = False
+        self.mode = None
 
     def fail(self, text):
         raise StreamError(text)
@@ -390,6 +279,8 @@ class Reader:
                                                                     for unit in (page, vertical, horizontal))
 
     def page_format(self, payload, at, end):
+        if self.page.bands and self.top is None:
+            self.fail(f'raster band before the page format (ESC ( c) at byte {self.page.bands[0].at}')
         if self.page.bands:
             self.fail(f'page format changed inside a page at byte {at}')
         half = len(payload) // 2
@@ -446,7 +337,7 @@ class Reader:
         self.raster = (Fraction(across, base), Fraction(down, base))
 
     def colour_mode(self, payload, at, end):
-        self.monochrome = payload[1] == MONOCHROME
+        self.mode = payload[1]
 
     def select_ink(self, payload, at, end):
         self.ink = payload[1] | payload[0] << 4
@@ -501,8 +392,6 @@ class Reader:
         at, start, compression, dots, rows = command.at, command.start, command.compression, command.dots, command.rows
         if compression not in COMPRESSIONS:
             self.fail(f'band in compression mode {compression} at byte {at}')
-        if self.top is None:
-            self.fail(f'raster band before the page format (ESC ( c) at byte {at}')
         if self.y is None:
             self.fail(f'raster band after a line feed, at no known height, at byte {at}')
         size = command.width * rows
@@ -513,13 +402,14 @@ class Reader:
                 self.fail(f'ESC/P 2 stream cut off inside a band at byte {at}')
             pixels, end = self.data[start:start + size], start + size
         spacing, pitch = command.raster
+        self.sent.setdefault((command.ink, self.mode), set()).add(pitch)
         inked = band_ink(pixels, dots, rows, command.bits) if dots and rows else None
         if inked:
             page = self.page
             page.x_steps.update((spacing, self.horizontal_unit or spacing))
             page.y_steps.update(step for step in (pitch, self.page_unit, self.vertical_unit) if step)
-            page.bands.append(Band(at, self.x, self.top + self.y, spacing, pitch, (command.ink, self.monochrome),
-                                   rows, *inked))
+            page.bands.append(Band(at, self.x, self.top, self.y, spacing, pitch, (command.ink, self.mode), rows,
+                                   *inked))
         self.x += dots * spacing
         return end
 
@@ -602,34 +492,44 @@ class Placement:
                               'apart, and there is no Gutenprint data for the model to give it')
         return self.model.nozzle_pitch
 
-    def offsets(self, pages):
-        """Each (ink, monochrome)'s offset from where the stream puts it to where it prints."""
-        inks = {band.ink for page in pages for band in page.bands}
+    def offsets(self, reader):
+        """Each (ink, ESC ( K mode)'s offset from where the stream puts its rows to where they
+        print: none without Gutenprint's data for the model, else, mode by mode, the one its ink
+        types that print the stream's inks as the stream does agree on."""
+        inked = {band.ink for page in reader.pages for band in page.bands}
         if not self.model:
-            return dict.fromkeys(inks, 0)
+            return dict.fromkeys(inked, 0)
         found = {}
-        for monochrome in (False, True):
-            used = {ink for ink, black in inks if black == monochrome}
-            if not used:
-                continue
-            if used & self.model.split_inks:
-                raise StreamError(f'ink {min(used & self.model.split_inks):#04x} prints on a further row of '
-                                  f'nozzles in Gutenprint\'s data for {self.model.driver}: not read')
-            margin = self.model.black_offset if monochrome else self.model.colour_offset
-            for ink, head in self.model.head_offsets(used, monochrome).items():
-                found[(ink, monochrome)] = margin + head
+        for mode in sorted({mode for _, mode in inked}, key=lambda mode: (mode is not None, mode)):
+            sent = {ink: pitches for (ink, sent_mode), pitches in reader.sent.items() if sent_mode == mode}
+            found.update(((ink, mode), offset)
+                         for ink, offset in self.model.offsets(mode, sent).items())
         return found
+
+    def row(self, band, offsets):
+        """Where the band's first row prints, in inches from the sheet's top: a roll-only model is
+        sent no page format, and its rows count from where Gutenprint's data puts its top margin."""
+        top = band.top
+        if top is None and self.model and self.model.roll_only:
+            top = self.model.roll_top
+            if top is None:
+                raise StreamError(f'raster band at byte {band.at} on {self.model.driver}, sent no page format: '
+                                  'where its rows start is read only for fully borderless models with no '
+                                  'top margin offsets')
+        if top is None:
+            raise StreamError(f'raster band before the page format (ESC ( c) at byte {band.at}')
+        return top + band.y - offsets[band.ink]
 
 
 def paint(page, placement, offsets):
     """The page as the whole sheet, at the resolution on which all its positions fall."""
     pitches = [placement.pitch(band) for band in page.bands]
+    rows = [placement.row(band, offsets) for band in page.bands]
     if page.x_steps and page.y_steps:
         x_dpi = grid(page.x_steps, 'across')
         # Rows lie on the weave's grid, whatever finer units the paper moves in: in 720x360 dpi
         # the paper moves by 1/720 inch, the rows fall 1/360 apart and each dot is that tall.
         # A page of one row has only the paper's units to go by.
-        rows = [band.y - offsets[band.ink] for band in page.bands]
         top = min(rows, default=0)
         y_dpi = grid({row - top for row in rows}.union(pitch for pitch in pitches if pitch), 'down') if rows else 1
         y_dpi = y_dpi if y_dpi > 1 else grid(page.y_steps, 'down')
@@ -643,8 +543,8 @@ def paint(page, placement, offsets):
         raise StreamError(f'a sheet of {float(size[0]):.2f} x {float(size[1]):.2f} in at {x_dpi}x{y_dpi} dpi '
                           'cannot be drawn')
     sheet = bytearray(width * height)
-    for band, pitch in zip(page.bands, pitches):
-        corner = (round((left + band.x) * x_dpi), round((band.y - offsets[band.ink]) * y_dpi))
+    for band, pitch, row in zip(page.bands, pitches, rows):
+        corner = (round((left + band.x) * x_dpi), round(row * y_dpi))
         steps = (int(band.spacing * x_dpi), int(pitch * y_dpi) if pitch else 1)
         place(sheet, (width, height), band, corner, steps, page.borderless is not None)
     image = Image.frombuffer('L', (width, height), sheet, 'raw', 'L', 0, 1).point(PAPER_LEVELS)
@@ -686,7 +586,7 @@ def read(data, media):
     if not pages:
         raise StreamError('no page in the ESC/P 2 stream')
     placement = Placement(ppd_model(media.attributes), media)
-    offsets = placement.offsets(pages)
+    offsets = placement.offsets(reader)
     return [paint(page, placement, offsets) for page in pages]
 
 
