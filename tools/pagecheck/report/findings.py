@@ -174,7 +174,7 @@ FINDINGS = (
             "the check the last, the A4 sheet the page is printed on",
             'openprinting-ppds 20230202-1: Samsung/PS/Samsung_ML-2570_Series.ppd:255 and :258; '
             'wine 8.0: dlls/wineps.drv/ppd.c:901-907; cups 2.4.2: cups/ppd.c:1930-1954',
-            CONFIRMED, 'a PPD edit: delete the first *PaperDimension A4', r'Samsung_ML-2570_Series\.ppd',
+            CONFIRMED, 'a PPD edit: delete the first *PaperDimension A4: both pages pass', r'Samsung_ML-2570_Series\.ppd',
             ('PostScript', 'POSTSCRIPT'), ('A4',), edges={'top': (100, 300)}, checks=FOLLOWING + (STROKES,)),
     Finding('direct-bottom-300dpi', 'Direct page a hair low at 300 dpi',
             "Wine's PostScript driver strokes a rectangle through its right and bottom edges, which GDI "
