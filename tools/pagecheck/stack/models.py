@@ -20,9 +20,9 @@ import tempfile
 import xml.etree.ElementTree as ElementTree
 
 from ..core.project import ROOT
-from ..readers import canon, escp2, pcl, pcl3, pdf, postscript, raster
+from ..readers import canon, escp2, escpr, pcl, pcl3, pdf, postscript, raster
 from ..readers.registry import READ
-from ..readers.unread import DDST, ESCPR, HBPL, HIPERC, JETREADY, LAVAFLOW, LIDIL, OAKT, QPDL, QUICKCONNECT, SLX, XQX, ZJSTREAM
+from ..readers.unread import DDST, HBPL, HIPERC, JETREADY, LAVAFLOW, LIDIL, OAKT, QPDL, QUICKCONNECT, SLX, XQX, ZJSTREAM
 from .libcups import keyword_values
 
 POSTSCRIPT = postscript.LANGUAGE
@@ -31,6 +31,7 @@ PCLM = pdf.PCLM
 PCL5, PCLXL = pcl.PCL5, pcl.PCLXL
 PCL3GUI, PCL3 = pcl3.LANGUAGE, pcl3.PLAIN_LANGUAGE
 ESCP2 = escp2.LANGUAGE
+ESCPR = escpr.LANGUAGE
 CANON = canon.LANGUAGE
 PWG = raster.PWG_RASTER
 # Every other language is 'Other: what it is'.
