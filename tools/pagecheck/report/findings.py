@@ -155,7 +155,7 @@ FINDINGS = (
             "leaves out (one pixel more than the Bitmap page); with A4's 842 points in the PPD against "
             "841.89 and whole-pixel margins, that passes two pixels at 300 dpi",
             'wine 8.0: dlls/wineps.drv/graphics.c:96-128; hplip 3.22.10: prnt/hpcups/HPCupsFilter.cpp:354',
-            DISPUTED, '', r'', ('PCL 3 GUI', 'PCL 3', 'PDF', 'PostScript'), ('A4',), ('direct',),
+            DISPUTED, '', r'', ('PCL 3 GUI', 'PCL 3', 'PDF', 'PostScript', 'ESC/P-R'), ('A4',), ('direct',),
             edges={'bottom': (0.1, 0.3), 'left': STILL, 'top': STILL, 'right': STILL},
             checks=(EDGES, ELLIPSE, DRIVER)),
 )
