@@ -81,8 +81,8 @@ class Job:
 class Page:
     """A page being read: its sheet in grey, a byte a dot, and the rows already inked."""
 
-    def __init__(self, job, at):
-        self.job, self.at = job, at
+    def __init__(self, job):
+        self.job = job
         self.width, self.height = job.sheet
         self.grey = bytearray([WHITE]) * (self.width * self.height)
         self.rows = set()
@@ -234,7 +234,7 @@ class Reader:
             raise StreamError(f'page started before the job set its sheet (ESC j setj) at byte {at}')
         if not self.quality_set:
             raise StreamError(f'page started before its colour plane is set (ESC q setq) at byte {at}')
-        self.page = Page(self.job, at)
+        self.page = Page(self.job)
 
     def line(self, payload, at):
         if self.page is None:
@@ -286,7 +286,7 @@ def command_name(name):
     return f'{printable(letter[0])} {word.decode("latin-1") if word.isalpha() else word.hex()}'
 
 
-def read(data, media=None):
+def read(data):
     """Every page of the ESC/P-R job, each the whole sheet; StreamError for a stream that is bad,
     cut short, or in commands that could move ink in ways not read."""
     pages = Reader(data).read()
@@ -327,4 +327,4 @@ def paper(data):
 
 
 def render(document, media, workdir, bits=False):
-    return save_pages(read(document.data, media), workdir, LANGUAGE)
+    return save_pages(read(document.data), workdir, LANGUAGE)
