@@ -150,6 +150,15 @@ FINDINGS = (
             'prnt/hpcups/Compressor.cpp:44',
             CONFIRMED, 'OutputMode=DraftRGB: clean', r'hp-deskjet_85[05]c|hp-deskjet_870c|officejet_pro_1150c',
             ('PCL 3 GUI', 'PCL 3'), checks=FOLLOWING + (STROKES,)),
+    Finding('escpr-borderless-expand', 'epson-escpr borderless: page enlarged past the sheet',
+            "the driver stretches the raster it is handed, the whole sheet, over its borderless print area, "
+            "which runs past the sheet (A4 at 360 dpi: 3048 x 4321 dots from 36 left of and 42 above its "
+            "corner, against 2976 x 4209): the page 2.4 % wider and 2.7 % taller, its lines as much thicker",
+            'printer-driver-escpr 1.7.17: src/filter.c:398-399 and 565-640, lib/epson-escpr-media.h:140-141, '
+            'lib/epson-escpr-pm.c:2213-2216',
+            CONFIRMED, 'the bordered size (A4 rather than TA4): the page as it was handed', r'epson-escpr',
+            ('ESC/P-R',), edges={'left': (-3, -0.5), 'top': (-3.5, -0.5), 'right': (0.5, 3), 'bottom': (1, 6)},
+            checks=FOLLOWING + (STROKES,)),
     Finding('direct-bottom-300dpi', 'Direct page a hair low at 300 dpi',
             "Wine's PostScript driver strokes a rectangle through its right and bottom edges, which GDI "
             "leaves out (one pixel more than the Bitmap page); with A4's 842 points in the PPD against "
