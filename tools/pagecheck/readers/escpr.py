@@ -27,7 +27,7 @@ device_code = unchanged
 title = no_title
 
 ESC = 0x1b
-# ESC ( R's modes (lib/epson-escpr-api.c:163-175): remote mode, ESC/P-R raster and ESC/P-R JPEG.
+# ESC ( R's modes (lib/epson-escpr-api.c:163-174): remote mode, ESC/P-R raster and ESC/P-R JPEG.
 REMOTE_MODE, RASTER_MODE, JPEG_MODE = b'\0REMOTE1', b'\0ESCPR', b'\0ESCPRJ'
 MODE_SWITCH = b'\x1b(R'
 # The remote commands the driver sends around a job (lib/epson-escpr-api.c:175-206): time, job
@@ -37,7 +37,7 @@ REMOTE_SETTINGS = frozenset((b'TI', b'JS', b'JH', b'HD', b'PP', b'LD', b'JE'))
 # PP's paper path for the CD/DVD tray (lib/epson-escpr-api.c:4281-4282): no sheet.
 PAPER_PATH, CD_TRAY = b'PP', b'\x02\x01'
 HEADER = 10
-# setq's fields (MakeQualityCmd, lib/epson-escpr-api.c:4450-4468): media type first, the colour
+# setq's fields (MakeQualityCmd, lib/epson-escpr-api.c:4443-4468): media type first, the colour
 # plane seventh, then the palette's length; its size without the palette.
 QUALITY_SIZE, MEDIA_TYPE, COLOUR_PLANE, PALETTE = 9, 0, 6, 7
 FULL_COLOUR = 0
@@ -49,7 +49,7 @@ CD_MEDIA = range(0x5b, 0x5e)
 # print area width and height (4 each), the input resolution's code and the print direction.
 JOB_SIZE = 22
 RESOLUTIONS = {0: 360, 1: 720, 2: 300, 3: 600}
-# dsnd (SendLine, lib/epson-escpr-api.c:5159-5181): column and row (2 bytes each), compression,
+# dsnd (SendLine, lib/epson-escpr-api.c:5159-5184): column and row (2 bytes each), compression,
 # the data's length (2 bytes), then the data.
 LINE_HEAD = 7
 PLAIN, RUN_LENGTH = 0, 1
