@@ -22,13 +22,15 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 COMMAND = os.path.join(ROOT, 'scripts', 'check-printer.sh')
 # Drivers of each family the check decodes, by the language they write: a Gutenprint laser's PCL 5
-# and its ESC/P 2 and Canon inkjets, an hpcups inkjet's PCL 3 GUI, and a PCL XL PPD that has
-# Ghostscript write it.
+# and its ESC/P 2 and Canon inkjets, an hpcups inkjet's PCL 3 GUI, a PCL XL PPD that has
+# Ghostscript write it, and an epson-escpr inkjet's ESC/P-R.
 DRIVERS = {'hp-lj_4000-expert': ('gutenprint.5.3://hp-lj_4000/expert', 'PCL 5'),
            'hp-deskjet_5550': ('drv:///hpcups.drv/hp-deskjet_5550.ppd', 'PCL 3 GUI'),
            'escp2-740-expert': ('gutenprint.5.3://escp2-740/expert', 'ESC/P 2'),
            'bjc-4300-expert': ('gutenprint.5.3://bjc-4300/expert', 'Canon raster'),
-           'Savin-9016_PXL': ('openprinting-ppds:0/ppd/openprinting/Savin/PXL/Savin-9016_PXL.ppd', 'PCL XL')}
+           'Savin-9016_PXL': ('openprinting-ppds:0/ppd/openprinting/Savin/PXL/Savin-9016_PXL.ppd', 'PCL XL'),
+           'Epson-Stylus_CX4200-epson-escpr-en': (
+               'escpr:0/cups/model/epson-inkjet-printer-escpr/Epson-Stylus_CX4200-epson-escpr-en.ppd', 'ESC/P-R')}
 DRIVERD = '/usr/lib/cups/daemon/cups-driverd'
 JUDGE = os.path.join(ROOT, 'scripts', 'judge-page.sh')
 # What each driverless printer is sent, as CUPS chooses from what it offers.

@@ -22,6 +22,7 @@ from PIL import Image
 
 from .base import DecodedPage, MAX_PIXELS, StreamError, no_title, save_pages, unchanged
 from .escp2_data import model_data
+from .remote import packet_exit, remote_commands
 
 # Its dots are an inkjet's, dithered where the driver prints black: see base.spread.
 DITHERED = True
@@ -35,13 +36,8 @@ PPD_KEYWORDS = (DRIVER_NAME,)
 device_code = unchanged
 title = no_title
 ESC, LF, FF, CR = 0x1b, 0x0a, 0x0c, 0x0d
-# What takes a printer out of packet mode: ESC 01 and EJL lines.
-PACKET_EXIT = re.compile(rb'\x1b\x01(?:@EJL[^\n]*\n)+')
-REMOTE_END = b'\x1b\0\0\0'
-REMOTE_COMMAND = re.compile(rb'[A-Z]{2}')
-# Remote commands that move the page: borderless printing's origin, and duplex's turned backs.
+# The remote command that moves the page: borderless printing's origin.
 BORDERLESS = b'FP'
-DUPLEX = b'DP'
 # The unit of the one-byte ESC ( U and of ESC . 's dot spacings: 1/3600 inch.
 OLD_BASE = 3600
 COMPRESSIONS = (0, 1)
@@ -234,10 +230,7 @@ class Reader:
             self.reset()
             return at + 2
         if command == b'\x01':
-            found = PACKET_EXIT.match(self.data, at)
-            if not found:
-                self.fail(f'unknown EJL sequence at byte {at}')
-            return found.end()
+            return packet_exit(self.data, at)
         if command == b'U':
             self.take(at, 3, 'ESC U')
             return at + 3
@@ -343,25 +336,14 @@ class Reader:
         self.ink = payload[1] | payload[0] << 4
 
     def remote(self, payload, at, end):
-        """A remote-mode block: two-letter commands, each with its length, up to ESC 00 00 00."""
-        data = self.data
-        while data[end:end + 4] != REMOTE_END:
-            head = data[end:end + 4]
-            if len(head) < 4:
-                self.fail(f'ESC/P 2 stream cut off inside a remote-mode block at byte {end}')
-            if not REMOTE_COMMAND.fullmatch(head[:2]):
-                self.fail(f'bad remote-mode command at byte {end}')
-            size = unsigned(head[2:4])
-            if end + 4 + size > len(data):
-                self.fail(f'ESC/P 2 stream cut off inside a remote-mode block at byte {end}')
-            if head[:2] == DUPLEX:
-                self.fail(f'duplex printing (remote command DP at byte {end}) is not read')
-            if head[:2] == BORDERLESS:
-                if size != 3:
-                    self.fail(f'remote command FP with {size} bytes of parameters at byte {end}')
-                self.borderless = signed(data[end + 5:end + 7])
-            end += 4 + size
-        return end + 4
+        """A remote-mode block: of its commands, only borderless printing's origin moves the page."""
+        commands, end = remote_commands(self.data, end, LANGUAGE)
+        for name, where, parameters in commands:
+            if name == BORDERLESS:
+                if len(parameters) != 3:
+                    self.fail(f'remote command FP with {len(parameters)} bytes of parameters at byte {where}')
+                self.borderless = signed(parameters[1:3])
+        return end
 
     def ignored(self, payload, at, end):
         """Graphics mode, weave, dot size, speed, print method, cutting: they move no ink."""

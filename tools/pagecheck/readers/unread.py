@@ -16,8 +16,6 @@ HBPL = 'HBPL'
 SLX = 'SLX'
 HIPERC = 'HIPERC'
 DDST = 'DDST'
-# Epson's own inkjet language, written by its epson-escpr filter.
-ESCPR = 'ESC/P-R'
 ENTERED = {'LIDIL': LIDIL, 'ZJS': ZJSTREAM, 'ZJSTREAM': ZJSTREAM, 'ZXS': ZJSTREAM, 'JETREADY': JETREADY,
            'QUICKCONNECT': QUICKCONNECT}
 STARTS = ((b'JZJZ', ZJSTREAM), (b'ZJZJ', ZJSTREAM), (b'$\x00', LIDIL))

@@ -176,12 +176,21 @@ FINDINGS = (
             'wine 8.0: dlls/wineps.drv/ppd.c:901-907; cups 2.4.2: cups/ppd.c:1930-1954',
             CONFIRMED, 'a PPD edit: delete the first *PaperDimension A4: both pages pass', r'Samsung_ML-2570_Series\.ppd',
             ('PostScript', 'POSTSCRIPT'), ('A4',), edges={'top': (100, 300)}, checks=FOLLOWING + (STROKES,)),
+    Finding('escpr-borderless-expand', 'epson-escpr borderless: page enlarged past the sheet',
+            "the driver stretches the raster it is handed, the whole sheet, over its borderless print area, "
+            "which runs past the sheet (A4 at 360 dpi: 3048 x 4321 dots from 36 left of and 42 above its "
+            "corner, against 2976 x 4209): the page 2.4 % wider and 2.7 % taller, its lines as much thicker",
+            'printer-driver-escpr 1.7.17: src/filter.c:398-399 and 565-640, lib/epson-escpr-media.h:140-141, '
+            'lib/epson-escpr-pm.c:2213-2216',
+            CONFIRMED, 'the bordered size (A4 rather than TA4): the page as it was handed', r'epson-escpr',
+            ('ESC/P-R',), edges={'left': (-3, -0.5), 'top': (-3.5, -0.5), 'right': (0.5, 3), 'bottom': (1, 6)},
+            checks=FOLLOWING + (STROKES,)),
     Finding('direct-bottom-300dpi', 'Direct page a hair low at 300 dpi',
             "Wine's PostScript driver strokes a rectangle through its right and bottom edges, which GDI "
             "leaves out (one pixel more than the Bitmap page); with A4's 842 points in the PPD against "
             "841.89 and whole-pixel margins, that passes two pixels at 300 dpi",
             'wine 8.0: dlls/wineps.drv/graphics.c:96-128; hplip 3.22.10: prnt/hpcups/HPCupsFilter.cpp:354',
-            DISPUTED, '', r'', ('PCL 3 GUI', 'PCL 3', 'PDF', 'PostScript'), ('A4',), ('direct',),
+            DISPUTED, '', r'', ('PCL 3 GUI', 'PCL 3', 'PDF', 'PostScript', 'ESC/P-R'), ('A4',), ('direct',),
             edges={'bottom': (0.1, 0.3), 'left': STILL, 'top': STILL, 'right': STILL},
             checks=(EDGES, ELLIPSE, DRIVER)),
 )

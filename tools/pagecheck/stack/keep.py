@@ -9,8 +9,10 @@ from .serverbin import filter_path
 from ..core.setup import SERVERBIN
 
 # $3 is the job's title; $6, when given, the document, else it comes on standard input. The
-# scheduler gives each filter its queue's name and its own folder.
-FILTER = """#!/bin/sh
+# scheduler gives each filter its queue's name and its own folder, and the name as argv[0]
+# (cups scheduler/job.c:901), which a driver may ask the scheduler for its PPD by: bash's exec -a
+# hands it on so.
+FILTER = """#!/bin/bash
 printf '%s' "$3" >"$CUPS_SERVERROOT/out/$PRINTER.title"
 cat "${6:--}" | tee "$CUPS_SERVERROOT/out/$PRINTER.copy"{then}
 """
@@ -21,7 +23,7 @@ FILTER_LINE = re.compile(r'^(\*cupsFilter2?:\s*"\s*(\S+)\s.*?)(\S+)(\s*")', re.M
 def write_filter(path, program=None):
     """Writes the keeping filter to path, handing on to program when given (with the arguments a
     filter takes, the document on its standard input)."""
-    then = f' | {program} "$1" "$2" "$3" "$4" "$5"' if program else ''
+    then = f' | (exec -a "$PRINTER" {program} "$1" "$2" "$3" "$4" "$5")' if program else ''
     with open(path, 'w') as script:
         script.write(FILTER.replace('{then}', then))
     # The scheduler runs only filters no one but root can change.

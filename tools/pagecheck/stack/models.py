@@ -10,6 +10,7 @@ import concurrent.futures
 import functools
 import glob
 import gzip
+import hashlib
 import json
 import lzma
 import os
@@ -20,9 +21,9 @@ import tempfile
 import xml.etree.ElementTree as ElementTree
 
 from ..core.project import ROOT
-from ..readers import canon, escp2, pcl, pcl3, pdf, postscript, raster
+from ..readers import canon, escp2, escpr, pcl, pcl3, pdf, postscript, raster
 from ..readers.registry import READ
-from ..readers.unread import DDST, ESCPR, HBPL, HIPERC, JETREADY, LAVAFLOW, LIDIL, OAKT, QPDL, QUICKCONNECT, SLX, XQX, ZJSTREAM
+from ..readers.unread import DDST, HBPL, HIPERC, JETREADY, LAVAFLOW, LIDIL, OAKT, QPDL, QUICKCONNECT, SLX, XQX, ZJSTREAM
 from .libcups import keyword_values
 
 POSTSCRIPT = postscript.LANGUAGE
@@ -31,6 +32,7 @@ PCLM = pdf.PCLM
 PCL5, PCLXL = pcl.PCL5, pcl.PCLXL
 PCL3GUI, PCL3 = pcl3.LANGUAGE, pcl3.PLAIN_LANGUAGE
 ESCP2 = escp2.LANGUAGE
+ESCPR = escpr.LANGUAGE
 CANON = canon.LANGUAGE
 PWG = raster.PWG_RASTER
 # Every other language is 'Other: what it is'.
@@ -446,19 +448,25 @@ def classify(uris):
     return {uri: languages[uri] for uri in uris}
 
 
+def rules():
+    """What tells this classification's rules from another's: this module's own text."""
+    with open(__file__, 'rb') as source:
+        return hashlib.sha256(source.read()).hexdigest()[:16]
+
+
 def cached_languages(uris, versions):
-    """The classification kept for these packages' versions, else a new one, kept."""
+    """The classification kept for these packages' versions and these rules, else a new one, kept."""
     try:
         with open(KEPT) as kept:
             kept = json.load(kept)
-        if kept['versions'] == versions and set(uris) <= set(kept['languages']):
+        if kept['versions'] == versions and kept['rules'] == rules() and set(uris) <= set(kept['languages']):
             return {uri: kept['languages'][uri] for uri in uris}
     except (OSError, ValueError, KeyError, TypeError):
         # Missing, cut short or of another shape: classified again.
         pass
     languages = classify(uris)
     with open(KEPT + '.new', 'w') as kept:
-        json.dump({'versions': versions, 'languages': languages}, kept)
+        json.dump({'versions': versions, 'rules': rules(), 'languages': languages}, kept)
     os.replace(KEPT + '.new', KEPT)
     return languages
 
