@@ -4,12 +4,9 @@ bytes of a stream that carries none."""
 import re
 
 LIDIL = 'LIDIL'
-ZJSTREAM = 'ZjStream'
 JETREADY = 'JetReady'
 QUICKCONNECT = 'QuickConnect'
-# foo2zjs' languages, each written by its foo2* program and decoded by its *decode.
-XQX = 'XQX'
-QPDL = 'QPDL'
+# foo2zjs' languages the foo2 reader does not read, each written by its foo2* program.
 LAVAFLOW = 'LAVAFLOW'
 OAKT = 'OAKT'
 HBPL = 'HBPL'
@@ -18,9 +15,8 @@ HIPERC = 'HIPERC'
 DDST = 'DDST'
 # Epson's own inkjet language, written by its epson-escpr filter.
 ESCPR = 'ESC/P-R'
-ENTERED = {'LIDIL': LIDIL, 'ZJS': ZJSTREAM, 'ZJSTREAM': ZJSTREAM, 'ZXS': ZJSTREAM, 'JETREADY': JETREADY,
-           'QUICKCONNECT': QUICKCONNECT}
-STARTS = ((b'JZJZ', ZJSTREAM), (b'ZJZJ', ZJSTREAM), (b'$\x00', LIDIL))
+ENTERED = {'LIDIL': LIDIL, 'JETREADY': JETREADY, 'QUICKCONNECT': QUICKCONNECT}
+STARTS = ((b'$\x00', LIDIL),)
 NOT_NAME = re.compile(r'[^A-Z0-9]')
 
 

@@ -20,9 +20,9 @@ import tempfile
 import xml.etree.ElementTree as ElementTree
 
 from ..core.project import ROOT
-from ..readers import canon, escp2, pcl, pcl3, pdf, postscript, raster
+from ..readers import canon, escp2, foo2, pcl, pcl3, pdf, postscript, raster
 from ..readers.registry import READ
-from ..readers.unread import DDST, ESCPR, HBPL, HIPERC, JETREADY, LAVAFLOW, LIDIL, OAKT, QPDL, QUICKCONNECT, SLX, XQX, ZJSTREAM
+from ..readers.unread import DDST, ESCPR, HBPL, HIPERC, JETREADY, LAVAFLOW, LIDIL, OAKT, QUICKCONNECT, SLX
 from .libcups import keyword_values
 
 POSTSCRIPT = postscript.LANGUAGE
@@ -33,6 +33,7 @@ PCL3GUI, PCL3 = pcl3.LANGUAGE, pcl3.PLAIN_LANGUAGE
 ESCP2 = escp2.LANGUAGE
 CANON = canon.LANGUAGE
 PWG = raster.PWG_RASTER
+ZJSTREAM, XQX, QPDL = foo2.ZJSTREAM, foo2.XQX, foo2.QPDL
 # Every other language is 'Other: what it is'.
 OTHER = 'Other'
 
