@@ -185,7 +185,7 @@ def xqx_pages(data):
         if not XQX_START_DOC <= kind <= XQX_JBIG:
             raise StreamError(f'XQX record of type {kind} at byte {at} is not read')
         if kind == XQX_JBIG:
-            need(data, at + 8, count, XQX, 'JBIG data')
+            need(data, at, 8 + count, XQX, 'JBIG data')
             if not page:
                 raise StreamError(f'XQX JBIG data outside a page at byte {at}')
             at += 8 + count
@@ -255,7 +255,7 @@ def qpdl_band(data, at, page):
     compression, size = data[head], number(data, head + 1, 4)
     if compression not in (JBIG_PAGE, JBIG_BANDS, SPLIX_0X11):
         raise StreamError(f'QPDL band in compression 0x{compression:02x} at byte {at} is not read')
-    need(data, head + 5, size, QPDL, 'a band')
+    need(data, at, head + 5 + size - at, QPDL, 'a band')
     band = Band(data[at + 1], number(data, at + 2, 2), number(data, at + 4, 2), colour, compression,
                 data[head + 5:head + 5 + size], at)
     page.planes.append(band)
@@ -408,6 +408,8 @@ def decode(kind, data, workdir):
     except subprocess.TimeoutExpired:
         raise StreamError(f'{kind} stream: {program} did not finish in {TIMEOUT} s') from None
     said = ' '.join((done.stderr or b'').decode('utf-8', 'replace').split())
+    if done.returncode < 0:
+        raise StreamError(f'{kind} stream: {program} crashed (signal {-done.returncode})')
     if done.returncode or said:
         raise StreamError(f'{kind} stream refused by {program}: {said or f"exit status {done.returncode}"}')
     found = {}
