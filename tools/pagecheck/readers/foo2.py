@@ -421,13 +421,20 @@ def decode(kind, data, workdir):
 
 
 def ink(path):
-    """A decoder's bitmap as 'L', ink 0: a PBM's dots, or any level of a PGM but its white."""
+    """A decoder's bitmap as 'L', ink 0: a PBM's dots, or any level of a PGM but its white
+    (zjsdecode.c:743 writes 2-bit pixels as levels 0 to 3, 3 white). PIL reads a PGM whose white
+    is not 255 pixel by pixel, so its header is read here."""
+    with open(path, 'rb') as source:
+        data = source.read()
+    fields = data.split(maxsplit=4)
+    if fields[0] == b'P5' and len(fields) == 5 and all(field.isdigit() for field in fields[1:4]):
+        width, height, white = (int(field) for field in fields[1:4])
+        pixels = data[len(data) - width * height:]
+        if 0 < white < 256 and len(data) >= width * height:
+            return Image.frombytes('L', (width, height), pixels).point(lambda value: 255 if value == white else 0)
     with Image.open(path) as image:
         image.load()
-    if image.mode == '1':
-        return image.convert('L')
-    grey = image.convert('L')
-    return grey.point(lambda value: 255 if value == 255 else 0)
+    return image.convert('L')
 
 
 def placed(kind, page, planes, media):
