@@ -12,7 +12,8 @@ import unittest
 from PIL import Image, ImageDraw
 
 from pagecheck.readers.base import Media, StreamError
-from pagecheck.readers.foo2 import QPDL, XQX, ZJSTREAM, language, paper, read, sniff
+from pagecheck.readers.foo2 import HBPL, QPDL, XQX, ZJSTREAM, language, paper, read, sniff
+from pagecheck.readers.pjl import job_parts
 from mutations import mutated
 
 # A bitmap of 96 x 64 pixels at 600 dpi with a box of ink from (24, 12) to (40, 20).
@@ -71,13 +72,12 @@ SPLIX = splix_job([splix_band(1, [INKED, INKED])])
 ZJS = driven('foo2zjs', '-p9', '-u16x8', '-l16x8')
 XQX_JOB = driven('foo2xqx', '-p9')
 QPDL_JOB = driven('foo2qpdl', '-p2')
+HBPL_JOB = driven('foo2hbpl2', '-p1')
 
 
 def body(job):
-    """The language's own part of a job, past the PJL lines the drivers put first."""
-    starts = [job.find(magic) for magic in (b'JZJZ', b',XQX', b'QPDL\r\n', b'QPDL\n')]
-    at = min(start for start in starts if start >= 0)
-    return job[at + len(job[at:].split(b'\n', 1)[0]) + 1:] if job[at:].startswith(b'QPDL') else job[at:]
+    """The language's own part of a job, as a PJL job hands it to the printer."""
+    return next(data for _, data in job_parts(job) if sniff(data))
 
 
 class Foo2Test(unittest.TestCase):
@@ -101,7 +101,7 @@ class Foo2Test(unittest.TestCase):
         self.assertEqual(page.image.size, (5100, 6600))
         self.assertEqual(ink_box(page), moved(BOX, 50 - 16, 30 - 8))
         self.assertIn('from the PPD', page.assumed)
-        for job in (XQX_JOB, QPDL_JOB):
+        for job in (XQX_JOB, QPDL_JOB, HBPL_JOB):
             (page,) = self.read(body(job))
             self.assertEqual((page.image.size, ink_box(page)), (A4_PIXELS, moved(BOX, 50, 30)))
 
@@ -112,14 +112,16 @@ class Foo2Test(unittest.TestCase):
         self.assertEqual(page.image.getpixel((50 + 5, 35)), 255)
 
     def test_sniff_language_and_paper(self):
-        for data, name in ((body(ZJS), ZJSTREAM), (body(XQX_JOB), XQX), (body(QPDL_JOB), QPDL), (SPLIX, QPDL)):
+        for data, name in ((body(ZJS), ZJSTREAM), (body(XQX_JOB), XQX), (body(QPDL_JOB), QPDL), (SPLIX, QPDL),
+                           (body(HBPL_JOB), HBPL)):
             self.assertTrue(sniff(data))
             self.assertEqual((language(data), paper(data)[0]), (name, 'A4'))
         for other in (b'\x1bE\x1b&l0O', b'%!PS', b'\x00\x00\x00\x34\x00', bytes(40)):
             self.assertFalse(sniff(other))
 
     def test_a_bad_or_cut_short_stream_says_what_is_wrong_and_where(self):
-        zjs, xqx, qpdl = body(ZJS), body(XQX_JOB), body(QPDL_JOB)
+        zjs, xqx, qpdl, hbpl = body(ZJS), body(XQX_JOB), body(QPDL_JOB), body(HBPL_JOB)
+        page_at, end_page_at = hbpl.index(b'\x1bPS'), hbpl.index(b'\x1bPE')
         band_at, end_at = 17, len(SPLIX) - 4
         bih_at = zjs.index(struct.pack('>2I', 36, 4))
         cases = {
@@ -140,6 +142,10 @@ class Foo2Test(unittest.TestCase):
             # A JBIG header with a stripe width (MX) past what the decoder takes.
             'ZjStream stream: zjsdecode crashed': zjs[:bih_at + 32] + b'\xc8' + zjs[bih_at + 33:],
             'does not place its raster, and the media gives no origin': body(XQX_JOB),
+            f'HBPL stream cut off inside a page\'s bitmaps at byte {page_at + 64}$': hbpl[:page_at + 80],
+            f'HBPL stream ends inside a page at byte {end_page_at}$': hbpl[:end_page_at],
+            f'HBPL record .*XY.* at byte {page_at} is not read': hbpl.replace(b'\x1bPS', b'\x1bXY'),
+            'HBPL page at byte .* packs 2 bits a pixel': hbpl[:page_at + 4] + bytes([SIZE[0] // 2]) + hbpl[page_at + 5:],
         }
         media = {'does not place its raster, and the media gives no origin': Media(sheet_points=(595, 842))}
         for message, data in cases.items():
@@ -148,7 +154,7 @@ class Foo2Test(unittest.TestCase):
 
     def test_any_mutation_is_read_or_refused_with_one_error(self):
         generator = random.Random(2317)
-        jobs = (body(ZJS), body(XQX_JOB), body(QPDL_JOB), SPLIX)
+        jobs = (body(ZJS), body(XQX_JOB), body(QPDL_JOB), SPLIX, body(HBPL_JOB))
         for case in range(400):
             data = mutated(generator, jobs[case % len(jobs)], bytes_only=case % 3 == 0)
             try:

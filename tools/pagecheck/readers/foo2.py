@@ -15,6 +15,7 @@ hard margins): the reader takes that origin from the PPD and says so."""
 import os
 import struct
 import subprocess
+import tempfile
 from dataclasses import dataclass, field
 
 from PIL import Image, ImageChops
@@ -25,7 +26,8 @@ from ..core.papers import sheet
 ZJSTREAM = 'ZjStream'
 XQX = 'XQX'
 QPDL = 'QPDL'
-LANGUAGES = (ZJSTREAM, XQX, QPDL)
+HBPL = 'HBPL'
+LANGUAGES = (ZJSTREAM, XQX, QPDL, HBPL)
 PPD_KEYWORDS = ()
 # The entry points it takes as readers.base has them.
 device_code = unchanged
@@ -33,6 +35,7 @@ title = no_title
 
 # Seconds a decoder may take over a job.
 TIMEOUT = 300
+DECODERS = {ZJSTREAM: 'zjsdecode', XQX: 'xqxdecode', QPDL: 'qpdldecode', HBPL: 'hbpldecode'}
 # What the decoders call the bitmaps they write (-d BASE): BASE-PP-N.pbm.
 BASE = 'plane'
 # The finest resolution any of the drivers writes.
@@ -301,6 +304,69 @@ def qpdl_pages(data):
             at = qpdl_band(data, at, page)
 
 
+# HBPL version 2 (hbpl.h, hbpldecode.c:271): records of ESC, two letters and a length byte, then
+# that many bytes (JP, the job's parameters, 60 whatever its length byte). PS starts a page: width,
+# height, bytes of bitmap, size of what follows the record (little-endian), paper code, media,
+# colour (1: four planes), a byte, the resolution (2 bytes), each plane's share of what follows;
+# each share a JBIG header and its data. PE ends a page, DM means nothing known. The job ends at
+# the PJL job's UEL, which ends the part the reader is handed.
+HBPL_PAPER = {1: 'A4', 2: 'B5', 3: 'A5', 4: 'Letter', 5: 'Executive', 7: 'Legal', 9: 'Env10', 10: 'Monarch', 11: 'C5',
+              12: 'DL'}
+HBPL_MAGIC = b'\x1bJP'
+HBPL_JP_SIZE = 60
+# What hbpldecode needs around the stream: the PJL line that enters HBPL, and a UEL after it.
+HBPL_ENTER = b'\x1b%-12345X@PJL\n@PJL ENTER LANGUAGE=HBPL\n'
+# hbpldecode.c:318 reads the UEL's record as 15 bytes after its first 4.
+HBPL_END = b'\x1b%-12345X@PJL EOJ\r\n'
+
+
+def hbpl_page(data, at, size):
+    """The Page a PS record at at of size bytes after its header starts; where its bitmaps end."""
+    need(data, at, 4 + 38, HBPL, 'a page start')
+    width, _, _, length = struct.unpack_from('<4I', data, at + 4)
+    paper, colour, (dpi,) = HBPL_PAPER.get(data[at + 20]), data[at + 22], struct.unpack_from('<H', data, at + 24)
+    shares = struct.unpack_from('<4I', data, at + 26) if colour else (struct.unpack_from('<I', data, at + 38)[0],)
+    start = at + 4 + size
+    need(data, start, length, HBPL, 'a page\'s bitmaps')
+    if colour not in (0, 1) or sum(shares) != length:
+        raise StreamError(f'HBPL page start at byte {at} gives bitmaps that are not read')
+    page = Page(at, (dpi, dpi), paper and sheet(paper))
+    for share in shares:
+        if share < 20:
+            raise StreamError(f'HBPL page start at byte {at} gives a bitmap too short for its JBIG header')
+        page.planes.append(bih_size(data[start:start + 20], at, HBPL))
+        if page.planes[-1][0] != width:
+            raise StreamError(f'HBPL page at byte {at} packs {page.planes[-1][0] // max(width, 1)} bits a pixel, '
+                              f'which is not read')
+        start += share
+    return page, start
+
+
+def hbpl_pages(data):
+    pages, page, at = [], None, 0
+    while at < len(data):
+        need(data, at, 4, HBPL, 'a record header')
+        name = data[at + 1:at + 3]
+        if data[at] != 0x1b or name not in (b'JP', b'DM', b'PS', b'PE'):
+            raise StreamError(f'HBPL record {data[at:at + 3]!r} at byte {at} is not read')
+        size = HBPL_JP_SIZE if name == b'JP' else data[at + 3]
+        need(data, at, 4 + size, HBPL, 'a record')
+        if name == b'PS':
+            if page:
+                raise StreamError(f'HBPL page starts inside a page at byte {at}')
+            page, at = hbpl_page(data, at, size)
+            continue
+        if name == b'PE':
+            if not page:
+                raise StreamError(f'HBPL page ends outside a page at byte {at}')
+            pages.append(page)
+            page = None
+        at += 4 + size
+    if page:
+        raise StreamError(f'HBPL stream ends inside a page at byte {at}')
+    return pages
+
+
 def sniff_qpdl(data):
     """A QPDL stream starts with its page header: a resolution of 100 to 1200 dpi, a known paper,
     and a record type after it."""
@@ -313,6 +379,8 @@ def language(data):
         return ZJSTREAM
     if data.startswith(XQX_MAGIC):
         return XQX
+    if data.startswith(HBPL_MAGIC):
+        return HBPL
     return QPDL if sniff_qpdl(data) else None
 
 
@@ -331,7 +399,7 @@ def paper(data):
 
 def read_headers(data):
     kind = language(data)
-    return {ZJSTREAM: zj_pages, XQX: xqx_pages, QPDL: qpdl_pages}[kind](data)
+    return {ZJSTREAM: zj_pages, XQX: xqx_pages, QPDL: qpdl_pages, HBPL: hbpl_pages}[kind](data)
 
 
 # splix' algo0x11.cpp: a band is stored column by column of bytes (a byte of 8 pixels across for
@@ -400,7 +468,9 @@ def splix_bands(page):
 
 def decode(kind, data, workdir):
     """Runs the language's decoder over data in workdir; its bitmaps' paths by (page, plane)."""
-    program = {ZJSTREAM: 'zjsdecode', XQX: 'xqxdecode', QPDL: 'qpdldecode'}[kind]
+    program = DECODERS[kind]
+    if kind == HBPL:
+        data = HBPL_ENTER + data + HBPL_END
     try:
         done = subprocess.run([program, '-d', BASE], input=data, cwd=workdir, capture_output=True, timeout=TIMEOUT)
     except FileNotFoundError:
@@ -460,6 +530,9 @@ def placed(kind, page, planes, media):
     size = (round(points[0] * x_dpi / 72), round(points[1] * y_dpi / 72))
     if size[0] * size[1] > MAX_PIXELS:
         raise StreamError(f'{kind} page at byte {page.at} on a sheet of {size[0]}x{size[1]} pixels')
+    image = Image.new('L', size, 255)
+    if not planes:
+        return DecodedPage(image, page.dpi, points, '; '.join(assumed) or None)
     union = planes[0]
     for plane in planes[1:]:
         if plane.size != union.size:
@@ -467,7 +540,6 @@ def placed(kind, page, planes, media):
         union = ImageChops.darker(union, plane)
     if page.video:
         union = union.crop((0, 0, min(union.width, page.video[0]), min(union.height, page.video[1])))
-    image = Image.new('L', size, 255)
     image.paste(union, origin)
     return DecodedPage(image, page.dpi, points, '; '.join(assumed) or None)
 
@@ -475,27 +547,31 @@ def placed(kind, page, planes, media):
 def read(data, media, workdir):
     kind = language(data)
     if not kind:
-        raise StreamError('not a ZjStream, XQX or QPDL stream')
+        raise StreamError('not a ZjStream, XQX, QPDL or HBPL stream')
     pages = read_headers(data)
     if not pages:
         raise StreamError(f'{kind} stream with no page')
     splix = kind == QPDL and any(band.compression == SPLIX_0X11 for page in pages for band in page.planes)
-    bitmaps = {} if splix else decode(kind, data, workdir)
-    decoded = []
+    with tempfile.TemporaryDirectory(dir=workdir) as folder:
+        return [placed(kind, page, planes, media)
+                for page, planes in zip(pages, splix_pages(pages) if splix else decoded(kind, data, pages, folder))]
+
+
+def decoded(kind, data, pages, folder):
+    """Each page's planes as the decoder writes them into folder, as 'L' images, ink 0."""
+    bitmaps = decode(kind, data, folder)
     for number, page in enumerate(pages, 1):
-        if splix:
-            planes = splix_bands(page)
-        else:
-            paths = [path for (page_number, _), path in sorted(bitmaps.items()) if page_number == number]
-            planes = [ink(path) for path in paths]
-            expected = [plane for plane in page.planes if not isinstance(plane, Band) or plane.number == 0]
-            if len(planes) != len(expected) and kind != QPDL:
-                raise StreamError(f'{kind} page {number} at byte {page.at}: the decoder wrote {len(planes)} of its '
-                                  f'{len(expected)} planes')
-        if not planes:
-            raise StreamError(f'{kind} page {number} at byte {page.at} has no bitmap')
-        decoded.append(placed(kind, page, planes, media))
-    return decoded
+        paths = [path for (page_number, _), path in sorted(bitmaps.items()) if page_number == number]
+        wanted = len({band.colour for band in page.planes}) if kind == QPDL else len(page.planes)
+        if len(paths) != wanted:
+            raise StreamError(f'{kind} page {number} at byte {page.at}: {DECODERS[kind]} wrote {len(paths)} of its '
+                              f'{wanted} planes')
+        yield [ink(path) for path in paths]
+
+
+def splix_pages(pages):
+    for page in pages:
+        yield splix_bands(page)
 
 
 def render(document, media, workdir, bits=False):

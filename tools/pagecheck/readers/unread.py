@@ -9,7 +9,6 @@ QUICKCONNECT = 'QuickConnect'
 # foo2zjs' languages the foo2 reader does not read, each written by its foo2* program.
 LAVAFLOW = 'LAVAFLOW'
 OAKT = 'OAKT'
-HBPL = 'HBPL'
 SLX = 'SLX'
 HIPERC = 'HIPERC'
 DDST = 'DDST'

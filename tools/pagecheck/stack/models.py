@@ -22,7 +22,7 @@ import xml.etree.ElementTree as ElementTree
 from ..core.project import ROOT
 from ..readers import canon, escp2, foo2, pcl, pcl3, pdf, postscript, raster
 from ..readers.registry import READ
-from ..readers.unread import DDST, ESCPR, HBPL, HIPERC, JETREADY, LAVAFLOW, LIDIL, OAKT, QUICKCONNECT, SLX
+from ..readers.unread import DDST, ESCPR, HIPERC, JETREADY, LAVAFLOW, LIDIL, OAKT, QUICKCONNECT, SLX
 from .libcups import keyword_values
 
 POSTSCRIPT = postscript.LANGUAGE
@@ -33,7 +33,7 @@ PCL3GUI, PCL3 = pcl3.LANGUAGE, pcl3.PLAIN_LANGUAGE
 ESCP2 = escp2.LANGUAGE
 CANON = canon.LANGUAGE
 PWG = raster.PWG_RASTER
-ZJSTREAM, XQX, QPDL = foo2.ZJSTREAM, foo2.XQX, foo2.QPDL
+ZJSTREAM, XQX, QPDL, HBPL = foo2.ZJSTREAM, foo2.XQX, foo2.QPDL, foo2.HBPL
 # Every other language is 'Other: what it is'.
 OTHER = 'Other'
 
