@@ -23,16 +23,17 @@ MEDIA = Media(sheet_points=(595, 842), origin_points=(6, 3.6))
 A4_PIXELS = (4961, 7016)
 
 
-def driven(program, *options):
-    """What the foo2zjs package's program writes for the bitmap, at 600 dpi on A4."""
-    image = Image.new('1', SIZE, 1)
-    ImageDraw.Draw(image).rectangle(BOX, fill=0)
+def driven(program, *options, across=1):
+    """What the foo2zjs package's program writes for the bitmap, at 600 dpi, or at across times
+    600 dpi across (each pixel that many dots wide)."""
+    image = Image.new('1', (SIZE[0] * across, SIZE[1]), 1)
+    ImageDraw.Draw(image).rectangle((BOX[0] * across, BOX[1], BOX[2] * across + across - 1, BOX[3]), fill=0)
     with tempfile.TemporaryDirectory() as folder:
         path = os.path.join(folder, 'page.pbm')
         image.save(path)
         with open(path, 'rb') as bitmap:
-            return subprocess.run([program, '-r600x600', f'-g{SIZE[0]}x{SIZE[1]}', *options], stdin=bitmap,
-                                  capture_output=True, check=True).stdout
+            return subprocess.run([program, f'-r{600 * across}x600', f'-g{image.width}x{image.height}', *options],
+                                  stdin=bitmap, capture_output=True, check=True).stdout
 
 
 def ink_box(page):
@@ -105,6 +106,11 @@ class Foo2Test(unittest.TestCase):
             (page,) = self.read(body(job))
             self.assertEqual((page.image.size, ink_box(page)), (A4_PIXELS, moved(BOX, 50, 30)))
 
+    def test_1200_by_600_dpi_in_2_bit_video_pixels_is_read_at_600_dpi(self):
+        for job in (driven('foo2zjs', '-z1', '-p9', '-L0', across=2), driven('foo2xqx', '-p9', across=2)):
+            (page,) = self.read(body(job))
+            self.assertEqual((page.dpi, page.image.size, ink_box(page)), ((600, 600), A4_PIXELS, moved(BOX, 50, 30)))
+
     def test_splix_bands_are_unpacked_and_laid_by_their_numbers(self):
         (page,) = self.read(SPLIX)
         self.assertEqual(page.image.size, A4_PIXELS)
@@ -142,6 +148,8 @@ class Foo2Test(unittest.TestCase):
             # A JBIG header with a stripe width (MX) past what the decoder takes.
             'ZjStream stream: zjsdecode crashed': zjs[:bih_at + 32] + b'\xc8' + zjs[bih_at + 33:],
             'does not place its raster, and the media gives no origin': body(XQX_JOB),
+            'ZjStream page at byte 56 is offset on its sheet in 2-bit pixels': body(driven('foo2zjs', '-z1', '-p9',
+                                                                                          '-u16x8', across=2)),
             f'HBPL stream cut off inside a page\'s bitmaps at byte {page_at + 64}$': hbpl[:page_at + 80],
             f'HBPL stream ends inside a page at byte {end_page_at}$': hbpl[:end_page_at],
             f'HBPL record .*XY.* at byte {page_at} is not read': hbpl.replace(b'\x1bPS', b'\x1bXY'),

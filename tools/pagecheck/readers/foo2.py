@@ -55,7 +55,8 @@ class Page:
     """What a page's header records say: its first byte, resolution (x, y), sheet (name, points)
     or None, the raster's top left corner on the sheet in pixels (None where the stream does not
     say), the part of its planes the printer prints (width, height; None: all), a QPDL page's
-    raster size and version; and its planes: each one's (width, height) as its JBIG header gives
+    raster size and version, the bits of a video pixel (foo2zjs and foo2xqx send 1200 x 600 dpi as
+    600 dpi of 2 bits, the two pixels side by side: foo2zjs.c:1866); and its planes: each one's (width, height) as its JBIG header gives
     it, or a QPDL page's Bands."""
     at: int
     dpi: tuple
@@ -64,6 +65,7 @@ class Page:
     video: tuple = None
     raster: tuple = None
     version: int = None
+    bpp: int = 1
     planes: list = field(default_factory=list)
 
     def __post_init__(self):
@@ -100,7 +102,7 @@ ZJ_READ = {ZJ_START_DOC, ZJ_END_DOC, ZJ_START_PAGE, ZJ_END_PAGE, ZJ_BIH, ZJ_BID,
            ZJ_START_PLANE, ZJ_END_PLANE}
 ZJ_NAMES = {8: 'raw image', 11: 'pause', 12: 'colour bitmap', 13: 'ZX 0x0d', 14: 'ZX 0x0e', 15: 'ZX 0x0f'}
 ZJI_PAPER, ZJI_RES_X, ZJI_RES_Y, ZJI_OFFSET_X, ZJI_OFFSET_Y = 3, 8, 9, 10, 11
-ZJI_VIDEO_X, ZJI_VIDEO_Y = 17, 18
+ZJI_VIDEO_BPP, ZJI_VIDEO_X, ZJI_VIDEO_Y = 16, 17, 18
 ZJ_MAGIC = b'JZJZ'
 ZJ_SIGN = 0x5a5a
 
@@ -141,7 +143,13 @@ def zj_pages(data):
             origin = (items.get(ZJI_OFFSET_X, 0), items.get(ZJI_OFFSET_Y, 0)) \
                 if ZJI_OFFSET_X in items or ZJI_OFFSET_Y in items else None
             video = (items[ZJI_VIDEO_X], items[ZJI_VIDEO_Y]) if ZJI_VIDEO_X in items and ZJI_VIDEO_Y in items else None
-            page = Page(at, (items.get(ZJI_RES_X, 0), items.get(ZJI_RES_Y, 0)), paper and sheet(paper), origin, video)
+            page = Page(at, (items.get(ZJI_RES_X, 0), items.get(ZJI_RES_Y, 0)), paper and sheet(paper), origin, video,
+                        bpp=items.get(ZJI_VIDEO_BPP, 1))
+            # foo2zjs.c:1331 and 1866 give the offset in dots of 1200 dpi across where its pixels
+            # are 600 dpi of 2 bits; whether the printer counts it so, the stream does not say.
+            if origin and page.bpp != 1:
+                raise StreamError(f'ZjStream page at byte {at} is offset on its sheet in {page.bpp}-bit pixels, '
+                                  f'in units the stream does not settle')
         elif kind in (ZJ_START_DOC, ZJ_END_DOC):
             if page:
                 raise StreamError(f'ZjStream document record inside a page at byte {at}')
@@ -163,7 +171,7 @@ def zj_pages(data):
 # data's size, another's the number of its items (type, size, value).
 XQX_START_DOC, XQX_END_DOC, XQX_START_PAGE, XQX_END_PAGE, XQX_START_PLANE, XQX_END_PLANE, XQX_JBIG = range(1, 8)
 XQXI_PAPER, XQXI_RES_X, XQXI_RES_Y = 0x20000001, 0x20000008, 0x20000009
-XQXI_VIDEO_X, XQXI_VIDEO_Y, XQXI_BIH = 0x2000000f, 0x20000010, 0x40000002
+XQXI_VIDEO_BPP, XQXI_VIDEO_X, XQXI_VIDEO_Y, XQXI_BIH = 0x2000000a, 0x2000000f, 0x20000010, 0x40000002
 XQX_MAGIC = b',XQX'
 
 
@@ -200,7 +208,8 @@ def xqx_pages(data):
             paper = DMPAPER.get(items.get(XQXI_PAPER))
             video = (items[XQXI_VIDEO_X], items[XQXI_VIDEO_Y]) if XQXI_VIDEO_X in items and XQXI_VIDEO_Y in items \
                 else None
-            page = Page(at, (items.get(XQXI_RES_X, 0), items.get(XQXI_RES_Y, 0)), paper and sheet(paper), None, video)
+            page = Page(at, (items.get(XQXI_RES_X, 0), items.get(XQXI_RES_Y, 0)), paper and sheet(paper), None, video,
+                        bpp=items.get(XQXI_VIDEO_BPP, 1))
         elif kind in (XQX_START_DOC, XQX_END_DOC):
             if page:
                 raise StreamError(f'XQX document record inside a page at byte {at}')
@@ -566,7 +575,17 @@ def decoded(kind, data, pages, folder):
         if len(paths) != wanted:
             raise StreamError(f'{kind} page {number} at byte {page.at}: {DECODERS[kind]} wrote {len(paths)} of its '
                               f'{wanted} planes')
-        yield [ink(path) for path in paths]
+        yield [video(ink(path), page) for path in paths]
+
+
+def video(plane, page):
+    """A plane at the page's resolution: xqxdecode writes a plane of 2-bit video pixels as the
+    bits they are (zjsdecode as their levels), two dots across a pixel, inked where either is."""
+    if page.bpp not in (1, 2):
+        raise StreamError(f'page at byte {page.at} has video pixels of {page.bpp} bits, which are not read')
+    if page.bpp == 1 or page.video is None or plane.width < page.video[0] * page.bpp:
+        return plane
+    return plane.reduce((page.bpp, 1)).point(lambda value: 255 if value == 255 else 0)
 
 
 def splix_pages(pages):
