@@ -14,8 +14,11 @@ HIPERC = 'HIPERC'
 DDST = 'DDST'
 # Epson's own inkjet language, written by its epson-escpr filter.
 ESCPR = 'ESC/P-R'
-ENTERED = {'LIDIL': LIDIL, 'JETREADY': JETREADY, 'QUICKCONNECT': QUICKCONNECT}
-STARTS = ((b'$\x00', LIDIL),)
+# foo2lava.c:768 and foo2hiperc.c:789 enter their languages by name; an OAKT stream starts with
+# its records' magic (oak.h).
+ENTERED = {'LIDIL': LIDIL, 'JETREADY': JETREADY, 'QUICKCONNECT': QUICKCONNECT, 'LAVAFLOW': LAVAFLOW,
+           'HIPERC': HIPERC}
+STARTS = ((b'$\x00', LIDIL), (b'OAKT', OAKT))
 NOT_NAME = re.compile(r'[^A-Z0-9]')
 
 
