@@ -148,12 +148,14 @@ class Foo2Test(unittest.TestCase):
             # A JBIG header with a stripe width (MX) past what the decoder takes.
             'ZjStream stream: zjsdecode crashed': zjs[:bih_at + 32] + b'\xc8' + zjs[bih_at + 33:],
             'does not place its raster, and the media gives no origin': body(XQX_JOB),
-            'ZjStream page at byte 56 is offset on its sheet in 2-bit pixels': body(driven('foo2zjs', '-z1', '-p9',
-                                                                                          '-u16x8', across=2)),
+            'ZjStream page at byte 56 is offset on its sheet in 2-bit pixels':
+                body(driven('foo2zjs', '-z1', '-p9', '-u16x8', across=2)),
             f'HBPL stream cut off inside a page\'s bitmaps at byte {page_at + 64}$': hbpl[:page_at + 80],
             f'HBPL stream ends inside a page at byte {end_page_at}$': hbpl[:end_page_at],
             f'HBPL record .*XY.* at byte {page_at} is not read': hbpl.replace(b'\x1bPS', b'\x1bXY'),
-            'HBPL page at byte .* packs 2 bits a pixel': hbpl[:page_at + 4] + bytes([SIZE[0] // 2]) + hbpl[page_at + 5:],
+            # The page start's width half the JBIG header's.
+            'HBPL page at byte .* packs 2 bits a pixel': hbpl[:page_at + 4] + bytes([SIZE[0] // 2]) +
+                hbpl[page_at + 5:],
         }
         media = {'does not place its raster, and the media gives no origin': Media(sheet_points=(595, 842))}
         for message, data in cases.items():

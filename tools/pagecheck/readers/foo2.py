@@ -1,16 +1,17 @@
-"""The JBIG printer languages of the foo2zjs family: ZjStream (foo2zjs, hpcups' ljzjstream), XQX
-(foo2xqx) and QPDL (foo2qpdl, splix). Each page is a header record (its sheet, resolution and
-raster size) and one JBIG bitmap a colour plane; the reader walks every record itself, taking each
-page's placement from the stream's own headers and refusing a record it does not know or one cut
-short, and has Debian's decoder for the language (zjsdecode, xqxdecode, qpdldecode) undo the JBIG
-compression: run in the render's folder with -d, it writes each plane's bitmap as NAME-PP-N.pbm
-(page PP, plane N). splix' own band compression 0x11, which qpdldecode does not decode, is undone
-here, as splix' algo0x11.cpp lays it down.
+"""The JBIG printer languages of the foo2zjs family: ZjStream (foo2zjs, foo2hp2600, hpcups'
+ljzjstream), XQX (foo2xqx), QPDL (foo2qpdl, splix) and HBPL (foo2hbpl2). Each page is a header
+record (its sheet, resolution and raster size) and a JBIG bitmap for each colour plane. The reader
+walks every record itself, takes each page's placement from the stream's own headers and refuses
+a record it does not know or one cut short; Debian's decoder for the language (zjsdecode,
+xqxdecode, qpdldecode, hbpldecode) undoes the JBIG compression, run with -d NAME in a folder of
+the render's own, where it writes each plane's bitmap as NAME-PP-N.pbm (page PP, plane N). splix'
+own band compression 0x11, which qpdldecode does not decode, is undone here as splix' algo0x11.cpp
+lays it down.
 
 Each page comes back as the whole sheet in grey at the stream's resolution, ink wherever any plane
-has a dot. Only ZjStream's ZJI_OFFSET_X/Y (foo2zjs with -L) say where the raster lies on the
+has a dot. Only ZjStream's ZJI_OFFSET_X/Y (foo2zjs without -L0) say where the raster lies on the
 sheet; without them the printer lays it at its own printable origin, which the drivers crop the
-page to (foo2zjs-wrapper's set_clipping, splix' compress.cpp with the PPD's ImageableArea as its
+page to (foo2*-wrapper's set_clipping; splix' compress.cpp, with the PPD's ImageableArea as its
 hard margins): the reader takes that origin from the PPD and says so."""
 import os
 import struct
@@ -41,11 +42,11 @@ BASE = 'plane'
 # The finest resolution any of the drivers writes.
 MAX_DPI = 2400
 
-# Windows' DMPAPER codes (zjs.h, xqx.h) and the names foo2zjs-wrapper gives its own.
+# Windows' DMPAPER codes (zjs.h, xqx.h) and the codes foo2zjs-wrapper gives its own sizes.
 DMPAPER = {1: 'Letter', 3: 'Tabloid', 5: 'Legal', 7: 'Executive', 8: 'A3', 9: 'A4', 11: 'A5', 12: 'B4', 13: 'B5',
            20: 'Env10', 27: 'DL', 28: 'C5', 34: 'ISOB5', 37: 'Monarch', 70: 'A6', 262: 'A6', 259: 'ISOB5',
            261: 'DoublePostcard', 43: 'Postcard', 260: 'Postcard'}
-# QPDL's paper codes (qpdldecode.c:222, splix printer.cpp).
+# QPDL's paper codes (qpdldecode.c:222).
 QPDL_PAPER = {0: 'Letter', 1: 'Legal', 2: 'A4', 3: 'Executive', 4: 'Tabloid', 5: 'A3', 6: 'Env10', 7: 'Monarch',
               8: 'C5', 9: 'DL', 10: 'B4', 11: 'B5', 12: 'ISOB5', 16: 'A5', 17: 'A6'}
 
@@ -56,8 +57,8 @@ class Page:
     or None, the raster's top left corner on the sheet in pixels (None where the stream does not
     say), the part of its planes the printer prints (width, height; None: all), a QPDL page's
     raster size and version, the bits of a video pixel (foo2zjs and foo2xqx send 1200 x 600 dpi as
-    600 dpi of 2 bits, the two pixels side by side: foo2zjs.c:1866); and its planes: each one's (width, height) as its JBIG header gives
-    it, or a QPDL page's Bands."""
+    600 dpi of 2 bits, the two dots side by side: foo2zjs.c:1866, foo2xqx.c:1435); and its planes,
+    each one's (width, height) as its JBIG header gives it, or a QPDL page's Bands."""
     at: int
     dpi: tuple
     paper: tuple
@@ -131,7 +132,8 @@ def zj_pages(data):
         if sign != ZJ_SIGN:
             raise StreamError(f'ZjStream record without its ZZ signature at byte {at}')
         if kind not in ZJ_READ:
-            raise StreamError(f'ZjStream record of type {kind} ({ZJ_NAMES.get(kind, "unknown")}) at byte {at} is not read')
+            raise StreamError(f'ZjStream record of type {kind} ({ZJ_NAMES.get(kind, "unknown")}) at byte {at} '
+                              f'is not read')
         end = at + size
         if size < 16 or end > len(data):
             raise StreamError(f'ZjStream record of {size} bytes cut off at byte {at}')
