@@ -14,6 +14,7 @@ sheet; without them the printer lays it at its own printable origin, which the d
 page to (foo2*-wrapper's set_clipping; splix' compress.cpp, with the PPD's ImageableArea as its
 hard margins): the reader takes that origin from the PPD and says so."""
 import os
+import re
 import struct
 import subprocess
 import tempfile
@@ -39,6 +40,10 @@ TIMEOUT = 300
 DECODERS = {ZJSTREAM: 'zjsdecode', XQX: 'xqxdecode', QPDL: 'qpdldecode', HBPL: 'hbpldecode'}
 # What the decoders call the bitmaps they write (-d BASE): BASE-PP-N.pbm.
 BASE = 'plane'
+# A decoder's bitmap's header, up to the one whitespace byte before its pixels: a PBM's (bits, 1
+# ink) width and height, a PGM's width, height and white.
+PBM_HEADER = re.compile(rb'P4\s+(\d+)\s+(\d+)\s')
+PGM_HEADER = re.compile(rb'P5\s+(\d+)\s+(\d+)\s+(\d+)\s')
 # The finest resolution any of the drivers writes.
 MAX_DPI = 2400
 
@@ -503,19 +508,27 @@ def decode(kind, data, workdir):
 
 def ink(path):
     """A decoder's bitmap as 'L', ink 0: a PBM's dots, or any level of a PGM but its white
-    (zjsdecode.c:743 writes 2-bit pixels as levels 0 to 3, 3 white). PIL reads a PGM whose white
-    is not 255 pixel by pixel, so its header is read here."""
+    (zjsdecode.c:743 writes 2-bit pixels as levels 0 to 3, 3 white). The header is read here: PIL
+    reads a PGM whose white is not 255 pixel by pixel, and qpdldecode.c:530 heads a page of bands
+    each an image (compression 0x15) with the rows above its last band, the bitmap all the rows it
+    wrote."""
     with open(path, 'rb') as source:
         data = source.read()
-    fields = data.split(maxsplit=4)
-    if fields[0] == b'P5' and len(fields) == 5 and all(field.isdigit() for field in fields[1:4]):
-        width, height, white = (int(field) for field in fields[1:4])
-        pixels = data[len(data) - width * height:]
-        if 0 < white < 256 and len(data) >= width * height:
-            return Image.frombytes('L', (width, height), pixels).point(lambda value: 255 if value == white else 0)
-    with Image.open(path) as image:
-        image.load()
-    return image.convert('L')
+    name = os.path.basename(path)
+    bitmap, levels = PBM_HEADER.match(data), PGM_HEADER.match(data)
+    if bitmap:
+        width, height = (int(value) for value in bitmap.groups())
+        rows = (len(data) - bitmap.end()) // max(1, (width + 7) // 8)
+        if not width or rows < height:
+            raise StreamError(f'the decoder wrote {name} cut short')
+        return Image.frombytes('1', (width, rows), data[bitmap.end():], 'raw', '1;I').convert('L')
+    if not levels:
+        raise StreamError(f'the decoder wrote {name}, which is no PBM or PGM')
+    width, height, white = (int(value) for value in levels.groups())
+    pixels = data[levels.end():levels.end() + width * height]
+    if not 0 < white < 256 or len(pixels) < width * height:
+        raise StreamError(f'the decoder wrote {name} cut short, or of levels that are not read')
+    return Image.frombytes('L', (width, height), pixels).point(lambda value: 255 if value == white else 0)
 
 
 def placed(kind, page, planes, media):
