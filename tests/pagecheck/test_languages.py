@@ -7,7 +7,7 @@ import unittest
 from concurrent.futures import ThreadPoolExecutor
 
 from pagecheck.commands.languages import UsageError, allocate, package_table, sample, table
-from pagecheck.readers.unread import HBPL, XQX
+from pagecheck.readers.foo2 import HBPL, XQX
 from pagecheck.stack.models import (CANON, ESCP2, JETREADY, LIDIL, OTHER, PCL3, PCL3GUI, PCL5, PCLM, PCLXL, PDF,
                                     POSTSCRIPT, PWG, ListingError, archive_key, drv_languages,
                                     gutenprint_families, gutenprint_language, ipp_models, ppd_language)

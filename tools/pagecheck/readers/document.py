@@ -34,7 +34,10 @@ class Document:
         described = [part for part in parts if part[0]]
         self.reader, self.language, self.data = (described or parts or [(None, None, b'')])[0]
         if not described:
-            found = [(reader, data) for _, _, data in parts if (reader := printer_language(data))]
+            # A part the job enters a language no reader reads is that language, however it
+            # starts: LAVAFLOW's PCL-like commands would pass for PCL 3 GUI.
+            found = [(reader, data) for _, entered, data in parts
+                     if not unread_language(entered, b'') and (reader := printer_language(data))]
             if found:
                 self.reader, self.data = found[0]
                 self.language = self.reader.language(self.data)

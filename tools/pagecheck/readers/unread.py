@@ -4,21 +4,19 @@ bytes of a stream that carries none."""
 import re
 
 LIDIL = 'LIDIL'
-ZJSTREAM = 'ZjStream'
 JETREADY = 'JetReady'
 QUICKCONNECT = 'QuickConnect'
-# foo2zjs' languages, each written by its foo2* program and decoded by its *decode.
-XQX = 'XQX'
-QPDL = 'QPDL'
+# foo2zjs' languages the foo2 reader does not read, each written by its foo2* program.
 LAVAFLOW = 'LAVAFLOW'
 OAKT = 'OAKT'
-HBPL = 'HBPL'
 SLX = 'SLX'
 HIPERC = 'HIPERC'
 DDST = 'DDST'
-ENTERED = {'LIDIL': LIDIL, 'ZJS': ZJSTREAM, 'ZJSTREAM': ZJSTREAM, 'ZXS': ZJSTREAM, 'JETREADY': JETREADY,
-           'QUICKCONNECT': QUICKCONNECT}
-STARTS = ((b'JZJZ', ZJSTREAM), (b'ZJZJ', ZJSTREAM), (b'$\x00', LIDIL))
+# foo2lava.c:768 and foo2hiperc.c:789 enter their languages by name; an OAKT stream starts with
+# its records' magic (oak.h).
+ENTERED = {'LIDIL': LIDIL, 'JETREADY': JETREADY, 'QUICKCONNECT': QUICKCONNECT, 'LAVAFLOW': LAVAFLOW,
+           'HIPERC': HIPERC}
+STARTS = ((b'$\x00', LIDIL), (b'OAKT', OAKT))
 NOT_NAME = re.compile(r'[^A-Z0-9]')
 
 

@@ -1,0 +1,182 @@
+"""The foo2zjs family's reader: tiny ZjStream, XQX and QPDL jobs written at run time by the foo2zjs
+package's own foo2zjs, foo2xqx and foo2qpdl from a small bitmap, and splix' QPDL built here, are
+placed on their sheet where their headers (or the PPD) put them; a bad or cut-short stream gives
+one clear error, whatever its bytes."""
+import os
+import random
+import struct
+import subprocess
+import tempfile
+import unittest
+
+from PIL import Image, ImageDraw
+
+from pagecheck.readers.base import Media, StreamError
+from pagecheck.readers.foo2 import HBPL, QPDL, XQX, ZJSTREAM, language, paper, read, sniff
+from pagecheck.readers.pjl import job_parts
+from mutations import mutated
+
+# A bitmap of 96 x 64 pixels at 600 dpi with a box of ink from (24, 12) to (40, 20).
+SIZE, BOX = (96, 64), (24, 12, 40, 20)
+# The sheet's origin the PPD gives: 50 and 30 pixels at 600 dpi.
+MEDIA = Media(sheet_points=(595, 842), origin_points=(6, 3.6))
+A4_PIXELS = (4961, 7016)
+
+
+def driven(program, *options, across=1):
+    """What the foo2zjs package's program writes for the bitmap, at 600 dpi, or at across times
+    600 dpi across (each pixel that many dots wide)."""
+    image = Image.new('1', (SIZE[0] * across, SIZE[1]), 1)
+    ImageDraw.Draw(image).rectangle((BOX[0] * across, BOX[1], BOX[2] * across + across - 1, BOX[3]), fill=0)
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, 'page.pbm')
+        image.save(path)
+        with open(path, 'rb') as bitmap:
+            return subprocess.run([program, f'-r{600 * across}x600', f'-g{image.width}x{image.height}', *options],
+                                  stdin=bitmap, capture_output=True, check=True).stdout
+
+
+def ink_box(page):
+    box = page.image.point(lambda value: 255 - value).getbbox()
+    return box and (box[0], box[1], box[2] - 1, box[3] - 1)
+
+
+def moved(box, dx, dy):
+    return box[0] + dx, box[1] + dy, box[2] + dx, box[3] + dy
+
+
+def splix_band(number, columns, width=16):
+    """A band of splix' compression 0x11, 4 lines high: its columns of stored bytes (1 is paper)
+    packed as a run of bytes as they are and, where a column repeats the one before, a copy."""
+    table = struct.pack('<64H', *range(1, 65))
+    codes = bytearray()
+    for index, column in enumerate(columns):
+        if index and column == columns[index - 1]:
+            codes += bytes([0x80 | (len(column) - 3), 3])
+        else:
+            codes += bytes([len(column) - 1]) + column
+    packed = struct.pack('<I', 0) + table + codes
+    body = bytes.fromhex('efcdab09') + packed + bytes(4)
+    return bytes([0x0c, number]) + struct.pack('>HH', width, 4) + bytes([0x11]) + struct.pack('>I', len(body)) + body
+
+
+def splix_job(bands, raster=(16, 12)):
+    """splix' QPDL for a monochrome printer: the page header (600 dpi, A4, QPDL version 1), its
+    bands, the page's and the job's ends."""
+    header = bytes([0, 6, 0, 1, 2]) + struct.pack('>HH', *raster) + bytes([1, 0, 1, 0, 0, 1, 0, 6])
+    return header + b''.join(bands) + bytes([1, 0, 1, 9])
+
+
+# Column 0 has ink across its first byte on line 1; column 1 repeats it.
+INKED = b'\xff\x0f\xff\xff'
+SPLIX = splix_job([splix_band(1, [INKED, INKED])])
+ZJS = driven('foo2zjs', '-p9', '-u16x8', '-l16x8')
+XQX_JOB = driven('foo2xqx', '-p9')
+QPDL_JOB = driven('foo2qpdl', '-p2')
+HBPL_JOB = driven('foo2hbpl2', '-p1')
+
+
+def body(job):
+    """The language's own part of a job, as a PJL job hands it to the printer."""
+    return next(data for _, data in job_parts(job) if sniff(data))
+
+
+class Foo2Test(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+
+    def tearDown(self):
+        self.folder.cleanup()
+
+    def read(self, data, media=MEDIA):
+        return read(data, media, self.folder.name)
+
+    def test_zjstream_offsets_place_the_raster_on_the_sheet(self):
+        (page,) = self.read(body(ZJS))
+        self.assertEqual((page.image.size, page.dpi, page.sheet_points[0] // 1, page.assumed),
+                         (A4_PIXELS, (600, 600), 595, None))
+        self.assertEqual(ink_box(page), BOX)
+
+    def test_without_offsets_the_raster_lies_at_the_ppd_origin(self):
+        (page,) = self.read(body(driven('foo2zjs', '-p1', '-u16x8', '-l16x8', '-L0')))
+        self.assertEqual(page.image.size, (5100, 6600))
+        self.assertEqual(ink_box(page), moved(BOX, 50 - 16, 30 - 8))
+        self.assertIn('from the PPD', page.assumed)
+        # foo2qpdl -z2 sends the CLP-310's bands each a JBIG image, which qpdldecode heads with the
+        # rows above the last band: none here.
+        for job in (XQX_JOB, QPDL_JOB, HBPL_JOB, driven('foo2qpdl', '-p2', '-z2')):
+            (page,) = self.read(body(job))
+            self.assertEqual((page.image.size, ink_box(page)), (A4_PIXELS, moved(BOX, 50, 30)))
+
+    def test_1200_by_600_dpi_in_2_bit_video_pixels_is_read_at_600_dpi(self):
+        for job in (driven('foo2zjs', '-z1', '-p9', '-L0', across=2), driven('foo2xqx', '-p9', across=2)):
+            (page,) = self.read(body(job))
+            self.assertEqual((page.dpi, page.image.size, ink_box(page)), ((600, 600), A4_PIXELS, moved(BOX, 50, 30)))
+
+    def test_splix_bands_are_unpacked_and_laid_by_their_numbers(self):
+        (page,) = self.read(SPLIX)
+        self.assertEqual(page.image.size, A4_PIXELS)
+        self.assertEqual(ink_box(page), (50, 30 + 4 + 1, 50 + 11, 30 + 4 + 1))
+        self.assertEqual(page.image.getpixel((50 + 5, 35)), 255)
+
+    def test_sniff_language_and_paper(self):
+        for data, name in ((body(ZJS), ZJSTREAM), (body(XQX_JOB), XQX), (body(QPDL_JOB), QPDL), (SPLIX, QPDL),
+                           (body(HBPL_JOB), HBPL)):
+            self.assertTrue(sniff(data))
+            self.assertEqual((language(data), paper(data)[0]), (name, 'A4'))
+        for other in (b'\x1bE\x1b&l0O', b'%!PS', b'\x00\x00\x00\x34\x00', bytes(40)):
+            self.assertFalse(sniff(other))
+
+    def test_a_bad_or_cut_short_stream_says_what_is_wrong_and_where(self):
+        zjs, xqx, qpdl, hbpl = body(ZJS), body(XQX_JOB), body(QPDL_JOB), body(HBPL_JOB)
+        page_at, end_page_at = hbpl.index(b'\x1bPS'), hbpl.index(b'\x1bPE')
+        band_at, end_at = 17, len(SPLIX) - 4
+        bih_at = zjs.index(struct.pack('>2I', 36, 4))
+        cases = {
+            'ZjStream stream ends before its end of document at byte 4$': zjs[:4],
+            'ZjStream record of 64 bytes cut off at byte 4$': zjs[:40],
+            'ZjStream record of type 12 \\(colour bitmap\\) at byte 4 is not read': zjs[:8] + b'\0\0\0\x0c' + zjs[12:],
+            'ZjStream record without its ZZ signature at byte 4$': zjs[:18] + b'ZY' + zjs[20:],
+            'XQX stream cut off inside a record header at byte 4$': xqx[:10],
+            'XQX record of type 9 at byte 4 is not read': xqx[:4] + b'\0\0\0\x09' + xqx[8:],
+            f'QPDL stream ends before its end of job at byte {len(qpdl) - qpdl[::-1].index(9) - 1}$':
+                qpdl[:len(qpdl) - qpdl[::-1].index(9) - 1],
+            f'QPDL stream cut off inside a band at byte {band_at}$': SPLIX[:band_at + 20],
+            f'QPDL record of type 0x07 at byte {end_at} is not read': SPLIX[:end_at] + b'\x07' + SPLIX[end_at:],
+            f'QPDL band in compression 0x0d at byte {band_at} is not read': SPLIX.replace(b'\x04\x11', b'\x04\x0d'),
+            'unpacks to 4 bytes where its 16x4 pixels are 8': splix_job([splix_band(1, [INKED])]),
+            'a copy from before the band\'s start': splix_job([splix_band(1, [INKED, INKED]).replace(
+                b'\x81\x03', b'\x81\x3f')]),
+            # A JBIG header with a stripe width (MX) past what the decoder takes.
+            'ZjStream stream: zjsdecode crashed': zjs[:bih_at + 32] + b'\xc8' + zjs[bih_at + 33:],
+            'does not place its raster, and the media gives no origin': body(XQX_JOB),
+            'ZjStream page at byte 56 is offset on its sheet in 2-bit pixels':
+                body(driven('foo2zjs', '-z1', '-p9', '-u16x8', across=2)),
+            f'HBPL stream cut off inside a page\'s bitmaps at byte {page_at + 64}$': hbpl[:page_at + 80],
+            f'HBPL stream ends inside a page at byte {end_page_at}$': hbpl[:end_page_at],
+            f'HBPL record .*XY.* at byte {page_at} is not read': hbpl.replace(b'\x1bPS', b'\x1bXY'),
+            # The page start's width half the JBIG header's.
+            'HBPL page at byte .* packs 2 bits a pixel': hbpl[:page_at + 4] + bytes([SIZE[0] // 2]) +
+                hbpl[page_at + 5:],
+        }
+        media = {'does not place its raster, and the media gives no origin': Media(sheet_points=(595, 842))}
+        for message, data in cases.items():
+            with self.subTest(message), self.assertRaisesRegex(StreamError, message):
+                self.read(data, media.get(message, MEDIA))
+
+    def test_any_mutation_is_read_or_refused_with_one_error(self):
+        generator = random.Random(2317)
+        jobs = (body(ZJS), body(XQX_JOB), body(QPDL_JOB), SPLIX, body(HBPL_JOB))
+        for case in range(400):
+            data = mutated(generator, jobs[case % len(jobs)], bytes_only=case % 3 == 0)
+            try:
+                pages = self.read(data)
+            except StreamError:
+                continue
+            for page in pages:
+                self.assertEqual(page.image.mode, 'L')
+                self.assertGreater(page.image.width * page.image.height, 0)
+
+
+if __name__ == '__main__':
+    unittest.main()

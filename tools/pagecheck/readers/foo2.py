@@ -1,0 +1,612 @@
+"""The JBIG printer languages of the foo2zjs family: ZjStream (foo2zjs, foo2hp2600, hpcups'
+ljzjstream), XQX (foo2xqx), QPDL (foo2qpdl, splix) and HBPL (foo2hbpl2). Each page is a header
+record (its sheet, resolution and raster size) and a JBIG bitmap for each colour plane. The reader
+walks every record itself, takes each page's placement from the stream's own headers and refuses
+a record it does not know or one cut short; Debian's decoder for the language (zjsdecode,
+xqxdecode, qpdldecode, hbpldecode) undoes the JBIG compression, run with -d NAME in a folder of
+the render's own, where it writes each plane's bitmap as NAME-PP-N.pbm (page PP, plane N). splix'
+own band compression 0x11, which qpdldecode does not decode, is undone here as splix' algo0x11.cpp
+lays it down.
+
+Each page comes back as the whole sheet in grey at the stream's resolution, ink wherever any plane
+has a dot. Only ZjStream's ZJI_OFFSET_X/Y (foo2zjs without -L0) say where the raster lies on the
+sheet; without them the printer lays it at its own printable origin, which the drivers crop the
+page to (foo2*-wrapper's set_clipping; splix' compress.cpp, with the PPD's ImageableArea as its
+hard margins): the reader takes that origin from the PPD and says so."""
+import os
+import re
+import struct
+import subprocess
+import tempfile
+from dataclasses import dataclass, field
+
+from PIL import Image, ImageChops
+
+from .base import DecodedPage, MAX_PIXELS, StreamError, no_title, save_pages, unchanged
+from ..core.papers import sheet
+
+ZJSTREAM = 'ZjStream'
+XQX = 'XQX'
+QPDL = 'QPDL'
+HBPL = 'HBPL'
+LANGUAGES = (ZJSTREAM, XQX, QPDL, HBPL)
+PPD_KEYWORDS = ()
+# The entry points it takes as readers.base has them.
+device_code = unchanged
+title = no_title
+
+# Seconds a decoder may take over a job.
+TIMEOUT = 300
+DECODERS = {ZJSTREAM: 'zjsdecode', XQX: 'xqxdecode', QPDL: 'qpdldecode', HBPL: 'hbpldecode'}
+# What the decoders call the bitmaps they write (-d BASE): BASE-PP-N.pbm.
+BASE = 'plane'
+# A decoder's bitmap's header, up to the one whitespace byte before its pixels: a PBM's (bits, 1
+# ink) width and height, a PGM's width, height and white.
+PBM_HEADER = re.compile(rb'P4\s+(\d+)\s+(\d+)\s')
+PGM_HEADER = re.compile(rb'P5\s+(\d+)\s+(\d+)\s+(\d+)\s')
+# The finest resolution any of the drivers writes.
+MAX_DPI = 2400
+
+# Windows' DMPAPER codes (zjs.h, xqx.h) and the codes foo2zjs-wrapper gives its own sizes.
+DMPAPER = {1: 'Letter', 3: 'Tabloid', 5: 'Legal', 7: 'Executive', 8: 'A3', 9: 'A4', 11: 'A5', 12: 'B4', 13: 'B5',
+           20: 'Env10', 27: 'DL', 28: 'C5', 34: 'ISOB5', 37: 'Monarch', 70: 'A6', 262: 'A6', 259: 'ISOB5',
+           261: 'DoublePostcard', 43: 'Postcard', 260: 'Postcard'}
+# QPDL's paper codes (qpdldecode.c:222).
+QPDL_PAPER = {0: 'Letter', 1: 'Legal', 2: 'A4', 3: 'Executive', 4: 'Tabloid', 5: 'A3', 6: 'Env10', 7: 'Monarch',
+              8: 'C5', 9: 'DL', 10: 'B4', 11: 'B5', 12: 'ISOB5', 16: 'A5', 17: 'A6'}
+
+
+@dataclass
+class Page:
+    """What a page's header records say: its first byte, resolution (x, y), sheet (name, points)
+    or None, the raster's top left corner on the sheet in pixels (None where the stream does not
+    say), the part of its planes the printer prints (width, height; None: all), a QPDL page's
+    raster size and version, the bits of a video pixel (foo2zjs and foo2xqx send 1200 x 600 dpi as
+    600 dpi of 2 bits, the two dots side by side: foo2zjs.c:1866, foo2xqx.c:1435); and its planes,
+    each one's (width, height) as its JBIG header gives it, or a QPDL page's Bands."""
+    at: int
+    dpi: tuple
+    paper: tuple
+    origin: tuple = None
+    video: tuple = None
+    raster: tuple = None
+    version: int = None
+    bpp: int = 1
+    planes: list = field(default_factory=list)
+
+    def __post_init__(self):
+        if not all(0 < value <= MAX_DPI for value in self.dpi):
+            raise StreamError(f'page header at byte {self.at} gives a resolution of {self.dpi[0]}x{self.dpi[1]} dpi, '
+                              f'which is not read')
+
+
+def bih_size(bih, at, kind):
+    """The (width, height) a JBIG bi-level image header gives; one plane of bits, as the decoders
+    read it (T.82's header: DL, D, P, a fill byte, XD, YD, L0 big-endian, MX, MY, order, options)."""
+    dl, _, planes, _, width, height = struct.unpack_from('>4B2I', bih)
+    if dl or planes != 1 or not 0 < width * height <= MAX_PIXELS:
+        raise StreamError(f'{kind} JBIG header at byte {at} gives {planes} planes of {width}x{height} pixels, '
+                          f'which is not read')
+    return width, height
+
+
+def number(data, at, size):
+    return int.from_bytes(data[at:at + size], 'big')
+
+
+def need(data, at, size, kind, what):
+    if at + size > len(data):
+        raise StreamError(f'{kind} stream cut off inside {what} at byte {at}')
+
+
+# ZjStream (zjs.h): 'JZJZ', then records of a 16-byte header (size with the header, type, item
+# count, reserved, 'ZZ'), their items (size with its 8-byte header, item, type, param, value),
+# then the record's data; zjsdecode.c:395 skips a record to a multiple of 4 bytes.
+ZJ_START_DOC, ZJ_END_DOC, ZJ_START_PAGE, ZJ_END_PAGE, ZJ_BIH, ZJ_BID, ZJ_END_JBIG = 0, 1, 2, 3, 4, 5, 6
+ZJ_SIGNATURE, ZJ_START_PLANE, ZJ_END_PLANE = 7, 9, 10
+ZJ_READ = {ZJ_START_DOC, ZJ_END_DOC, ZJ_START_PAGE, ZJ_END_PAGE, ZJ_BIH, ZJ_BID, ZJ_END_JBIG, ZJ_SIGNATURE,
+           ZJ_START_PLANE, ZJ_END_PLANE}
+ZJ_NAMES = {8: 'raw image', 11: 'pause', 12: 'colour bitmap', 13: 'ZX 0x0d', 14: 'ZX 0x0e', 15: 'ZX 0x0f'}
+ZJI_PAPER, ZJI_RES_X, ZJI_RES_Y, ZJI_OFFSET_X, ZJI_OFFSET_Y = 3, 8, 9, 10, 11
+ZJI_VIDEO_BPP, ZJI_VIDEO_X, ZJI_VIDEO_Y = 16, 17, 18
+ZJ_MAGIC = b'JZJZ'
+ZJ_SIGN = 0x5a5a
+
+
+def zj_items(data, at, end, count):
+    """The items of a record from at: {item: value of a 4-byte one}, and where its data starts."""
+    items = {}
+    for _ in range(count):
+        need(data, at, 8, ZJSTREAM, 'an item')
+        size, item = number(data, at, 4), number(data, at + 4, 2)
+        if size < 8 or at + size > end:
+            raise StreamError(f'ZjStream item of {size} bytes does not fit its record at byte {at}')
+        if size == 12:
+            items[item] = number(data, at + 8, 4)
+        at += size
+    return items, at
+
+
+def zj_pages(data):
+    pages, page, at = [], None, len(ZJ_MAGIC)
+    while True:
+        if at >= len(data):
+            raise StreamError(f'ZjStream stream ends before its end of document at byte {at}')
+        need(data, at, 16, ZJSTREAM, 'a record header')
+        size, kind, count, _, sign = struct.unpack_from('>3I2H', data, at)
+        if sign != ZJ_SIGN:
+            raise StreamError(f'ZjStream record without its ZZ signature at byte {at}')
+        if kind not in ZJ_READ:
+            raise StreamError(f'ZjStream record of type {kind} ({ZJ_NAMES.get(kind, "unknown")}) at byte {at} '
+                              f'is not read')
+        end = at + size
+        if size < 16 or end > len(data):
+            raise StreamError(f'ZjStream record of {size} bytes cut off at byte {at}')
+        items, body = zj_items(data, at + 16, end, count)
+        if kind == ZJ_START_PAGE:
+            if page:
+                raise StreamError(f'ZjStream page starts inside a page at byte {at}')
+            paper = DMPAPER.get(items.get(ZJI_PAPER))
+            origin = (items.get(ZJI_OFFSET_X, 0), items.get(ZJI_OFFSET_Y, 0)) \
+                if ZJI_OFFSET_X in items or ZJI_OFFSET_Y in items else None
+            video = (items[ZJI_VIDEO_X], items[ZJI_VIDEO_Y]) if ZJI_VIDEO_X in items and ZJI_VIDEO_Y in items else None
+            page = Page(at, (items.get(ZJI_RES_X, 0), items.get(ZJI_RES_Y, 0)), paper and sheet(paper), origin, video,
+                        bpp=items.get(ZJI_VIDEO_BPP, 1))
+            # foo2zjs.c:1331 and 1866 give the offset in dots of 1200 dpi across where its pixels
+            # are 600 dpi of 2 bits; whether the printer counts it so, the stream does not say.
+            if origin and page.bpp != 1:
+                raise StreamError(f'ZjStream page at byte {at} is offset on its sheet in {page.bpp}-bit pixels, '
+                                  f'in units the stream does not settle')
+        elif kind in (ZJ_START_DOC, ZJ_END_DOC):
+            if page:
+                raise StreamError(f'ZjStream document record inside a page at byte {at}')
+            if kind == ZJ_END_DOC:
+                return pages
+        elif not page:
+            raise StreamError(f'ZjStream page record outside a page at byte {at}')
+        elif kind == ZJ_BIH:
+            if end - body < 20:
+                raise StreamError(f'ZjStream JBIG header cut short at byte {at}')
+            page.planes.append(bih_size(data[body:body + 20], at, ZJSTREAM))
+        elif kind == ZJ_END_PAGE:
+            pages.append(page)
+            page = None
+        at = end + (-size) % 4
+
+
+# XQX (xqx.h): ',XQX', then records of type and count, 4 bytes each: a JBIG record's count is its
+# data's size, another's the number of its items (type, size, value).
+XQX_START_DOC, XQX_END_DOC, XQX_START_PAGE, XQX_END_PAGE, XQX_START_PLANE, XQX_END_PLANE, XQX_JBIG = range(1, 8)
+XQXI_PAPER, XQXI_RES_X, XQXI_RES_Y = 0x20000001, 0x20000008, 0x20000009
+XQXI_VIDEO_BPP, XQXI_VIDEO_X, XQXI_VIDEO_Y, XQXI_BIH = 0x2000000a, 0x2000000f, 0x20000010, 0x40000002
+XQX_MAGIC = b',XQX'
+
+
+def xqx_items(data, at, count):
+    items = {}
+    for _ in range(count):
+        need(data, at, 8, XQX, 'an item')
+        item, size = struct.unpack_from('>2I', data, at)
+        need(data, at + 8, size, XQX, 'an item')
+        items[item] = number(data, at + 8, 4) if size == 4 else data[at + 8:at + 8 + size]
+        at += 8 + size
+    return items, at
+
+
+def xqx_pages(data):
+    pages, page, at = [], None, len(XQX_MAGIC)
+    while True:
+        if at >= len(data):
+            raise StreamError(f'XQX stream ends before its end of document at byte {at}')
+        need(data, at, 8, XQX, 'a record header')
+        kind, count = struct.unpack_from('>2I', data, at)
+        if not XQX_START_DOC <= kind <= XQX_JBIG:
+            raise StreamError(f'XQX record of type {kind} at byte {at} is not read')
+        if kind == XQX_JBIG:
+            need(data, at, 8 + count, XQX, 'JBIG data')
+            if not page:
+                raise StreamError(f'XQX JBIG data outside a page at byte {at}')
+            at += 8 + count
+            continue
+        items, end = xqx_items(data, at + 8, count)
+        if kind == XQX_START_PAGE:
+            if page:
+                raise StreamError(f'XQX page starts inside a page at byte {at}')
+            paper = DMPAPER.get(items.get(XQXI_PAPER))
+            video = (items[XQXI_VIDEO_X], items[XQXI_VIDEO_Y]) if XQXI_VIDEO_X in items and XQXI_VIDEO_Y in items \
+                else None
+            page = Page(at, (items.get(XQXI_RES_X, 0), items.get(XQXI_RES_Y, 0)), paper and sheet(paper), None, video,
+                        bpp=items.get(XQXI_VIDEO_BPP, 1))
+        elif kind in (XQX_START_DOC, XQX_END_DOC):
+            if page:
+                raise StreamError(f'XQX document record inside a page at byte {at}')
+            if kind == XQX_END_DOC:
+                return pages
+        elif not page:
+            raise StreamError(f'XQX page record outside a page at byte {at}')
+        elif kind == XQX_START_PLANE:
+            bih = items.get(XQXI_BIH)
+            if not isinstance(bih, bytes) or len(bih) != 20:
+                raise StreamError(f'XQX plane without its JBIG header at byte {at}')
+            page.planes.append(bih_size(bih, at, XQX))
+        elif kind == XQX_END_PAGE:
+            pages.append(page)
+            page = None
+        at = end
+
+
+# QPDL as foo2qpdl.c and splix' qpdl.cpp write it: one-byte record types. 0x00, the page header
+# (17 bytes: y resolution / 100, copies, paper code, width and height, source, duplex, x resolution
+# / 100 last); 0x01 ends a page (3 bytes), 0x09 the job; 0x13 (15 bytes) and 0x14 (8 bytes, or 25
+# with a JBIG header) set up the CLP-610/620/310/315's bands; 0x0c is a band: its number, width,
+# height, the colour (only colour printers send it: 1 to 4), the compression and the size of what
+# follows, 12 bytes in all with the colour.
+QPDL_PAGE, QPDL_PAGE_END, QPDL_JOB_END, QPDL_SETUP, QPDL_BIH, QPDL_BAND = 0x00, 0x01, 0x09, 0x13, 0x14, 0x0c
+QPDL_HEADER = 17
+QPDL_RECORDS = (QPDL_PAGE, QPDL_PAGE_END, QPDL_JOB_END, QPDL_SETUP, QPDL_BIH, QPDL_BAND)
+# Compressions: JBIG a page in bands of one image (0x13) or each band an image (0x15), which
+# qpdldecode decodes; splix' own 0x11; 0x0d and 0x0e are not read.
+JBIG_PAGE, JBIG_BANDS, SPLIX_0X11 = 0x13, 0x15, 0x11
+QPDL_COLOURS = (1, 2, 3, 4)
+
+
+@dataclass
+class Band:
+    """A QPDL band record: its number down the page, size in pixels, colour (1 to 4, K), compression,
+    what follows its header, and its first byte."""
+    number: int
+    width: int
+    height: int
+    colour: int
+    compression: int
+    data: bytes
+    at: int
+
+
+def qpdl_band(data, at, page):
+    """A 0x0c band record at at: its Band, and where the next record starts."""
+    need(data, at, 10, QPDL, 'a band header')
+    coloured = data[at + 6] in QPDL_COLOURS
+    if coloured:
+        need(data, at, 12, QPDL, 'a band header')
+    colour = data[at + 6] if coloured else 4
+    head = at + 6 + coloured
+    compression, size = data[head], number(data, head + 1, 4)
+    if compression not in (JBIG_PAGE, JBIG_BANDS, SPLIX_0X11):
+        raise StreamError(f'QPDL band in compression 0x{compression:02x} at byte {at} is not read')
+    need(data, at, head + 5 + size - at, QPDL, 'a band')
+    band = Band(data[at + 1], number(data, at + 2, 2), number(data, at + 4, 2), colour, compression,
+                data[head + 5:head + 5 + size], at)
+    page.planes.append(band)
+    return head + 5 + size
+
+
+def qpdl_pages(data):
+    pages, page, at = [], None, 0
+    while True:
+        if at >= len(data):
+            raise StreamError(f'QPDL stream ends before its end of job at byte {at}')
+        kind = data[at]
+        if kind not in QPDL_RECORDS:
+            raise StreamError(f'QPDL record of type 0x{kind:02x} at byte {at} is not read')
+        if kind == QPDL_JOB_END:
+            if page:
+                raise StreamError(f'QPDL job ends inside a page at byte {at}')
+            return pages
+        if kind == QPDL_PAGE:
+            if page:
+                raise StreamError(f'QPDL page starts inside a page at byte {at}')
+            need(data, at, QPDL_HEADER, QPDL, 'a page header')
+            paper = QPDL_PAPER.get(data[at + 4])
+            page = Page(at, (data[at + 16] * 100, data[at + 1] * 100), paper and sheet(paper),
+                        raster=(number(data, at + 5, 2), number(data, at + 7, 2)), version=data[at + 14])
+            at += QPDL_HEADER
+        elif not page:
+            raise StreamError(f'QPDL page record outside a page at byte {at}')
+        elif kind == QPDL_PAGE_END:
+            need(data, at, 3, QPDL, 'a page end')
+            pages.append(page)
+            page = None
+            at += 3
+        elif kind == QPDL_SETUP:
+            need(data, at, 15, QPDL, 'a band set-up')
+            at += 15
+        elif kind == QPDL_BIH:
+            need(data, at, 2, QPDL, 'a band set-up')
+            size = 8 if data[at + 1] == 0x10 else 25
+            need(data, at, size, QPDL, 'a band set-up')
+            at += size
+        else:
+            at = qpdl_band(data, at, page)
+
+
+# HBPL version 2 (hbpl.h, hbpldecode.c:271): records of ESC, two letters and a length byte, then
+# that many bytes (JP, the job's parameters, 60 whatever its length byte). PS starts a page: width,
+# height, bytes of bitmap, size of what follows the record (little-endian), paper code, media,
+# colour (1: four planes), a byte, the resolution (2 bytes), each plane's share of what follows;
+# each share a JBIG header and its data. PE ends a page, DM means nothing known. The job ends at
+# the PJL job's UEL, which ends the part the reader is handed.
+HBPL_PAPER = {1: 'A4', 2: 'B5', 3: 'A5', 4: 'Letter', 5: 'Executive', 7: 'Legal', 9: 'Env10', 10: 'Monarch', 11: 'C5',
+              12: 'DL'}
+HBPL_MAGIC = b'\x1bJP'
+HBPL_JP_SIZE = 60
+# What hbpldecode needs around the stream: the PJL line that enters HBPL, and a UEL after it.
+HBPL_ENTER = b'\x1b%-12345X@PJL\n@PJL ENTER LANGUAGE=HBPL\n'
+# hbpldecode.c:318 reads the UEL's record as 15 bytes after its first 4.
+HBPL_END = b'\x1b%-12345X@PJL EOJ\r\n'
+
+
+def hbpl_page(data, at, size):
+    """The Page a PS record at at of size bytes after its header starts; where its bitmaps end."""
+    need(data, at, 4 + 38, HBPL, 'a page start')
+    width, _, _, length = struct.unpack_from('<4I', data, at + 4)
+    paper, colour, (dpi,) = HBPL_PAPER.get(data[at + 20]), data[at + 22], struct.unpack_from('<H', data, at + 24)
+    shares = struct.unpack_from('<4I', data, at + 26) if colour else (struct.unpack_from('<I', data, at + 38)[0],)
+    start = at + 4 + size
+    need(data, start, length, HBPL, 'a page\'s bitmaps')
+    if colour not in (0, 1) or sum(shares) != length:
+        raise StreamError(f'HBPL page start at byte {at} gives bitmaps that are not read')
+    page = Page(at, (dpi, dpi), paper and sheet(paper))
+    for share in shares:
+        if share < 20:
+            raise StreamError(f'HBPL page start at byte {at} gives a bitmap too short for its JBIG header')
+        page.planes.append(bih_size(data[start:start + 20], at, HBPL))
+        if page.planes[-1][0] != width:
+            raise StreamError(f'HBPL page at byte {at} packs {page.planes[-1][0] // max(width, 1)} bits a pixel, '
+                              f'which is not read')
+        start += share
+    return page, start
+
+
+def hbpl_pages(data):
+    pages, page, at = [], None, 0
+    while at < len(data):
+        need(data, at, 4, HBPL, 'a record header')
+        name = data[at + 1:at + 3]
+        if data[at] != 0x1b or name not in (b'JP', b'DM', b'PS', b'PE'):
+            raise StreamError(f'HBPL record {data[at:at + 3]!r} at byte {at} is not read')
+        size = HBPL_JP_SIZE if name == b'JP' else data[at + 3]
+        need(data, at, 4 + size, HBPL, 'a record')
+        if name == b'PS':
+            if page:
+                raise StreamError(f'HBPL page starts inside a page at byte {at}')
+            page, at = hbpl_page(data, at, size)
+            continue
+        if name == b'PE':
+            if not page:
+                raise StreamError(f'HBPL page ends outside a page at byte {at}')
+            pages.append(page)
+            page = None
+        at += 4 + size
+    if page:
+        raise StreamError(f'HBPL stream ends inside a page at byte {at}')
+    return pages
+
+
+def sniff_qpdl(data):
+    """A QPDL stream starts with its page header: a resolution of 100 to 1200 dpi, a known paper,
+    and a record type after it."""
+    return len(data) > QPDL_HEADER and data[0] == QPDL_PAGE and 1 <= data[1] <= 12 and 1 <= data[16] <= 12 \
+        and data[QPDL_HEADER] in QPDL_RECORDS
+
+
+def language(data):
+    if data.startswith(ZJ_MAGIC):
+        return ZJSTREAM
+    if data.startswith(XQX_MAGIC):
+        return XQX
+    if data.startswith(HBPL_MAGIC):
+        return HBPL
+    return QPDL if sniff_qpdl(data) else None
+
+
+def sniff(data):
+    return language(data) is not None
+
+
+def paper(data):
+    """The sheet the first page header names, or None."""
+    try:
+        pages = read_headers(data)
+    except StreamError:
+        return None
+    return pages[0].paper if pages else None
+
+
+def read_headers(data):
+    kind = language(data)
+    return {ZJSTREAM: zj_pages, XQX: xqx_pages, QPDL: qpdl_pages, HBPL: hbpl_pages}[kind](data)
+
+
+# splix' algo0x11.cpp: a band is stored column by column of bytes (a byte of 8 pixels across for
+# each line of the band, then the next 8 pixels), its bits inverted (compress.cpp), then packed:
+# a 4-byte little-endian count of bytes copied as they are, a table of 64 2-byte distances back,
+# those bytes, then codes: below 0x80, that many bytes plus one as they are; else a copy of
+# 3 + (the code's low 7 bits | the next byte's top 2 bits << 7) bytes from a table distance back
+# (the next byte's low 6 bits).
+TABLE_ENTRIES = 64
+
+
+def unpack_0x11(band, checksum):
+    """The band in splix' compression 0x11 as an 'L' image, ink 0, or StreamError. After the
+    4-byte signature come the packed data and, from QPDL version 1 on, a 4-byte checksum
+    (qpdl.cpp)."""
+    width_bytes = (band.width + 7) // 8
+    size = width_bytes * band.height
+    body = band.data[4:len(band.data) - 4 * checksum]
+    if len(body) < 4 + 2 * TABLE_ENTRIES:
+        raise StreamError(f'QPDL band at byte {band.at} is too short for its compression 0x11 header')
+    raw = int.from_bytes(body[:4], 'little')
+    table = struct.unpack_from(f'<{TABLE_ENTRIES}H', body, 4)
+    at = 4 + 2 * TABLE_ENTRIES
+    out = bytearray(body[at:at + raw])
+    at += raw
+    while at < len(body) and len(out) < size:
+        code = body[at]
+        if code < 0x80:
+            out += body[at + 1:at + 2 + code]
+            at += 2 + code
+            continue
+        if at + 1 >= len(body):
+            raise StreamError(f'QPDL band at byte {band.at}: its compression 0x11 data ends inside a copy')
+        count = 3 + ((code & 0x7f) | ((body[at + 1] & 0xc0) << 1))
+        back = table[body[at + 1] & 0x3f]
+        if not 0 < back <= len(out):
+            raise StreamError(f'QPDL band at byte {band.at}: a copy from before the band\'s start')
+        start = len(out) - back
+        # A copy may run into what it copies, repeating the last back bytes.
+        out += out[start:start + count] if back >= count else (out[start:] * (count // back + 1))[:count]
+        at += 2
+    if len(out) != size or at != len(body):
+        raise StreamError(f'QPDL band at byte {band.at} unpacks to {len(out)} bytes where its {band.width}x'
+                          f'{band.height} pixels are {size}')
+    rows = bytearray(size)
+    for column in range(width_bytes):
+        rows[column::width_bytes] = out[column * band.height:(column + 1) * band.height]
+    # The bits as stored are inverted ink: 1 is paper, as PIL's '1' has it.
+    return Image.frombytes('1', (width_bytes * 8, band.height), bytes(rows)).convert('L')
+
+
+def splix_bands(page):
+    """A page of splix bands in compression 0x11: each colour's bands laid one under the other by
+    their numbers on the raster the page header gives, as 'L' images, ink 0."""
+    planes = {}
+    for band in page.planes:
+        if band.compression != SPLIX_0X11:
+            raise StreamError(f'QPDL page at byte {page.at} mixes band compressions')
+        if band.width != page.raster[0] or not band.height:
+            raise StreamError(f'QPDL band at byte {band.at} is {band.width} pixels wide on a page of {page.raster[0]}')
+        if band.colour not in planes:
+            planes[band.colour] = Image.new('L', page.raster, 255)
+        planes[band.colour].paste(unpack_0x11(band, page.version > 0), (0, band.number * band.height))
+    return list(planes.values())
+
+
+def decode(kind, data, workdir):
+    """Runs the language's decoder over data in workdir; its bitmaps' paths by (page, plane)."""
+    program = DECODERS[kind]
+    if kind == HBPL:
+        data = HBPL_ENTER + data + HBPL_END
+    try:
+        done = subprocess.run([program, '-d', BASE], input=data, cwd=workdir, capture_output=True, timeout=TIMEOUT)
+    except FileNotFoundError:
+        raise StreamError(f'{kind} is decoded by {program}, which is not installed (printer-driver-foo2zjs)') from None
+    except subprocess.TimeoutExpired:
+        raise StreamError(f'{kind} stream: {program} did not finish in {TIMEOUT} s') from None
+    said = ' '.join((done.stderr or b'').decode('utf-8', 'replace').split())
+    if done.returncode < 0:
+        raise StreamError(f'{kind} stream: {program} crashed (signal {-done.returncode})')
+    if done.returncode or said:
+        raise StreamError(f'{kind} stream refused by {program}: {said or f"exit status {done.returncode}"}')
+    found = {}
+    for name in os.listdir(workdir):
+        parts = name.split('.')[0].split('-')
+        if name.startswith(BASE + '-') and len(parts) == 3 and parts[1].isdigit() and parts[2].isdigit():
+            found[int(parts[1]), int(parts[2])] = os.path.join(workdir, name)
+    return found
+
+
+def ink(path):
+    """A decoder's bitmap as 'L', ink 0: a PBM's dots, or any level of a PGM but its white
+    (zjsdecode.c:743 writes 2-bit pixels as levels 0 to 3, 3 white). The header is read here: PIL
+    reads a PGM whose white is not 255 pixel by pixel, and qpdldecode.c:530 heads a page of bands
+    each an image (compression 0x15) with the rows above its last band, the bitmap all the rows it
+    wrote."""
+    with open(path, 'rb') as source:
+        data = source.read()
+    name = os.path.basename(path)
+    bitmap, levels = PBM_HEADER.match(data), PGM_HEADER.match(data)
+    if bitmap:
+        width, height = (int(value) for value in bitmap.groups())
+        rows = (len(data) - bitmap.end()) // max(1, (width + 7) // 8)
+        if not width or rows < height:
+            raise StreamError(f'the decoder wrote {name} cut short')
+        return Image.frombytes('1', (width, rows), data[bitmap.end():], 'raw', '1;I').convert('L')
+    if not levels:
+        raise StreamError(f'the decoder wrote {name}, which is no PBM or PGM')
+    width, height, white = (int(value) for value in levels.groups())
+    pixels = data[levels.end():levels.end() + width * height]
+    if not 0 < white < 256 or len(pixels) < width * height:
+        raise StreamError(f'the decoder wrote {name} cut short, or of levels that are not read')
+    return Image.frombytes('L', (width, height), pixels).point(lambda value: 255 if value == white else 0)
+
+
+def placed(kind, page, planes, media):
+    """The page's planes on its sheet: the union of their ink, cut to what the printer prints, at
+    the origin the stream gives, or else the media's."""
+    assumed = []
+    if page.paper:
+        points = page.paper[1]
+    elif media.sheet_points:
+        points = tuple(media.sheet_points)
+        assumed.append('sheet from the media')
+    else:
+        raise StreamError(f'{kind} page at byte {page.at} names no sheet the check knows, and the media gives none')
+    x_dpi, y_dpi = page.dpi
+    if page.origin is not None:
+        origin = page.origin
+    elif media.origin_points:
+        left, top = media.origin_points
+        origin = (round(left * x_dpi / 72), round(top * y_dpi / 72))
+        assumed.append(f'printable area {left:g} pt from the left and {top:g} pt from the top, from the PPD')
+    else:
+        raise StreamError(f'{kind} page at byte {page.at} does not place its raster, and the media gives no origin')
+    size = (round(points[0] * x_dpi / 72), round(points[1] * y_dpi / 72))
+    if size[0] * size[1] > MAX_PIXELS:
+        raise StreamError(f'{kind} page at byte {page.at} on a sheet of {size[0]}x{size[1]} pixels')
+    image = Image.new('L', size, 255)
+    if not planes:
+        return DecodedPage(image, page.dpi, points, '; '.join(assumed) or None)
+    union = planes[0]
+    for plane in planes[1:]:
+        if plane.size != union.size:
+            raise StreamError(f'{kind} page at byte {page.at} has planes of {union.size} and {plane.size} pixels')
+        union = ImageChops.darker(union, plane)
+    if page.video:
+        union = union.crop((0, 0, min(union.width, page.video[0]), min(union.height, page.video[1])))
+    image.paste(union, origin)
+    return DecodedPage(image, page.dpi, points, '; '.join(assumed) or None)
+
+
+def read(data, media, workdir):
+    kind = language(data)
+    if not kind:
+        raise StreamError('not a ZjStream, XQX, QPDL or HBPL stream')
+    pages = read_headers(data)
+    if not pages:
+        raise StreamError(f'{kind} stream with no page')
+    splix = kind == QPDL and any(band.compression == SPLIX_0X11 for page in pages for band in page.planes)
+    with tempfile.TemporaryDirectory(dir=workdir) as folder:
+        return [placed(kind, page, planes, media)
+                for page, planes in zip(pages, splix_pages(pages) if splix else decoded(kind, data, pages, folder))]
+
+
+def decoded(kind, data, pages, folder):
+    """Each page's planes as the decoder writes them into folder, as 'L' images, ink 0."""
+    bitmaps = decode(kind, data, folder)
+    for number, page in enumerate(pages, 1):
+        paths = [path for (page_number, _), path in sorted(bitmaps.items()) if page_number == number]
+        wanted = len({band.colour for band in page.planes}) if kind == QPDL else len(page.planes)
+        if len(paths) != wanted:
+            raise StreamError(f'{kind} page {number} at byte {page.at}: {DECODERS[kind]} wrote {len(paths)} of its '
+                              f'{wanted} planes')
+        yield [video(ink(path), page) for path in paths]
+
+
+def video(plane, page):
+    """A plane at the page's resolution: xqxdecode writes a plane of 2-bit video pixels as the
+    bits they are (zjsdecode as their levels), two dots across a pixel, inked where either is."""
+    if page.bpp not in (1, 2):
+        raise StreamError(f'page at byte {page.at} has video pixels of {page.bpp} bits, which are not read')
+    if page.bpp == 1 or page.video is None or plane.width < page.video[0] * page.bpp:
+        return plane
+    return plane.reduce((page.bpp, 1)).point(lambda value: 255 if value == 255 else 0)
+
+
+def splix_pages(pages):
+    for page in pages:
+        yield splix_bands(page)
+
+
+def render(document, media, workdir, bits=False):
+    return save_pages(read(document.data, media, workdir), workdir, language(document.data))
