@@ -35,8 +35,9 @@ PPD_KEYWORDS = ()
 device_code = unchanged
 title = no_title
 
-# Seconds a decoder may take over a job.
-TIMEOUT = 300
+# Seconds a decoder may take over a job: a page takes it well under one, and on some damaged
+# streams qpdldecode spins until it is stopped.
+TIMEOUT = 60
 DECODERS = {ZJSTREAM: 'zjsdecode', XQX: 'xqxdecode', QPDL: 'qpdldecode', HBPL: 'hbpldecode'}
 # What the decoders call the bitmaps they write (-d BASE): BASE-PP-N.pbm.
 BASE = 'plane'
