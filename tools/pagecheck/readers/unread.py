@@ -3,7 +3,6 @@ than as an unknown stream: by the name a PJL job's ENTER LANGUAGE gives them, an
 bytes of a stream that carries none."""
 import re
 
-LIDIL = 'LIDIL'
 JETREADY = 'JetReady'
 QUICKCONNECT = 'QuickConnect'
 # foo2zjs' languages the foo2 reader does not read, each written by its foo2* program.
@@ -14,9 +13,9 @@ HIPERC = 'HIPERC'
 DDST = 'DDST'
 # foo2lava.c:768 and foo2hiperc.c:789 enter their languages by name; an OAKT stream starts with
 # its records' magic (oak.h).
-ENTERED = {'LIDIL': LIDIL, 'JETREADY': JETREADY, 'QUICKCONNECT': QUICKCONNECT, 'LAVAFLOW': LAVAFLOW,
+ENTERED = {'JETREADY': JETREADY, 'QUICKCONNECT': QUICKCONNECT, 'LAVAFLOW': LAVAFLOW,
            'HIPERC': HIPERC}
-STARTS = ((b'$\x00', LIDIL), (b'OAKT', OAKT))
+STARTS = ((b'OAKT', OAKT),)
 NOT_NAME = re.compile(r'[^A-Z0-9]')
 
 

@@ -21,9 +21,9 @@ import tempfile
 import xml.etree.ElementTree as ElementTree
 
 from ..core.project import ROOT
-from ..readers import canon, escp2, escpr, foo2, pcl, pcl3, pdf, postscript, raster
+from ..readers import canon, escp2, escpr, foo2, lidil, pcl, pcl3, pdf, postscript, raster
 from ..readers.registry import READ
-from ..readers.unread import DDST, HIPERC, JETREADY, LAVAFLOW, LIDIL, OAKT, QUICKCONNECT, SLX
+from ..readers.unread import DDST, HIPERC, JETREADY, LAVAFLOW, OAKT, QUICKCONNECT, SLX
 from .libcups import keyword_values
 
 POSTSCRIPT = postscript.LANGUAGE
@@ -34,6 +34,7 @@ PCL3GUI, PCL3 = pcl3.LANGUAGE, pcl3.PLAIN_LANGUAGE
 ESCP2 = escp2.LANGUAGE
 ESCPR = escpr.LANGUAGE
 CANON = canon.LANGUAGE
+LIDIL = lidil.LANGUAGE
 PWG = raster.PWG_RASTER
 ZJSTREAM, XQX, QPDL, HBPL = foo2.ZJSTREAM, foo2.XQX, foo2.QPDL, foo2.HBPL
 # Every other language is 'Other: what it is'.
