@@ -250,7 +250,7 @@ class Page:
             cut = bits[max(0, -y):max(0, size[1] - y), max(0, -x):max(0, size[0] - x)]
             x, y = max(0, x), max(0, y)
             ink[y:y + cut.shape[0], x:x + cut.shape[1]] |= cut
-        image = Image.fromarray(numpy.where(ink, 0, WHITE).astype(numpy.uint8), 'L')
+        image = Image.fromarray(~ink * numpy.uint8(WHITE), 'L')
         return DecodedPage(image, (across, down), self.points)
 
 
