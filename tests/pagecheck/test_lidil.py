@@ -8,7 +8,6 @@ import subprocess
 import tempfile
 import unittest
 
-
 from pagecheck.readers.base import StreamError, spread
 from pagecheck.readers.lidil import paper, read, sniff
 from pagecheck.readers.registry import printer_language

@@ -239,19 +239,30 @@ class Page:
         size = [side * dpi // DEVICE_UNITS for side, dpi in zip(self.sheet, (across, down))]
         if size[0] * size[1] > MAX_PIXELS or not all(size):
             raise StreamError(f'the page ejected at byte {at} is {size[0]} x {size[1]} dots, which cannot be drawn')
-        ink = numpy.zeros((size[1], size[0]), bool)
+        ink = numpy.zeros((size[1], size[0]), numpy.uint8)
         for (left, top), dpi, rows in self.dots:
             if across % dpi[0] or down % dpi[1]:
                 raise StreamError(f'the page ejected at byte {at} has dots at {dpi[0]} x {dpi[1]} dpi, which do not '
                                   f'fall on its {across} x {down} dpi grid')
-            bits = numpy.unpackbits(rows, axis=1).astype(bool)
-            bits = bits.repeat(down // dpi[1], axis=0).repeat(across // dpi[0], axis=1)
-            x, y = left * across // DEVICE_UNITS, top * down // DEVICE_UNITS
-            cut = bits[max(0, -y):max(0, size[1] - y), max(0, -x):max(0, size[0] - x)]
-            x, y = max(0, x), max(0, y)
-            ink[y:y + cut.shape[0], x:x + cut.shape[1]] |= cut
-        image = Image.fromarray(~ink * numpy.uint8(WHITE), 'L')
+            lay(ink, numpy.unpackbits(rows, axis=1), left * across // DEVICE_UNITS, top * down // DEVICE_UNITS,
+                across // dpi[0], down // dpi[1])
+        image = Image.fromarray((1 - ink) * numpy.uint8(WHITE), 'L')
         return DecodedPage(image, (across, down), self.points)
+
+
+def lay(ink, bits, x, y, across, down):
+    """Adds the dots of bits to ink from (x, y), each across dots wide and down high, what falls
+    off the sheet left out."""
+    height, width = ink.shape
+    rows, columns = bits.shape
+    for dy in range(down):
+        for dx in range(across):
+            top, left = y + dy, x + dx
+            first_row, last_row = max(0, (down - 1 - top) // down), min(rows, (height - top + down - 1) // down)
+            first, last = max(0, (across - 1 - left) // across), min(columns, (width - left + across - 1) // across)
+            if first_row < last_row and first < last:
+                ink[top + first_row * down:top + last_row * down:down,
+                    left + first * across:left + last * across:across] |= bits[first_row:last_row, first:last]
 
 
 class Reader:
