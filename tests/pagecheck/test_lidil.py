@@ -282,6 +282,8 @@ class LidilTest(unittest.TestCase):
             rf'print sweep at byte {swept} is too short for its options': page_of + packet(3, sweep(16, 0)[10:30]),
             rf'print sweep at byte {swept + 4} gives a shingle array':
                 OPENING.replace(job(), job(version=2)) + LOAD + sweep(32, 0, version=2)[:-2] + b'\x01$',
+            rf'print sweep at byte {swept + 4} is of version 2':
+                OPENING.replace(job(), job(version=2)) + LOAD + packet(3, b'\x02' + sweep(32, 0, version=2)[11:-1]),
             rf'load sweep data with no print sweep waiting for it at byte {swept}': page_of + sweep_data(SWING),
             rf'load sweep data at byte {data_at} runs past the 16 bytes of the print sweep at byte {swept}':
                 page_of + sweep(16, 0) + sweep_data(SWING + b'\0\0') + EJECT,

@@ -72,7 +72,7 @@ EJECT_FIELDS = {0x1: 1}
 # Print sweep (Lidil.cpp:719-756): the data's size, vertical position, left margin, swing format,
 # direction, and in LIDIL 2 the shingle mask, then the optional fields' bits and the fields:
 # carriage speed, initial print speed and accurate position, a byte each. LIDIL 2 opens with its
-# sweep version, 1, and gives the number of colours; LIDIL 1 their bits, where there are any.
+# sweep version, 1, and gives the number of its entries; LIDIL 1 gives its colours' bits.
 SWEEP_OPTIONS, SWEEP_OPTIONS_2 = '>IiiBBI', '>BIiiBB4xI'
 SWEEP_VERSION = 1
 SWEEP_FIELDS = {0x01: 1, 0x02: 1, 0x10: 1}
@@ -309,7 +309,7 @@ class Reader:
         if self.sweep and command != LOAD_SWEEP_DATA:
             raise StreamError(f'{NAMES[command]} at byte {at} comes before the data of the print sweep at byte '
                               f'{self.sweep.at}')
-        getattr(self, HANDLERS[command])(at, end, size)
+        HANDLERS[command](self, at, end, size)
         return end + size
 
     def job(self, at, end, _):
@@ -369,8 +369,8 @@ class Reader:
         """Comments: words for whoever reads the stream, no ink."""
 
 
-HANDLERS = {JOB: 'job', LOAD_PAGE: 'load_page', EJECT_PAGE: 'eject_page', PRINT_SWEEP: 'print_sweep',
-            LOAD_SWEEP_DATA: 'load_sweep_data', COMMENTS: 'comments'}
+HANDLERS = {JOB: Reader.job, LOAD_PAGE: Reader.load_page, EJECT_PAGE: Reader.eject_page,
+            PRINT_SWEEP: Reader.print_sweep, LOAD_SWEEP_DATA: Reader.load_sweep_data, COMMENTS: Reader.comments}
 
 
 def read(data):
