@@ -176,9 +176,9 @@ class Job:
                 raise StreamError(f'printer reset inside a page at byte {at}')
             self.compression = None
             return at + 2
-        group = data[at + 1:at + 3]
+        start, group = at, data[at + 1:at + 3]
         if group not in (b'&l', b'*b'):
-            raise StreamError(f'PCL command ESC {printable(data[at + 1:at + 3])} at byte {at} is not read')
+            raise StreamError(f'PCL command ESC {printable(group)} at byte {at} is not read')
         at += 3
         while True:
             parameter = PARAMETER.match(data, at)
@@ -187,12 +187,13 @@ class Job:
                     raise StreamError(f'Brother laser raster stream cut off inside a PCL command at byte {at}')
                 raise StreamError(f'malformed PCL command at byte {at}')
             value, letter = int(parameter.group(1)), parameter.group(2)
-            at = self.parameter(group + letter.upper(), value, parameter.start(), parameter.end())
+            at = self.parameter(group + letter.upper(), value, start, parameter)
             if not letter.islower():
                 return at
 
-    def parameter(self, name, value, at, end):
-        """Acts on one parameter of a command; where what follows it starts."""
+    def parameter(self, name, value, at, parameter):
+        """Acts on one parameter of the command at at; where what follows it starts."""
+        end = parameter.end()
         if name == b'&lX':
             # Copies of each page: the check reads one.
             return end
@@ -208,7 +209,7 @@ class Job:
         if name == b'*bW':
             if self.compression != COMPRESSION:
                 raise StreamError(f'raster data outside compression mode {COMPRESSION} at byte {at}')
-            return self.block(end, value, at)
+            return self.block(end, value, parameter.start())
         raise StreamError(f'PCL command ESC{name[:2].decode()}#{name[2:].decode()} at byte {at} is not read')
 
     # Raster
