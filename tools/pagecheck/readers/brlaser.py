@@ -2,24 +2,26 @@
 and a PJL job (job.cc:42-48); wherever a page's settings differ from the page before, a UEL, PJL
 lines that set the resolution, paper and the rest, ENTER LANGUAGE = PCL, a reset, copies (ESC&l#X)
 and, for duplex, ESC&l2S (job.cc:56-83). A page is one raster in brlaser's own compression mode
-1030, ESC*b1030m, its lines in blocks (#w, the block's size with its 2-byte line count, big-endian
-as brdecode.cc:146 reads it, then its lines), 1030M and a form feed (job.cc:105-119); a UEL, PJL
-EOJ and a UEL end the job (job.cc:50-54).
+1030: ESC*b1030m, its lines in blocks (#w, the block's size with its 2-byte line count, then its
+lines), 1030M and a form feed (job.cc:105-119, block.h's flush); a UEL, PJL EOJ and a UEL end the
+job (job.cc:50-54).
 
-Each line (line.cc:164-226) is its count of edits, 255 for a line of no ink, each edit worked on
-the line before it from where the last one ended: a repeat (top bit set) of a byte, its offset in
-bits 5-6 and its count less 2 in bits 0-4, or a substitution of bytes that follow, its offset in
-bits 3-6 and its count less 1 in bits 0-2; an offset or count at its field's largest goes on in
-the bytes after, each added until one is not 255 (line.cc:25-34). Bits are dots, the first byte's
-top bit the leftmost.
+Each line is its count of edits, 255 for a line of no ink, each edit worked on the line before it
+from where the last one ended: a repeat (top bit set) of a byte, its offset in bits 5-6 and its
+count less 2 in bits 0-4, or a substitution of the bytes that follow, its offset in bits 3-6 and
+its count less 1 in bits 0-2; an offset or count at its field's largest goes on in the bytes
+after, each added until one is not 255 (line.cc:25-73 writes them; brlaser's own decoder,
+brdecode.cc:57-136, reads them so, a block's line count big-endian, the line kept from block to
+block). Bits are dots, the first byte's top bit the leftmost.
 
 The resolution is PJL's: RESOLUTION = 300 or 600 dots an inch both ways, or RAS1200MODE = TRUE,
 in which the driver sends 1200 x 1200 dpi (brlaser.drv:35-37, job.cc:58-64); the sheet is PJL's
-PAPER. Nothing in the stream places the raster: the driver sends the raster of the printable area
-CUPS hands it as it is, each page from its first line (main.cc:200-217), and the printer lays that
-at its own printable origin, which the reader takes from the PPD and says so. Each page is handed
-back as the whole sheet in 8-bit grey at the stream's resolution, what lies past the sheet's
-edges left out. Sources cited are brlaser 6's."""
+PAPER (main.cc:89-120: a size the driver does not know goes as A4). Nothing in the stream places
+the raster: the driver sends the raster of the printable area CUPS hands it as it is, each page
+from its first line (main.cc:186-189), and the printer lays that at its own printable origin, which
+the reader takes from the PPD and says so. Each page is handed back as the whole sheet in 8-bit
+grey at the stream's resolution, what lies past the sheet's edges left out. Sources cited are
+brlaser 6's."""
 import re
 
 from PIL import Image
@@ -47,7 +49,7 @@ PJL_LINE = re.compile(rb'@PJL(?:[ \t]+([A-Z]+)(?:[ \t]+(.*?))?)?[ \t\r]*\n')
 SETTING = re.compile(rb'([A-Z0-9]+)[ \t]*=[ \t]*(.*)')
 # What a UEL may end a job with before the stream's end.
 TRAILER = re.compile(rb'[\0\s]*\Z')
-# PJL's paper names the driver writes (main.cc:98-111).
+# PJL's paper names the driver writes (main.cc:89-102).
 PAPERS = {b'A4': 'A4', b'A5': 'A5', b'A6': 'A6', b'B5': 'B5', b'B6': 'B6', b'C5': 'C5', b'MONARCH': 'Monarch',
           b'DL': 'DL', b'EXECUTIVE': 'Executive', b'LEGAL': 'Legal', b'LETTER': 'Letter'}
 RESOLUTIONS = (300, 600)
@@ -58,7 +60,7 @@ COMPRESSION = 1030
 # A PCL parameter: its value and its letter, a lower-case one chaining the next.
 PARAMETER = re.compile(rb'(\d{1,9})([@-~])')
 BLANK_LINE = 255
-# The longest line the driver sends (main.cc:208, cupsBytesPerLine).
+# The longest line the driver sends (main.cc:177, cupsBytesPerLine).
 MAX_LINE = 10000
 
 
@@ -72,7 +74,8 @@ def sniff(data):
 
 class Job:
     """The printer's state as the stream sets it: the PJL settings of the pages to come, the PCL
-    part's copies and compression mode, the page being read and the pages read."""
+    part's compression mode, the page being read (its rows, and the line the next edits work on),
+    the pages read, and whether the job has ended."""
 
     def __init__(self, data, media):
         self.data = data
@@ -97,7 +100,8 @@ class Job:
         if self.rows is not None:
             raise StreamError(f'Brother laser raster stream ends inside a page at byte {len(data)}')
         if not self.ended:
-            raise StreamError(f'Brother laser raster stream cut off before its end of job (@PJL EOJ) at byte {len(data)}')
+            raise StreamError(f'Brother laser raster stream cut off before its end of job (@PJL EOJ) '
+                              f'at byte {len(data)}')
         return self.pages
 
     # PJL
@@ -121,7 +125,8 @@ class Job:
             if command == b'SET':
                 self.setting(rest, at)
             elif command == b'ENTER':
-                if SETTING.fullmatch(rest) is None or SETTING.fullmatch(rest).groups() != (b'LANGUAGE', b'PCL'):
+                entered = SETTING.fullmatch(rest)
+                if not entered or entered.groups() != (b'LANGUAGE', b'PCL'):
                     raise StreamError(f'PJL ENTER {rest.decode("latin-1")} at byte {at} is not read')
                 self.compression = None
                 return line.end()
