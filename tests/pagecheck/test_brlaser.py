@@ -119,7 +119,8 @@ class BrlaserTest(unittest.TestCase):
         with self.assertRaisesRegex(StreamError, f'page at byte {part.index(b"1030m") + 5} has no resolution that is '
                                                  'read from its PJL'):
             read(part, MEDIA)
-        for other in (b'\x1bE\x1b&l26A\x1b*t600R\x1b*r1A\x1b*b2M', b'\x1b%-12345X@PJL ENTER LANGUAGE=PCL\n\x1bE\x1b*g20W'):
+        pcl5, pcl3_gui = b'\x1bE\x1b&l26A\x1b*t600R\x1b*r1A\x1b*b2M', b'\x1b%-12345X@PJL\n\x1bE\x1b*g20W'
+        for other in (pcl5, pcl3_gui):
             self.assertFalse(sniff(other))
         with tempfile.TemporaryDirectory() as folder:
             path = os.path.join(folder, 'job.prn')
