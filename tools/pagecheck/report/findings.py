@@ -232,6 +232,22 @@ FINDINGS = (
             'src/printer.cpp (the hard margins are the PPD page size\'s)',
             DISPUTED, 'Resolution=300dpi: the page as it was handed', r'rastertoqpdl', ('QPDL',),
             edges={'left': (-0.45, -0.15)}, within={'right': (-0.45, 0.1), 'top': (-0.1, 0.1), 'bottom': (-0.1, 0.15)}),
+    Finding('hpcups-lidil-low', "hpcups' LIDIL inkjets: black a few rows low",
+            "hpcups sends the black pen's sweeps 12/2400 inch (3 rows at 600 dpi) below the colour pen's, a "
+            "default pen alignment, and on LIDIL 2 models moves every other pass 4/2400 inch down, as for LIDIL "
+            "1's 300 dpi colour pen, though LIDIL 2's pen sends every row; the black border lands that low, on "
+            "top of what the raster it was handed has (A4's rounded 842 points, Direct's stroke pixel). Whether "
+            "the printer's pens are aligned so, the stream does not say",
+            'hplip 3.22.10: prnt/hpcups/Lidil.cpp:72, 1119-1125, 1558 and 1583; prnt/hpijs/dj3320.cpp:1559-1574',
+            DISPUTED, '', r'hpcups', ('LIDIL',), edges={'bottom': (0.1, 0.4)},
+            within={'top': (-0.05, 0.15), 'left': (-0.05, 0.15), 'right': (-0.05, 0.2)}),
+    Finding('hpcups-lidil-photo', 'hpcups LIDIL Photo mode: page stretched 1.75 times down',
+            "the Photo choice sends OutputType 2, but hpcups switches to its 2-bit colour planes only for "
+            "OutputType 1, while the Photo print mode it picks has them: each raster row comes as 7 planes, "
+            "filed as 4, and the page is drawn 7/4 as tall",
+            'hplip 3.22.10: prnt/hpcups/Lidil.cpp:154-157 and 494-511, prnt/hpcups/dj3320PrintModes.h:26',
+            CONFIRMED, 'OutputMode=NormalRGB: the page in place but for hpcups-lidil-low', r'hpcups', ('LIDIL',),
+            edges={'bottom': (-250, -10)}, checks=FOLLOWING + (STROKES,)),
     Finding('direct-bottom-300dpi', 'Direct page a hair low at 300 dpi',
             "Wine's PostScript driver strokes a rectangle through its right and bottom edges, which GDI "
             "leaves out (one pixel more than the Bitmap page); with A4's 842 points in the PPD against "
