@@ -13,9 +13,11 @@ or 2 (600 dpi, two drop sizes): c2esp.c:1094. Each row holds RasterObject.Planes
 side (RGB: cyan, magenta, yellow, black, light black; K: black, light black), each padded to a
 multiple of 32 bytes (c2esp.c:1124, 899). The page goes down in bands: RasterObject.Extent=skip,H
 for H rows with no ink, which are left out of the image, or RasterObject.BandHeight=H then
-RasterObject.Extent=true and, for each of its rows, the pixels from and up to which it prints
-(c2esp.c:448): a row is printed within them. The bands' rows are one JBIG image (T.85, jbigkit's
-jbig85) across the page's Data commands, undone here by jbigkit's jbgtopbm85.
+RasterObject.Extent=true and, for each of its rows, the pixels from and up to which it has ink.
+The bands' rows are one JBIG image (T.85, jbigkit's jbig85) across the page's Data commands, undone
+here by jbigkit's jbgtopbm85. The extents do not cut the rows here: c2esp.c:461 finds them in every
+plane but the last, where its colour mode puts all the black the test page has, giving every row
+an extent of nothing (0, 0); a printer that cut rows to them would print that page blank.
 
 c2espC (RasterObject.Compression=GZIPTok) sends 8-bit ink amounts (K, or C, M and Y, though it calls
 them sRGB: c2espC.c:246 and 579), a zlib stream of rows: each a run of blank pixels (its count, 2
@@ -83,11 +85,10 @@ BIH_SIZE = 20
 
 @dataclass
 class Band:
-    """A band of the page: its first byte, height, and each row's (from, to) pixels printed; no
-    extents for a band skipped."""
+    """A band of the page: its first byte, height, and whether its rows are in the JBIG image."""
     at: int
     height: int
-    extents: list = None
+    sent: bool
 
 
 @dataclass
@@ -221,7 +222,7 @@ class Reader:
             self.pages.append(self.page)
             self.page = None
         elif value == b'EndOfBand':
-            if not self.page or not self.page.bands or self.page.bands[-1].extents is None:
+            if not self.page or not self.page.bands or not self.page.bands[-1].sent:
                 raise StreamError(f'Kodak ESP band ends outside a band at byte {at}')
         elif value == b'EndOfJob':
             if self.page:
@@ -270,9 +271,9 @@ class Reader:
         kind, *numbers = value.split(b',')
         numbers = [number(part, at, b'extent') for part in numbers]
         if kind == b'skip' and len(numbers) == 1:
-            page.bands.append(Band(at, numbers[0]))
+            page.bands.append(Band(at, numbers[0], False))
         elif kind == b'true' and page.band_height is not None and len(numbers) == 2 * page.band_height:
-            page.bands.append(Band(at, page.band_height, list(zip(numbers[::2], numbers[1::2]))))
+            page.bands.append(Band(at, page.band_height, True))
             page.band_height = None
         else:
             raise StreamError(f'Kodak ESP extent at byte {at} does not give its band\'s rows')
@@ -312,11 +313,11 @@ def check(page):
 
 def jbig_raster(page, folder):
     """c2esp's page as 'L', ink 0: its bands' rows from the JBIG image, each row inked where any
-    plane has a dot, within the row's extent."""
+    plane has a dot."""
     heights = sum(band.height for band in page.bands)
     if heights != page.height:
         raise StreamError(f'Kodak ESP page at byte {page.at}: its bands cover {heights} of its {page.height} rows')
-    rows = sum(band.height for band in page.bands if band.extents is not None)
+    rows = sum(band.height for band in page.bands if band.sent)
     if page.data and not rows:
         raise StreamError(f'Kodak ESP page at byte {page.at} sends JBIG data but skips all its bands')
     plane_bits = page.width * page.bits
@@ -328,19 +329,16 @@ def jbig_raster(page, folder):
     out = bytearray(plane_bytes * page.height)
     y = source = 0
     for band in page.bands:
-        for left, right in band.extents or ():
-            row = 0
-            for plane in range(page.planes):
-                start = source * width // 8 + plane * plane_bytes
-                row |= int.from_bytes(image[start:start + plane_bytes], 'big')
-            right = min(right, page.width)
-            if left < right:
-                total = plane_bytes * 8
-                row &= ((1 << (right - left) * page.bits) - 1) << (total - right * page.bits)
+        if band.sent:
+            for _ in range(band.height):
+                row = 0
+                for plane in range(page.planes):
+                    start = source * width // 8 + plane * plane_bytes
+                    row |= int.from_bytes(image[start:start + plane_bytes], 'big')
                 out[y * plane_bytes:(y + 1) * plane_bytes] = row.to_bytes(plane_bytes, 'big')
-            y += 1
-            source += 1
-        if band.extents is None:
+                y += 1
+                source += 1
+        else:
             y += band.height
     dots = Image.frombytes('1', (plane_bits, page.height), bytes(out), 'raw', '1;I', plane_bytes, 1).convert('L')
     if page.bits == 1:
