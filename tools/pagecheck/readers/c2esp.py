@@ -16,8 +16,9 @@ for H rows with no ink, which are left out of the image, or RasterObject.BandHei
 RasterObject.Extent=true and, for each of its rows, the pixels from and up to which it has ink.
 The bands' rows are one JBIG image (T.85, jbigkit's jbig85) across the page's Data commands, undone
 here by jbigkit's jbgtopbm85. The extents do not cut the rows here: c2esp.c:461 finds them in every
-plane but the last, where its colour mode puts all the black the test page has, giving every row
-an extent of nothing (0, 0); a printer that cut rows to them would print that page blank.
+plane but the last, where the driver's dither puts all the black of the test page in colour and in
+grey alike (its levels 1 and 2: c2esp.c:913-914), giving every row an extent of nothing (0, 0); a
+printer that cut rows to them would print every such page blank.
 
 c2espC (RasterObject.Compression=GZIPTok) sends 8-bit ink amounts (K, or C, M and Y, though it calls
 them sRGB: c2espC.c:246 and 579), a zlib stream of rows: each a run of blank pixels (its count, 2
