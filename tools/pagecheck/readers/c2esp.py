@@ -10,7 +10,7 @@ Origin.Left put the raster's top left corner that far from the sheet's (c2esp.c:
 
 c2esp (RasterObject.Compression=JBIG) dithers the page to dots of BitsPerPixel 1 (300 dpi across)
 or 2 (600 dpi, two drop sizes): c2esp.c:1094. Each row holds RasterObject.Planes' planes side by
-side (RGB: cyan, magenta, yellow, black, light black; K: black, light black), each padded to a
+side (RGB: cyan, magenta, yellow, black, grey; K: black, grey: c2esp.c:70-71), each padded to a
 multiple of 32 bytes (c2esp.c:1124, 899). The page goes down in bands: RasterObject.Extent=skip,H
 for H rows with no ink, which are left out of the image, or RasterObject.BandHeight=H then
 RasterObject.Extent=true and, for each of its rows, the pixels from and up to which it has ink.
