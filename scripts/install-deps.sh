@@ -60,9 +60,10 @@ program=(
 )
 # printer-languages.sh lists the drivers' models with cups-driverd and asks the check's readers,
 # which load PIL, which of them it reads; cups-ppdc writes out a .drv file's PPDs. The driver
-# packages are those printer-driver-all recommends, named here as apt installs no recommends.
+# packages are those printer-driver-all recommends, named here as apt installs no recommends;
+# jbigkit-bin's jbgtopbm85 undoes the JBIG of printer-driver-c2esp's pages for their reader.
 drivers=(
-  cups cups-ppdc python3 python3-pil openprinting-ppds
+  cups cups-ppdc python3 python3-pil openprinting-ppds jbigkit-bin
   printer-driver-brlaser printer-driver-c2050 printer-driver-c2esp printer-driver-cjet printer-driver-dymo
   printer-driver-escpr printer-driver-foo2zjs printer-driver-fujixerox printer-driver-gutenprint
   printer-driver-hpcups printer-driver-indexbraille printer-driver-m2300w printer-driver-min12xxw

@@ -1,6 +1,6 @@
 """Every page language the check reads, one reader module each, in the order they are tried: a
 new language is one module (the entry points of readers.base) and one line here."""
-from . import brlaser, canon, escp2, escpr, foo2, lidil, pcl, pcl3, pdf, postscript, raster
+from . import brlaser, c2esp, canon, escp2, escpr, foo2, lidil, pcl, pcl3, pdf, postscript, raster
 
 # Read from the whole file: they come in no job.
 FILE_READERS = (raster,)
@@ -11,9 +11,10 @@ PAGE_DESCRIPTIONS = (postscript, pdf)
 # do, and its raster could hold what PCL 3 is told by. brlaser's raster before PCL 3 and PCL 5: its
 # PCL-like job opens with compression mode 1030, which neither has, and its raster could hold what
 # PCL 3 is told by. PCL 3 GUI before PCL 5: GhostPCL would take a PCL 3 GUI stream's raster for
-# text. LIDIL is told by its first packet's framing. foo2zjs' languages start with no escape, and
-# QPDL's page header is told by a few bytes' values: last.
-PRINTER_LANGUAGES = (escpr, brlaser, pcl3, escp2, canon, pcl, lidil, foo2)
+# text. LIDIL is told by its first packet's framing; Kodak ESP's jobs open with a query in plain text
+# that no other language's does. foo2zjs' languages start with no escape, and QPDL's page header is
+# told by a few bytes' values: last.
+PRINTER_LANGUAGES = (escpr, brlaser, pcl3, escp2, canon, pcl, lidil, c2esp, foo2)
 READERS = FILE_READERS + PAGE_DESCRIPTIONS + PRINTER_LANGUAGES
 # Every language read, as reports and the coverage table name them.
 READ = tuple(name for reader in READERS for name in reader.LANGUAGES)

@@ -248,6 +248,17 @@ FINDINGS = (
             'hplip 3.22.10: prnt/hpcups/Lidil.cpp:154-157 and 494-511, prnt/hpcups/dj3320PrintModes.h:26',
             CONFIRMED, 'OutputMode=NormalRGB: the page in place but for hpcups-lidil-low', r'hpcups', ('LIDIL',),
             edges={'bottom': (-250, -10)}, checks=FOLLOWING + (STROKES,)),
+    Finding('c2espc-origin-zero', 'Kodak ESP C and Hero (c2espC): page 1.06 mm up and left',
+            "c2espC puts its raster's origin 0.0 mm from the sheet's top left corner (c2esp's 1.0 mm left "
+            "commented out), while the raster it is handed starts at the PPD's printable area, 3 pt (1.06 mm) in "
+            "from both edges; c2esp's 1.0 mm for the same area lands within 0.06 mm. Whether these printers count "
+            "the origin from the sheet's corner, as the stream reads, or from a margin of their own, the stream "
+            "does not settle",
+            'c2esp 27: src/c2espC.c:223-224, src/KodakESP_C_07.drv:47 (HWMargins 3 3 3 3, "1mm all round"); '
+            'src/c2esp.c:295',
+            DISPUTED, 'a PPD edit to the whole sheet: ImageableArea A4 "0 0 595 842", Letter "0 0 612 792", '
+            'HWMargins 0 0 0 0: all four pages pass', r'c2espC', ('Kodak ESP raster',),
+            edges={'left': (-1.2, -0.85), 'top': (-1.2, -0.85), 'right': (-1.2, -0.85), 'bottom': (-1.2, -0.85)}),
     Finding('direct-bottom-300dpi', 'Direct page a hair low at 300 dpi',
             "Wine's PostScript driver strokes a rectangle through its right and bottom edges, which GDI "
             "leaves out (one pixel more than the Bitmap page); with A4's 842 points in the PPD against "

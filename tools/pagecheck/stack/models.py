@@ -21,7 +21,7 @@ import tempfile
 import xml.etree.ElementTree as ElementTree
 
 from ..core.project import ROOT
-from ..readers import brlaser, canon, escp2, escpr, foo2, lidil, pcl, pcl3, pdf, postscript, raster
+from ..readers import brlaser, c2esp, canon, escp2, escpr, foo2, lidil, pcl, pcl3, pdf, postscript, raster
 from ..readers.registry import READ
 from ..readers.unread import DDST, HIPERC, JETREADY, LAVAFLOW, OAKT, QUICKCONNECT, SLX
 from .libcups import keyword_values
@@ -38,6 +38,7 @@ CANON = canon.LANGUAGE
 LIDIL = lidil.LANGUAGE
 PWG = raster.PWG_RASTER
 ZJSTREAM, XQX, QPDL, HBPL = foo2.ZJSTREAM, foo2.XQX, foo2.QPDL, foo2.HBPL
+KODAK_ESP = c2esp.LANGUAGE
 # Every other language is 'Other: what it is'.
 OTHER = 'Other'
 
@@ -63,7 +64,7 @@ FILTER_LANGUAGES = {
     'epson-escpr-wrapper': ESCPR,
     'rastertobrlaser': BRLASER,
     'raster2dymolw': f'{OTHER}: DYMO label raster', 'raster2dymolm': f'{OTHER}: DYMO label raster',
-    'c2esp': f'{OTHER}: Kodak ESP inkjet raster', 'c2espC': f'{OTHER}: Kodak ESP inkjet raster',
+    'c2esp': KODAK_ESP, 'c2espC': KODAK_ESP,
     'rastertosag-gdi': f'{OTHER}: Ricoh GDI raster',
     'index-braille.sh': f'{OTHER}: Braille', 'index-direct-braille': f'{OTHER}: Braille',
     'rastertopclx': f'{OTHER}: HP-GL/2 with RTL raster',
