@@ -37,7 +37,7 @@ class Document:
             # A part the job enters a language no reader reads is that language, however it
             # starts: LAVAFLOW's PCL-like commands would pass for PCL 3 GUI.
             found = [(reader, data) for _, entered, data in parts
-                     if not unread_language(entered, b'') and (reader := printer_language(data))]
+                     if not unread_language(entered, b'') and (reader := printer_language(data, entered))]
             if found:
                 self.reader, self.data = found[0]
                 self.language = self.reader.language(self.data)

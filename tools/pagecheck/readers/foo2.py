@@ -10,10 +10,12 @@ own band compression 0x11, which qpdldecode does not decode, is undone here as s
 lays it down.
 
 Each page comes back as the whole sheet in grey at the stream's resolution, ink wherever any plane
-has a dot. Only ZjStream's ZJI_OFFSET_X/Y (foo2zjs without -L0) and LAVAFLOW's cursor position say
-where the raster lies on the sheet; without them the printer lays it at its own printable origin, which the drivers crop the
-page to (foo2*-wrapper's set_clipping; splix' compress.cpp, with the PPD's ImageableArea as its
-hard margins): the reader takes that origin from the PPD and says so."""
+has a dot. Only ZjStream's ZJI_OFFSET_X/Y (foo2zjs without -L0) and LAVAFLOW's cursor position (taken
+from the sheet's corner: foo2lava sets no top margin) say where the raster lies on the sheet;
+without them the printer lays it at its own printable origin, which the drivers crop the page to
+(foo2*-wrapper's set_clipping; splix' compress.cpp, with the PPD's ImageableArea as its hard
+margins): the reader takes that origin from the PPD and says so. HIPERC names no sheet either
+(foo2hiperc.c:746 names it in the PJL job around it): the sheet comes from the PPD too."""
 import os
 import re
 import struct

@@ -7,15 +7,11 @@ LIDIL = 'LIDIL'
 JETREADY = 'JetReady'
 QUICKCONNECT = 'QuickConnect'
 # foo2zjs' languages the foo2 reader does not read, each written by its foo2* program.
-LAVAFLOW = 'LAVAFLOW'
 OAKT = 'OAKT'
 SLX = 'SLX'
-HIPERC = 'HIPERC'
 DDST = 'DDST'
-# foo2lava.c:768 and foo2hiperc.c:789 enter their languages by name; an OAKT stream starts with
-# its records' magic (oak.h).
-ENTERED = {'LIDIL': LIDIL, 'JETREADY': JETREADY, 'QUICKCONNECT': QUICKCONNECT, 'LAVAFLOW': LAVAFLOW,
-           'HIPERC': HIPERC}
+# An OAKT stream starts with its records' magic (oak.h).
+ENTERED = {'LIDIL': LIDIL, 'JETREADY': JETREADY, 'QUICKCONNECT': QUICKCONNECT}
 STARTS = ((b'$\x00', LIDIL), (b'OAKT', OAKT))
 NOT_NAME = re.compile(r'[^A-Z0-9]')
 
