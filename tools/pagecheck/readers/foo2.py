@@ -550,7 +550,7 @@ def lava_pages(data):
         if name in (b'*gW', b'*bV', b'*bW'):
             if value < 0:
                 raise StreamError(f'LAVAFLOW command {command.group()[1:].decode()} at byte {at} is not read')
-            need(data, start, value, LAVAFLOW, 'a command\'s data')
+            need(data, at, end - at + value, LAVAFLOW, 'a command\'s data')
             end += value
         if name == b'&uD':
             job.units = value
