@@ -13,7 +13,7 @@ from PIL import Image, ImageDraw
 
 from pagecheck.readers import foo2
 from pagecheck.readers.base import Media, StreamError
-from pagecheck.readers.foo2 import HBPL, HIPERC, LAVAFLOW, QPDL, XQX, ZJSTREAM, language, paper, read, sniff
+from pagecheck.readers.foo2 import HBPL, HIPERC, LAVAFLOW, QPDL, SLX, XQX, ZJSTREAM, language, paper, read, sniff
 from pagecheck.readers.pjl import job_parts
 from mutations import read_or_refused
 
@@ -78,6 +78,7 @@ def splix_job(bands, raster=(16, 12)):
 INKED = b'\xff\x0f\xff\xff'
 SPLIX = splix_job([splix_band(1, [INKED, INKED])])
 ZJS = driven('foo2zjs', '-p9', '-u16x8', '-l16x8')
+SLX_JOB = driven('foo2slx', '-p2', '-u16x8', '-l16x8')
 XQX_JOB = driven('foo2xqx', '-p9')
 QPDL_JOB = driven('foo2qpdl', '-p2')
 HBPL_JOB = driven('foo2hbpl2', '-p1')
@@ -100,11 +101,12 @@ class Foo2Test(unittest.TestCase):
     def read(self, data, media=MEDIA):
         return read(data, media, self.folder.name)
 
-    def test_zjstream_offsets_place_the_raster_on_the_sheet(self):
-        (page,) = self.read(body(ZJS))
-        self.assertEqual((page.image.size, page.dpi, page.sheet_points[0] // 1, page.assumed),
-                         (A4_PIXELS, (600, 600), 595, None))
-        self.assertEqual(ink_box(page), BOX)
+    def test_zjstream_and_slx_offsets_place_the_raster_on_the_sheet(self):
+        for job in (ZJS, SLX_JOB):
+            (page,) = self.read(body(job))
+            self.assertEqual((page.image.size, page.dpi, page.sheet_points[0] // 1, page.assumed),
+                             (A4_PIXELS, (600, 600), 595, None))
+            self.assertEqual(ink_box(page), BOX)
 
     def test_without_offsets_the_raster_lies_at_the_ppd_origin(self):
         (page,) = self.read(body(driven('foo2zjs', '-p1', '-u16x8', '-l16x8', '-L0')))
@@ -144,7 +146,8 @@ class Foo2Test(unittest.TestCase):
 
     def test_sniff_language_and_paper(self):
         for data, name in ((body(ZJS), ZJSTREAM), (body(XQX_JOB), XQX), (body(QPDL_JOB), QPDL), (SPLIX, QPDL),
-                           (body(HBPL_JOB), HBPL), (body(LAVA_JOB), LAVAFLOW)):
+                           (body(HBPL_JOB), HBPL), (body(LAVA_JOB), LAVAFLOW),
+                           (SLX_JOB, SLX)):
             self.assertTrue(sniff(data))
             self.assertEqual((language(data), paper(data)[0]), (name, 'A4'))
         self.assertEqual((language(body(HIPERC_JOB)), paper(body(HIPERC_JOB))), (HIPERC, None))
@@ -162,7 +165,9 @@ class Foo2Test(unittest.TestCase):
             'ZjStream stream ends before its end of document at byte 4$': zjs[:4],
             'ZjStream record of 64 bytes cut off at byte 4$': zjs[:40],
             'ZjStream record of type 12 \\(colour bitmap\\) at byte 4 is not read': zjs[:8] + b'\0\0\0\x0c' + zjs[12:],
-            'ZjStream record without its ZZ signature at byte 4$': zjs[:18] + b'ZY' + zjs[20:],
+            'ZjStream record without its signature at byte 4$': zjs[:18] + b'ZY' + zjs[20:],
+            'SLX record of type 12 \\(colour bitmap\\) at byte 4 is not read':
+                SLX_JOB[:8] + b'\0\0\0\x0c' + SLX_JOB[12:],
             'XQX stream cut off inside a record header at byte 4$': xqx[:10],
             'XQX record of type 9 at byte 4 is not read': xqx[:4] + b'\0\0\0\x09' + xqx[8:],
             f'QPDL stream ends before its end of job at byte {len(qpdl) - qpdl[::-1].index(9) - 1}$':
@@ -205,7 +210,8 @@ class Foo2Test(unittest.TestCase):
                 self.read(data, media.get(message, MEDIA))
 
     def test_any_mutation_is_read_or_refused_with_one_error(self):
-        jobs = (body(ZJS), body(XQX_JOB), body(QPDL_JOB), SPLIX, body(HBPL_JOB), body(HIPERC_JOB), body(LAVA_JOB))
+        jobs = (body(ZJS), body(XQX_JOB), body(QPDL_JOB), SPLIX, body(HBPL_JOB), body(HIPERC_JOB), body(LAVA_JOB),
+                SLX_JOB)
         # qpdldecode spins on one of these until the reader stops it: a shorter wait keeps the
         # test quick, and the refusal is the same.
         with mock.patch.object(foo2, 'TIMEOUT', 5):

@@ -1,21 +1,22 @@
 """The JBIG printer languages of the foo2zjs family: ZjStream (foo2zjs, foo2hp2600, hpcups'
-ljzjstream), XQX (foo2xqx), QPDL (foo2qpdl, splix), HBPL (foo2hbpl2), HIPERC (foo2hiperc) and
-LAVAFLOW (foo2lava). Each page is a header record (its sheet, resolution and raster size) and a
-JBIG bitmap for each colour plane (HIPERC's may be sent as they are). The reader walks every
-record itself, takes each page's placement from the stream's own headers and refuses a record it
-does not know or one cut short; Debian's decoder for the language (zjsdecode, xqxdecode,
-qpdldecode, hbpldecode, hipercdecode, lavadecode) undoes the JBIG compression, run with -d NAME in a folder of
-the render's own, where it writes each plane's bitmap as NAME-PP-N.pbm (page PP, plane N). splix'
-own band compression 0x11, which qpdldecode does not decode, is undone here as splix' algo0x11.cpp
-lays it down.
+ljzjstream), XQX (foo2xqx), QPDL (foo2qpdl, splix), HBPL (foo2hbpl2), HIPERC (foo2hiperc),
+LAVAFLOW (foo2lava) and SLX (foo2slx). Each page is a header record (its sheet, resolution and
+raster size) and a JBIG bitmap for each colour plane (HIPERC's may be sent as they are). The
+reader walks every record itself, takes each page's placement from the stream's own headers and
+refuses a record it does not know or one cut short; Debian's decoder for the language
+(zjsdecode, xqxdecode, qpdldecode, hbpldecode, hipercdecode, lavadecode, slxdecode) undoes the
+JBIG compression, run with -d NAME in a folder of the render's own, where it writes each plane's
+bitmap as NAME-PP-N.pbm (page PP, plane N). splix' own band compression 0x11, which qpdldecode
+does not decode, is undone here as splix' algo0x11.cpp lays it down.
 
 Each page comes back as the whole sheet in grey at the stream's resolution, ink wherever any plane
-has a dot. Only ZjStream's ZJI_OFFSET_X/Y (foo2zjs without -L0) and LAVAFLOW's cursor position (taken
-from the sheet's corner: foo2lava sets no top margin) say where the raster lies on the sheet;
-without them the printer lays it at its own printable origin, which the drivers crop the page to
-(foo2*-wrapper's set_clipping; splix' compress.cpp, with the PPD's ImageableArea as its hard
-margins): the reader takes that origin from the PPD and says so. HIPERC names no sheet either
-(foo2hiperc.c:746 names it in the PJL job around it): the sheet comes from the PPD too."""
+has a dot. Only ZjStream's and SLX's offsets (foo2zjs and foo2slx without -L0) and LAVAFLOW's
+cursor position (taken from the sheet's corner: foo2lava sets no top margin) say where the raster
+lies on the sheet; without them the printer lays it at its own printable origin, which the
+drivers crop the page to (foo2*-wrapper's set_clipping; splix' compress.cpp, with the PPD's
+ImageableArea as its hard margins): the reader takes that origin from the PPD and says so. HIPERC
+names no sheet either (foo2hiperc.c:746 names it in the PJL job around it): the sheet comes from
+the PPD too."""
 import os
 import re
 import struct
@@ -34,7 +35,8 @@ QPDL = 'QPDL'
 HBPL = 'HBPL'
 HIPERC = 'HIPERC'
 LAVAFLOW = 'LAVAFLOW'
-LANGUAGES = (ZJSTREAM, XQX, QPDL, HBPL, HIPERC, LAVAFLOW)
+SLX = 'SLX'
+LANGUAGES = (ZJSTREAM, XQX, QPDL, HBPL, HIPERC, LAVAFLOW, SLX)
 PPD_KEYWORDS = ()
 # The entry points it takes as readers.base has them.
 device_code = unchanged
@@ -44,7 +46,7 @@ title = no_title
 # streams qpdldecode spins until it is stopped.
 TIMEOUT = 60
 DECODERS = {ZJSTREAM: 'zjsdecode', XQX: 'xqxdecode', QPDL: 'qpdldecode', HBPL: 'hbpldecode',
-            HIPERC: 'hipercdecode', LAVAFLOW: 'lavadecode'}
+            HIPERC: 'hipercdecode', LAVAFLOW: 'lavadecode', SLX: 'slxdecode'}
 # What the decoders call the bitmaps they write (-d BASE): BASE-PP-N.pbm.
 BASE = 'plane'
 # A decoder's bitmap's header, up to the one whitespace byte before its pixels: a PBM's (bits, 1
@@ -110,74 +112,106 @@ def need(data, at, size, kind, what):
 
 # ZjStream (zjs.h): 'JZJZ', then records of a 16-byte header (size with the header, type, item
 # count, reserved, 'ZZ'), their items (size with its 8-byte header, item, type, param, value),
-# then the record's data; zjsdecode.c:395 skips a record to a multiple of 4 bytes.
+# then the record's data; zjsdecode.c:395 skips a record to a multiple of 4 bytes. SLX (slx.h,
+# foo2slx) has the same records and items under its own magic, signature and item numbers.
 ZJ_START_DOC, ZJ_END_DOC, ZJ_START_PAGE, ZJ_END_PAGE, ZJ_BIH, ZJ_BID, ZJ_END_JBIG = 0, 1, 2, 3, 4, 5, 6
 ZJ_SIGNATURE, ZJ_START_PLANE, ZJ_END_PLANE = 7, 9, 10
 ZJ_READ = {ZJ_START_DOC, ZJ_END_DOC, ZJ_START_PAGE, ZJ_END_PAGE, ZJ_BIH, ZJ_BID, ZJ_END_JBIG, ZJ_SIGNATURE,
            ZJ_START_PLANE, ZJ_END_PLANE}
 ZJ_NAMES = {8: 'raw image', 11: 'pause', 12: 'colour bitmap', 13: 'ZX 0x0d', 14: 'ZX 0x0e', 15: 'ZX 0x0f'}
-ZJI_PAPER, ZJI_RES_X, ZJI_RES_Y, ZJI_OFFSET_X, ZJI_OFFSET_Y = 3, 8, 9, 10, 11
-ZJI_VIDEO_BPP, ZJI_VIDEO_X, ZJI_VIDEO_Y = 16, 17, 18
-ZJ_MAGIC = b'JZJZ'
-ZJ_SIGN = 0x5a5a
 
 
-def zj_items(data, at, end, count):
+@dataclass(frozen=True)
+class ZjKind:
+    """A language of ZjStream's records: its name, magic, records' signature, paper codes, and
+    its page's items: paper, (x, y) resolution, offset on the sheet, video size, the bits of a
+    video pixel (None: it gives them as its raster's width over its video's) and raster size."""
+    name: str
+    magic: bytes
+    sign: int
+    papers: dict
+    paper: int
+    dpi: tuple
+    offset: tuple
+    video: tuple
+    bpp: int
+    raster: tuple
+
+
+# foo2slx-wrapper's paper codes (slx.h's DMPAPER, A4 2, Letter 6).
+SLX_PAPER = {2: 'A4', 4: 'B5', 5: 'ISOB5', 6: 'Letter', 8: 'Executive', 9: 'Legal', 10: 'Env10', 11: 'DL', 13: 'A5',
+             28: 'C5', 37: 'Monarch'}
+ZJ = ZjKind(ZJSTREAM, b'JZJZ', 0x5a5a, DMPAPER, 3, (8, 9), (10, 11), (17, 18), 16, None)
+SLX_KIND = ZjKind(SLX, b'\xa5SLX', 0xa5a5, SLX_PAPER, 0x100, (0x105, 0x106), (0x107, 0x108), (0x10d, 0x10e), None,
+                  (0x109, 0x10a))
+
+
+def zj_items(data, at, end, count, kind):
     """The items of a record from at: {item: value of a 4-byte one}, and where its data starts."""
     items = {}
     for _ in range(count):
-        need(data, at, 8, ZJSTREAM, 'an item')
+        need(data, at, 8, kind.name, 'an item')
         size, item = number(data, at, 4), number(data, at + 4, 2)
         if size < 8 or at + size > end:
-            raise StreamError(f'ZjStream item of {size} bytes does not fit its record at byte {at}')
+            raise StreamError(f'{kind.name} item of {size} bytes does not fit its record at byte {at}')
         if size == 12:
             items[item] = number(data, at + 8, 4)
         at += size
     return items, at
 
 
-def zj_pages(data):
-    pages, page, at = [], None, len(ZJ_MAGIC)
+def zj_page(items, at, kind):
+    """The Page a page record's items start."""
+    paper = kind.papers.get(items.get(kind.paper))
+    origin = tuple(items.get(item, 0) for item in kind.offset) if any(item in items for item in kind.offset) else None
+    video = tuple(items[item] for item in kind.video) if all(item in items for item in kind.video) else None
+    if kind.bpp:
+        bpp = items.get(kind.bpp, 1)
+    else:
+        # foo2slx.c:555 gives the video width as the raster's over the bits of a pixel.
+        raster = items.get(kind.raster[0], 0)
+        bpp = raster // video[0] if video and video[0] and raster % video[0] == 0 else 1
+    page = Page(at, tuple(items.get(item, 0) for item in kind.dpi), paper and sheet(paper), origin, video, bpp=bpp)
+    # foo2zjs.c:1331 and 1866 give the offset in dots of 1200 dpi across where its pixels are 600
+    # dpi of 2 bits; whether the printer counts it so, the stream does not say.
+    if origin and page.bpp != 1:
+        raise StreamError(f'{kind.name} page at byte {at} is offset on its sheet in {page.bpp}-bit pixels, '
+                          f'in units the stream does not settle')
+    return page
+
+
+def zj_pages(data, kind=ZJ):
+    pages, page, at = [], None, len(kind.magic)
     while True:
         if at >= len(data):
-            raise StreamError(f'ZjStream stream ends before its end of document at byte {at}')
-        need(data, at, 16, ZJSTREAM, 'a record header')
-        size, kind, count, _, sign = struct.unpack_from('>3I2H', data, at)
-        if sign != ZJ_SIGN:
-            raise StreamError(f'ZjStream record without its ZZ signature at byte {at}')
-        if kind not in ZJ_READ:
-            raise StreamError(f'ZjStream record of type {kind} ({ZJ_NAMES.get(kind, "unknown")}) at byte {at} '
+            raise StreamError(f'{kind.name} stream ends before its end of document at byte {at}')
+        need(data, at, 16, kind.name, 'a record header')
+        size, record, count, _, sign = struct.unpack_from('>3I2H', data, at)
+        if sign != kind.sign:
+            raise StreamError(f'{kind.name} record without its signature at byte {at}')
+        if record not in ZJ_READ:
+            raise StreamError(f'{kind.name} record of type {record} ({ZJ_NAMES.get(record, "unknown")}) at byte {at} '
                               f'is not read')
         end = at + size
         if size < 16 or end > len(data):
-            raise StreamError(f'ZjStream record of {size} bytes cut off at byte {at}')
-        items, body = zj_items(data, at + 16, end, count)
-        if kind == ZJ_START_PAGE:
+            raise StreamError(f'{kind.name} record of {size} bytes cut off at byte {at}')
+        items, body = zj_items(data, at + 16, end, count, kind)
+        if record == ZJ_START_PAGE:
             if page:
-                raise StreamError(f'ZjStream page starts inside a page at byte {at}')
-            paper = DMPAPER.get(items.get(ZJI_PAPER))
-            origin = (items.get(ZJI_OFFSET_X, 0), items.get(ZJI_OFFSET_Y, 0)) \
-                if ZJI_OFFSET_X in items or ZJI_OFFSET_Y in items else None
-            video = (items[ZJI_VIDEO_X], items[ZJI_VIDEO_Y]) if ZJI_VIDEO_X in items and ZJI_VIDEO_Y in items else None
-            page = Page(at, (items.get(ZJI_RES_X, 0), items.get(ZJI_RES_Y, 0)), paper and sheet(paper), origin, video,
-                        bpp=items.get(ZJI_VIDEO_BPP, 1))
-            # foo2zjs.c:1331 and 1866 give the offset in dots of 1200 dpi across where its pixels
-            # are 600 dpi of 2 bits; whether the printer counts it so, the stream does not say.
-            if origin and page.bpp != 1:
-                raise StreamError(f'ZjStream page at byte {at} is offset on its sheet in {page.bpp}-bit pixels, '
-                                  f'in units the stream does not settle')
-        elif kind in (ZJ_START_DOC, ZJ_END_DOC):
+                raise StreamError(f'{kind.name} page starts inside a page at byte {at}')
+            page = zj_page(items, at, kind)
+        elif record in (ZJ_START_DOC, ZJ_END_DOC):
             if page:
-                raise StreamError(f'ZjStream document record inside a page at byte {at}')
-            if kind == ZJ_END_DOC:
+                raise StreamError(f'{kind.name} document record inside a page at byte {at}')
+            if record == ZJ_END_DOC:
                 return pages
         elif not page:
-            raise StreamError(f'ZjStream page record outside a page at byte {at}')
-        elif kind == ZJ_BIH:
+            raise StreamError(f'{kind.name} page record outside a page at byte {at}')
+        elif record == ZJ_BIH:
             if end - body < 20:
-                raise StreamError(f'ZjStream JBIG header cut short at byte {at}')
-            page.planes.append(bih_size(data[body:body + 20], at, ZJSTREAM))
-        elif kind == ZJ_END_PAGE:
+                raise StreamError(f'{kind.name} JBIG header cut short at byte {at}')
+            page.planes.append(bih_size(data[body:body + 20], at, kind.name))
+        elif record == ZJ_END_PAGE:
             pages.append(page)
             page = None
         at = end + (-size) % 4
@@ -601,6 +635,10 @@ def sniff_hiperc(data):
     return len(data) >= 16 and struct.unpack_from('>3I', data) == (52, HIPERC_START, 16)
 
 
+def slx_pages(data):
+    return zj_pages(data, SLX_KIND)
+
+
 def sniff_qpdl(data):
     """A QPDL stream starts with its page header: a resolution of 100 to 1200 dpi, a known paper,
     and a record type after it."""
@@ -609,8 +647,10 @@ def sniff_qpdl(data):
 
 
 def language(data):
-    if data.startswith(ZJ_MAGIC):
+    if data.startswith(ZJ.magic):
         return ZJSTREAM
+    if data.startswith(SLX_KIND.magic):
+        return SLX
     if data.startswith(XQX_MAGIC):
         return XQX
     if data.startswith(HBPL_MAGIC):
@@ -638,7 +678,7 @@ def paper(data):
 def read_headers(data):
     kind = language(data)
     return {ZJSTREAM: zj_pages, XQX: xqx_pages, QPDL: qpdl_pages, HBPL: hbpl_pages, HIPERC: hiperc_pages,
-            LAVAFLOW: lava_pages}[kind](data)
+            LAVAFLOW: lava_pages, SLX: slx_pages}[kind](data)
 
 
 # splix' algo0x11.cpp: a band is stored column by column of bytes (a byte of 8 pixels across for
@@ -796,7 +836,7 @@ def placed(kind, page, planes, media):
 def read(data, media, workdir):
     kind = language(data)
     if not kind:
-        raise StreamError('not a ZjStream, XQX, QPDL, HBPL, HIPERC or LAVAFLOW stream')
+        raise StreamError('not a ZjStream, XQX, QPDL, HBPL, HIPERC, LAVAFLOW or SLX stream')
     pages = read_headers(data)
     if not pages:
         raise StreamError(f'{kind} stream with no page')

@@ -8,7 +8,6 @@ JETREADY = 'JetReady'
 QUICKCONNECT = 'QuickConnect'
 # foo2zjs' languages the foo2 reader does not read, each written by its foo2* program.
 OAKT = 'OAKT'
-SLX = 'SLX'
 DDST = 'DDST'
 # An OAKT stream starts with its records' magic (oak.h).
 ENTERED = {'LIDIL': LIDIL, 'JETREADY': JETREADY, 'QUICKCONNECT': QUICKCONNECT}

@@ -23,7 +23,7 @@ import xml.etree.ElementTree as ElementTree
 from ..core.project import ROOT
 from ..readers import canon, escp2, escpr, foo2, pcl, pcl3, pdf, postscript, raster
 from ..readers.registry import READ
-from ..readers.unread import DDST, JETREADY, LIDIL, OAKT, QUICKCONNECT, SLX
+from ..readers.unread import DDST, JETREADY, LIDIL, OAKT, QUICKCONNECT
 from .libcups import keyword_values
 
 POSTSCRIPT = postscript.LANGUAGE
@@ -35,7 +35,8 @@ ESCP2 = escp2.LANGUAGE
 ESCPR = escpr.LANGUAGE
 CANON = canon.LANGUAGE
 PWG = raster.PWG_RASTER
-ZJSTREAM, XQX, QPDL, HBPL, HIPERC, LAVAFLOW = foo2.ZJSTREAM, foo2.XQX, foo2.QPDL, foo2.HBPL, foo2.HIPERC, foo2.LAVAFLOW
+ZJSTREAM, XQX, QPDL, HBPL, HIPERC, LAVAFLOW, SLX = (foo2.ZJSTREAM, foo2.XQX, foo2.QPDL, foo2.HBPL, foo2.HIPERC,
+                                                    foo2.LAVAFLOW, foo2.SLX)
 # Every other language is 'Other: what it is'.
 OTHER = 'Other'
 
