@@ -107,10 +107,17 @@ case $set in
 esac
 
 # dpkg-query reads the status file without taking the package database's lock, so a command run
-# while apt works elsewhere is not stopped by it.
+# while apt works elsewhere is not stopped by it. One query for all: the check runs this each time.
+# A package of the machine's own architecture may be listed with it ("libc6:amd64").
+wanted=($(printf '%s\n' "${packages[@]}" | sort -u))
+declare -A installed=()
+while read -r name status; do
+  [ "$status" = 'install ok installed' ] && installed[$name]=1
+done < <(dpkg-query -W -f='${binary:Package} ${Status}\n' "${wanted[@]}" 2>/dev/null)
+native=$(dpkg --print-architecture)
 missing=()
-for p in $(printf '%s\n' "${packages[@]}" | sort -u); do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+for p in "${wanted[@]}"; do
+  [ -n "${installed[$p]:-}" ] || [ -n "${installed[$p:$native]:-}" ] || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "install-deps.sh: installing ${missing[*]}" >&2

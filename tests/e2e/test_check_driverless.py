@@ -23,18 +23,20 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 COMMAND = os.path.join(ROOT, 'scripts', 'check-printer.sh')
 # Drivers of each family the check decodes, by the language they write: a Gutenprint laser's PCL 5
-# and its ESC/P 2 and Canon inkjets, an hpcups inkjet's PCL 3 GUI, a PCL XL PPD that has
-# Ghostscript write it, an epson-escpr inkjet's ESC/P-R and foo2zjs' ZjStream.
+# and its ESC/P 2 and Canon inkjets, an hpcups inkjet's PCL 3 GUI and another's LIDIL, an
+# epson-escpr inkjet's ESC/P-R, foo2zjs' ZjStream and brlaser's Brother laser raster. (PCL XL
+# written by Ghostscript is the check_printer and report tests'.)
 DRIVERS = {'hp-lj_4000-expert': ('gutenprint.5.3://hp-lj_4000/expert', 'PCL 5'),
            'hp-deskjet_5550': ('drv:///hpcups.drv/hp-deskjet_5550.ppd', 'PCL 3 GUI'),
            'escp2-740-expert': ('gutenprint.5.3://escp2-740/expert', 'ESC/P 2'),
            'bjc-4300-expert': ('gutenprint.5.3://bjc-4300/expert', 'Canon raster'),
-           'Savin-9016_PXL': ('openprinting-ppds:0/ppd/openprinting/Savin/PXL/Savin-9016_PXL.ppd', 'PCL XL'),
+           'hp-deskjet_d4100_series': ('drv:///hpcups.drv/hp-deskjet_d4100_series.ppd', 'LIDIL'),
+           'br1510': ('drv:///brlaser.drv/br1510.ppd', 'Brother laser raster'),
            'Epson-Stylus_CX4200-epson-escpr-en': (
                'escpr:0/cups/model/epson-inkjet-printer-escpr/Epson-Stylus_CX4200-epson-escpr-en.ppd', 'ESC/P-R'),
            'HP-LaserJet_1020': ('foo2zjs:0/ppd/foo2zjs/HP-LaserJet_1020.ppd', 'ZjStream')}
 # The ones foomatic-rip drives from the PostScript: no raster is handed them.
-FOOMATIC = {'Savin-9016_PXL', 'HP-LaserJet_1020'}
+FOOMATIC = {'HP-LaserJet_1020'}
 DRIVERD = '/usr/lib/cups/daemon/cups-driverd'
 JUDGE = os.path.join(ROOT, 'scripts', 'judge-page.sh')
 # What each driverless printer is sent, as CUPS chooses from what it offers.

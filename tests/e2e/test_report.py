@@ -1,4 +1,4 @@
-"""The report as a reader sees it and the collection workflow's commands as CI runs them: six real
+"""The report as a reader sees it and the collection workflow's commands as CI runs them: four real
 printers checked in three shards by scripts/check-shards.sh, and merged, report what one run of
 them reports; the report opened from disk in headless Chromium lists every printer, its verdict
 filter leaves exactly the failing ones, a printer's link opens its page with its pictures and the
@@ -35,13 +35,11 @@ WORKFLOW = os.path.join(ROOT, '.github', 'workflows', 'collection.yml')
 LINTER = os.path.join(os.environ.get('PRINTTEST_CACHE') or os.path.join(
     os.environ.get('XDG_CACHE_HOME') or os.path.expanduser('~/.cache'), 'printtest'),
     'workflow-lint', 'node_modules', '.bin', 'action-validator')
-# On A4: two that pass, two whose pages the drivers move (CUPS' rastertohp by its PPD's margin,
-# hpcups five rows low), a Gutenprint PCL 5 laser whose page is disputed, and PCL XL.
+# On A4: one that passes, one whose page the driver moves (CUPS' rastertohp by its PPD's margin), a
+# Gutenprint PCL 5 laser whose page is disputed, and PCL XL.
 PRINTERS = ('openprinting-ppds:0/ppd/openprinting/Brother/BR2600CN_GPL.ppd',
             'openprinting-ppds:0/ppd/openprinting/Ricoh/PCL5/Ricoh-SP_3700_PCL5.ppd',
             'gutenprint.5.3://hp-lj_4000/expert',
-            'drv:///hpcups.drv/hp-deskjet_5640_series.ppd',
-            'openprinting-ppds:0/ppd/openprinting/Samsung/PS/Samsung_ML-4050_Series.ppd',
             'lsb/usr/cupsfilters/pxlmono.ppd')
 OPTIONS = ('--paper', 'A4')
 MOVED = 'Ricoh-SP_3700_PCL5'

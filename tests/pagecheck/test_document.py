@@ -30,8 +30,8 @@ class DocumentTest(unittest.TestCase):
         self.assertEqual(read(UEL + b'@PJL ENTER LANGUAGE=POSTSCRIPT\n' + PAGE[:30]).data, PAGE[:30])
 
     def test_a_page_in_a_language_the_check_does_not_read_is_named_with_its_job_title(self):
-        job = read(UEL + b'@PJL JOB NAME = "Print Mode: Bitmap Print"\n@PJL ENTER LANGUAGE = LIDIL\n$\0\x10')
-        self.assertEqual((job.kind, job.language, job.title), (None, 'LIDIL', 'Print Mode: Bitmap Print'))
+        job = read(UEL + b'@PJL JOB NAME = "Print Mode: Bitmap Print"\n@PJL ENTER LANGUAGE = JETREADY\n\x1bE')
+        self.assertEqual((job.kind, job.language, job.title), (None, 'JetReady', 'Print Mode: Bitmap Print'))
         # A language a reader reads is handed to it.
         job = read(UEL + b'@PJL ENTER LANGUAGE = PCLXL\n) HP-PCL XL;2;0\r\n')
         self.assertEqual((job.kind, job.reader.__name__), ('PCL XL', 'pagecheck.readers.pcl'))

@@ -11,7 +11,7 @@ import unittest
 
 from pagecheck.commands.collection import A4, LETTER, failure_groups, group_key, make_plan, papers_of, ppd_entries
 from pagecheck.core.setup import Margins, Run
-from pagecheck.measure.checks import EDGES, STROKES
+from pagecheck.measure.checks import EDGES, STROKES, TITLED
 from pagecheck.report.findings import explain, match_page
 from pagecheck.report import results
 from pagecheck.report.summary import report_run
@@ -79,6 +79,16 @@ class FindingsTest(unittest.TestCase):
         self.assertEqual(explain(match_page(hpcups, 'A4', low)).id, 'direct-bottom-300dpi')
         low['checks'].append({'name': STROKES, 'verdict': 'FAIL', 'figure': '1.52 to 21.93 mm'})
         self.assertIsNone(explain(match_page(hpcups, 'A4', low)))
+        # foo2qpdl's job name explains its pages only where their title failed; without it, their
+        # few dots right are the byte clip's, and a page moved further is neither's.
+        foo2 = 'foo2zjs:0/ppd/foo2zjs/Samsung-ML-1670.ppd'
+        right = stored_page('direct', 'QPDL', {'left': 0.13, 'right': 0.13})
+        self.assertEqual(explain(match_page(foo2, 'A4', right)).id, 'foo2-left-byte-clip')
+        right['checks'].append({'name': TITLED, 'verdict': 'FAIL', 'figure': 'title "<stdin>"'})
+        self.assertEqual(explain(match_page(foo2, 'A4', right)).id, 'foo2qpdl-job-name')
+        far = stored_page('direct', 'QPDL', {'left': 0.6, 'right': 0.6})
+        far['checks'].append(right['checks'][-1])
+        self.assertIsNone(explain(match_page(foo2, 'A4', far)))
 
     def test_failures_are_grouped_by_driver_language_paper_and_how_the_edges_moved(self):
         with open(os.path.join(self.out, 'results.json')) as saved:

@@ -175,7 +175,7 @@ class Listing(unittest.TestCase):
 class Sample(unittest.TestCase):
     LANGUAGES = {**{f'big:{index}': POSTSCRIPT for index in range(90)},
                  **{f'mid:{index}': PCL5 for index in range(9)},
-                 'one:0': PDF, 'with space:0': PCLM, 'lidil:0': LIDIL}
+                 'one:0': PDF, 'with space:0': PCLM, 'jetready:0': JETREADY}
 
     def test_one_of_each_read_language_the_rest_in_proportion(self):
         self.assertEqual(allocate({POSTSCRIPT: 90, PCL5: 9, PDF: 1}, 13), {POSTSCRIPT: 11, PCL5: 1, PDF: 1})
@@ -195,17 +195,17 @@ class Sample(unittest.TestCase):
 
 class Table(unittest.TestCase):
     def test_rows_count_models_and_say_what_is_read(self):
-        text = table({'a': POSTSCRIPT, 'b': POSTSCRIPT, 'c': LIDIL, 'd': f'{OTHER}: fax'},
+        text = table({'a': POSTSCRIPT, 'b': POSTSCRIPT, 'c': JETREADY, 'd': f'{OTHER}: fax'},
                      {'a': 'openprinting-ppds', 'b': 'cups-common', 'c': 'printer-driver-hpcups', 'd': 'x'})
         rows = text.splitlines()
         self.assertEqual(rows[2], '| PostScript | 2 | 50.0 % | yes | cups-common 1, openprinting-ppds 1 |')
-        self.assertEqual(rows[3], '| LIDIL | 1 | 25.0 % | no | printer-driver-hpcups 1 |')
+        self.assertEqual(rows[3], '| JetReady | 1 | 25.0 % | no | printer-driver-hpcups 1 |')
         self.assertEqual(rows[-1], 'Read: 2 of 4 models (50.0 %).')
-        rows = package_table({'a': POSTSCRIPT, 'b': LIDIL, 'c': PCL3GUI, 'd': POSTSCRIPT},
+        rows = package_table({'a': POSTSCRIPT, 'b': JETREADY, 'c': PCL3GUI, 'd': POSTSCRIPT},
                              {'a': 'openprinting-ppds', 'b': 'printer-driver-hpcups', 'c': 'printer-driver-hpcups',
                               'd': 'openprinting-ppds'}).splitlines()
         self.assertEqual(rows[2:], ['| openprinting-ppds | 2 | 2 (100.0 %) | PostScript 2 |',
-                                    '| printer-driver-hpcups | 2 | 1 (50.0 %) | LIDIL 1, PCL 3 GUI 1 |'])
+                                    '| printer-driver-hpcups | 2 | 1 (50.0 %) | JetReady 1, PCL 3 GUI 1 |'])
 
 
 if __name__ == '__main__':

@@ -100,7 +100,7 @@ class VerdictTest(unittest.TestCase):
             with tempfile.TemporaryDirectory() as folder:
                 path = os.path.join(folder, 'job.prn')
                 with open(path, 'wb') as job:
-                    job.write(UEL + b'@PJL JOB NAME="%s"\n@PJL ENTER LANGUAGE=LIDIL\n$\0\x10' % name)
+                    job.write(UEL + b'@PJL JOB NAME="%s"\n@PJL ENTER LANGUAGE=JETREADY\n\x1bE' % name)
                 page = measure_document(Printed(path, NamedJob(DIRECT_CAPTION)),
                                         PageSetup('Letter', (612, 792), Margins(LETTER)), folder)
             checks = {check.name: check.passed for check in judge_page(page, DIRECT_CAPTION, 0.1)}

@@ -1,6 +1,6 @@
 """Every page language the check reads, one reader module each, in the order they are tried: a
 new language is one module (the entry points of readers.base) and one line here."""
-from . import canon, escp2, escpr, foo2, pcl, pcl3, pdf, postscript, raster
+from . import brlaser, canon, escp2, escpr, foo2, lidil, pcl, pcl3, pdf, postscript, raster
 
 # Read from the whole file: they come in no job.
 FILE_READERS = (raster,)
@@ -8,10 +8,12 @@ FILE_READERS = (raster,)
 # first bytes.
 PAGE_DESCRIPTIONS = (postscript, pdf)
 # Printers' own languages, told by their first commands. ESC/P-R first: its jobs open as ESC/P 2's
-# do, and its raster could hold what PCL 3 is told by. PCL 3 GUI before PCL 5: GhostPCL would take
-# a PCL 3 GUI stream's raster for text. foo2zjs' languages start with no escape, and QPDL's page
-# header is told by a few bytes' values: last.
-PRINTER_LANGUAGES = (escpr, pcl3, escp2, canon, pcl, foo2)
+# do, and its raster could hold what PCL 3 is told by. brlaser's raster before PCL 3 and PCL 5: its
+# PCL-like job opens with compression mode 1030, which neither has, and its raster could hold what
+# PCL 3 is told by. PCL 3 GUI before PCL 5: GhostPCL would take a PCL 3 GUI stream's raster for
+# text. LIDIL is told by its first packet's framing. foo2zjs' languages start with no escape, and
+# QPDL's page header is told by a few bytes' values: last.
+PRINTER_LANGUAGES = (escpr, brlaser, pcl3, escp2, canon, pcl, lidil, foo2)
 READERS = FILE_READERS + PAGE_DESCRIPTIONS + PRINTER_LANGUAGES
 # Every language read, as reports and the coverage table name them.
 READ = tuple(name for reader in READERS for name in reader.LANGUAGES)

@@ -3,15 +3,14 @@ than as an unknown stream: by the name a PJL job's ENTER LANGUAGE gives them, an
 bytes of a stream that carries none."""
 import re
 
-LIDIL = 'LIDIL'
 JETREADY = 'JetReady'
 QUICKCONNECT = 'QuickConnect'
 # foo2zjs' languages the foo2 reader does not read, each written by its foo2* program.
 OAKT = 'OAKT'
 DDST = 'DDST'
 # An OAKT stream starts with its records' magic (oak.h).
-ENTERED = {'LIDIL': LIDIL, 'JETREADY': JETREADY, 'QUICKCONNECT': QUICKCONNECT}
-STARTS = ((b'$\x00', LIDIL), (b'OAKT', OAKT))
+ENTERED = {'JETREADY': JETREADY, 'QUICKCONNECT': QUICKCONNECT}
+STARTS = ((b'OAKT', OAKT),)
 NOT_NAME = re.compile(r'[^A-Z0-9]')
 
 

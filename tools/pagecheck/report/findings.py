@@ -8,7 +8,7 @@ its filters end in), the page's language, paper and mode, and by how its border'
 import re
 from dataclasses import dataclass, field
 
-from ..measure.checks import AGREE, DIAGONALS, DRIVER, EDGES, ELLIPSE, STROKES, TEXT, Check
+from ..measure.checks import AGREE, DIAGONALS, DRIVER, EDGES, ELLIPSE, STROKES, TEXT, TITLED, Check
 from ..measure.checks import moved_edges as named_moved
 
 CONFIRMED, DISPUTED = 'confirmed', 'disputed'
@@ -24,7 +24,7 @@ class Finding:
     (lowest, highest) mm it moved by, or to None where it must not have failed; within maps an edge
     that may have moved or not to the (lowest, highest) mm it stays in; an edge not named may do
     anything. checks are the checks whose failures it explains: a page that failed another is not
-    its."""
+    its; required those of them that must have failed."""
     id: str
     name: str
     cause: str
@@ -38,6 +38,7 @@ class Finding:
     edges: dict = field(default_factory=dict)
     within: dict = field(default_factory=dict)
     checks: tuple = FOLLOWING
+    required: tuple = ()
 
     def matches(self, page):
         """Whether the page (a Page below) failed the way this finding says."""
@@ -47,7 +48,7 @@ class Finding:
             return False
         if self.modes and page.mode not in self.modes:
             return False
-        if set(page.failed) - set(self.checks):
+        if set(page.failed) - set(self.checks) or set(self.required) - set(page.failed):
             return False
         for edge, span in self.edges.items():
             moved = page.edges.get(edge)
@@ -78,6 +79,7 @@ class Page:
 
 
 GUTENPRINT = 'gutenprint 5.3.4'
+FOO2ZJS = 'foo2zjs 20200505dfsg0'
 GHOSTPCL_A4 = 'ghostscript 10.0.0: pcl/pcl/pcpage.c:449 (A4 logical page 71 dots at 300 dpi from the left edge)'
 SHRINK = ("its PPD's imageable area is the borderless one, the whole sheet, and the default "
           "StpiShrinkOutput=Shrink scales that into the bordered area of the driver's own head data")
@@ -185,6 +187,67 @@ FINDINGS = (
             CONFIRMED, 'the bordered size (A4 rather than TA4): the page as it was handed', r'epson-escpr',
             ('ESC/P-R',), edges={'left': (-3, -0.5), 'top': (-3.5, -0.5), 'right': (0.5, 3), 'bottom': (1, 6)},
             checks=FOLLOWING + (STROKES,)),
+    Finding('foo2qpdl-job-name', 'foo2qpdl: every job named "<stdin>"',
+            "the wrapper hands foo2qpdl the job's name as -J \"$LPJOB\", a variable it never sets (the line that "
+            "would is commented out), and foo2qpdl names a job without one by its input, \"<stdin>\", in its PJL "
+            "SET JOBNAME; its pages are placed as foo2-left-byte-clip and foo2-1200x1200-top say",
+            f'{FOO2ZJS}: foo2qpdl-wrapper.in:285-286 and 727, foo2qpdl.c:873-874 and 1768',
+            CONFIRMED, 'none: the name is the wrapper\'s', r'^foo2zjs:', ('QPDL',),
+            within={'left': (-0.1, 0.2), 'right': (-0.1, 0.25), 'top': (-0.1, 2.4), 'bottom': (-0.1, 2.4)},
+            checks=FOLLOWING + (STROKES, TITLED), required=(TITLED,)),
+    Finding('foo2-left-byte-clip', 'foo2zjs drivers: page a few dots right',
+            "the wrapper asks the driver to clip the PPD's left margin off the page (9 pt: 75 dots at 600 dpi), and "
+            "the driver clips only whole bytes off the left, 72 dots, handing the rest to the right edge; the "
+            "printer puts the first dot kept at its printable origin, so the page lands the remainder right (3 "
+            "dots at 600 dpi, 6 at 1200: 0.13 mm); where the stream places the raster itself (ZjStream's "
+            "ZJI_OFFSET_X) it gives the clip asked for, not the one made",
+            f'{FOO2ZJS}: foo2qpdl.c:1576-1577, foo2hbpl2.c:1362-1363, foo2zjs.c:1461 and 1498-1499; '
+            'foo2qpdl-wrapper.in:385 and 468, foo2hbpl2-wrapper.in:358 and 432',
+            CONFIRMED, 'none from the PPD: the clip is the wrapper\'s', r'^foo2zjs:', ('QPDL', 'HBPL', 'ZjStream'),
+            within={'left': (0.05, 0.2), 'right': (-0.1, 0.25), 'top': (-0.1, 0.1), 'bottom': (-0.1, 0.15)},
+            required=(EDGES,)),
+    Finding('foo2-1200x1200-top', 'foo2zjs QPDL and HBPL at 1200 x 1200 dpi: page 2.1 mm low',
+            "the wrapper's clips are in dots of 1200 across and 600 down, and it scales them for 600 x 600 and "
+            "2400 x 600 dpi only; at 1200 x 1200 dpi the top clip of 100 is taken as 100 rows of 1200 dpi, half "
+            "the PPD's 12 pt top margin, and the page lands the other half low",
+            f'{FOO2ZJS}: foo2qpdl-wrapper.in:378-396, foo2hbpl2-wrapper.in:351-369',
+            CONFIRMED, 'Resolution=600x600dpi or 1200x600dpi: the page in place', r'^foo2zjs:', ('QPDL', 'HBPL'),
+            edges={'top': (1.8, 2.4), 'bottom': (1.8, 2.4)}, within={'left': (-0.1, 0.2), 'right': (-0.1, 0.25)},
+            checks=FOLLOWING + (STROKES,)),
+    Finding('foo2xqx-clip', 'foo2xqx: page 0.3 mm right and 0.45 mm low',
+            "the wrapper clips 176 dots of 1200 dpi and 84 rows of 600 dpi off A4's left and top (177 and 84 on "
+            "Letter), 10.56 and 10.08 pt, where the PPD's imageable area starts 11.34 pt in; the printer puts "
+            "what is left at its printable origin. Which of the two the printer's origin is, the stream does not "
+            "say: at the PPD's, the page lands 0.28 mm right and 0.44 mm low; at the wrapper's, it is in place",
+            f'{FOO2ZJS}: foo2xqx-wrapper.in:432-433 and 441-442 against PPD/HP-LaserJet_P1005.ppd:168-169',
+            DISPUTED, '', r'^foo2zjs:', ('XQX',),
+            edges={'left': (0.15, 0.45), 'top': (0.3, 0.6)}, within={'right': (0.15, 0.45), 'bottom': (0.3, 0.6)}),
+    Finding('splix-margin-bytes', 'splix at 600 dpi: page 0.34 mm left of the raster it was handed',
+            "splix cuts the PPD's left margin off the raster it is handed and sends the rest, which the printer "
+            "puts at its printable origin; it rounds the margin up to whole bytes (10.75 pt: 89.6 dots at 600 dpi, "
+            "96 cut from a raster of Ghostscript's cups device), and through the queue's own filters it cut 98 "
+            "at 600 dpi and 45 at 300 (the page in place). Where the printer's origin lies, the stream does not "
+            "say: at the PPD's margin, which splix itself takes for it, the page lands 8 dots left",
+            'splix 2.0.0+svn315: src/compress.cpp (_compressBandedPage: hardMarginX = (ceil(margin) + 7) & ~7), '
+            'src/printer.cpp (the hard margins are the PPD page size\'s)',
+            DISPUTED, 'Resolution=300dpi: the page as it was handed', r'rastertoqpdl', ('QPDL',),
+            edges={'left': (-0.45, -0.15)}, within={'right': (-0.45, 0.1), 'top': (-0.1, 0.1), 'bottom': (-0.1, 0.15)}),
+    Finding('hpcups-lidil-low', "hpcups' LIDIL inkjets: black a few rows low",
+            "hpcups sends the black pen's sweeps 12/2400 inch (3 rows at 600 dpi) below the colour pen's, a "
+            "default pen alignment, and on LIDIL 2 models moves every other pass 4/2400 inch down, as for LIDIL "
+            "1's 300 dpi colour pen, though LIDIL 2's pen sends every row; the black border lands that low, on "
+            "top of what the raster it was handed has (A4's rounded 842 points, Direct's stroke pixel). Whether "
+            "the printer's pens are aligned so, the stream does not say",
+            'hplip 3.22.10: prnt/hpcups/Lidil.cpp:72, 1119-1125, 1558 and 1583; prnt/hpijs/dj3320.cpp:1559-1574',
+            DISPUTED, '', r'hpcups', ('LIDIL',), edges={'bottom': (0.1, 0.4)},
+            within={'top': (-0.05, 0.15), 'left': (-0.05, 0.15), 'right': (-0.05, 0.2)}),
+    Finding('hpcups-lidil-photo', 'hpcups LIDIL Photo mode: page stretched 1.75 times down',
+            "the Photo choice sends OutputType 2, but hpcups switches to its 2-bit colour planes only for "
+            "OutputType 1, while the Photo print mode it picks has them: each raster row comes as 7 planes, "
+            "filed as 4, and the page is drawn 7/4 as tall",
+            'hplip 3.22.10: prnt/hpcups/Lidil.cpp:154-157 and 494-511, prnt/hpcups/dj3320PrintModes.h:26',
+            CONFIRMED, 'OutputMode=NormalRGB: the page in place but for hpcups-lidil-low', r'hpcups', ('LIDIL',),
+            edges={'bottom': (-250, -10)}, checks=FOLLOWING + (STROKES,)),
     Finding('direct-bottom-300dpi', 'Direct page a hair low at 300 dpi',
             "Wine's PostScript driver strokes a rectangle through its right and bottom edges, which GDI "
             "leaves out (one pixel more than the Bitmap page); with A4's 842 points in the PPD against "

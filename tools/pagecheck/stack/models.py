@@ -21,9 +21,9 @@ import tempfile
 import xml.etree.ElementTree as ElementTree
 
 from ..core.project import ROOT
-from ..readers import canon, escp2, escpr, foo2, pcl, pcl3, pdf, postscript, raster
+from ..readers import brlaser, canon, escp2, escpr, foo2, lidil, pcl, pcl3, pdf, postscript, raster
 from ..readers.registry import READ
-from ..readers.unread import DDST, JETREADY, LIDIL, OAKT, QUICKCONNECT
+from ..readers.unread import DDST, JETREADY, OAKT, QUICKCONNECT
 from .libcups import keyword_values
 
 POSTSCRIPT = postscript.LANGUAGE
@@ -33,7 +33,9 @@ PCL5, PCLXL = pcl.PCL5, pcl.PCLXL
 PCL3GUI, PCL3 = pcl3.LANGUAGE, pcl3.PLAIN_LANGUAGE
 ESCP2 = escp2.LANGUAGE
 ESCPR = escpr.LANGUAGE
+BRLASER = brlaser.LANGUAGE
 CANON = canon.LANGUAGE
+LIDIL = lidil.LANGUAGE
 PWG = raster.PWG_RASTER
 ZJSTREAM, XQX, QPDL, HBPL, HIPERC, LAVAFLOW, SLX = (foo2.ZJSTREAM, foo2.XQX, foo2.QPDL, foo2.HBPL, foo2.HIPERC,
                                                     foo2.LAVAFLOW, foo2.SLX)
@@ -60,7 +62,7 @@ FILTER_LANGUAGES = {
     # splix writes QPDL, from the raster or (pstoqpdl) through Ghostscript and rastertoqpdl.
     'rastertoqpdl': QPDL, 'pstoqpdl': QPDL,
     'epson-escpr-wrapper': ESCPR,
-    'rastertobrlaser': f'{OTHER}: Brother laser raster (brlaser)',
+    'rastertobrlaser': BRLASER,
     'raster2dymolw': f'{OTHER}: DYMO label raster', 'raster2dymolm': f'{OTHER}: DYMO label raster',
     'c2esp': f'{OTHER}: Kodak ESP inkjet raster', 'c2espC': f'{OTHER}: Kodak ESP inkjet raster',
     'rastertosag-gdi': f'{OTHER}: Ricoh GDI raster',
