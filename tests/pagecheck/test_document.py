@@ -36,8 +36,8 @@ class DocumentTest(unittest.TestCase):
         job = read(UEL + b'@PJL ENTER LANGUAGE = PCLXL\n) HP-PCL XL;2;0\r\n')
         self.assertEqual((job.kind, job.reader.__name__), ('PCL XL', 'pagecheck.readers.pcl'))
         # LAVAFLOW's first commands would pass for PCL 3 GUI: the language the job enters wins.
-        job = read(UEL + b'@PJL ENTER LANGUAGE=LAVAFLOW\n\x1bE\x1b&u600D\x1b*r1U\x1b*g8W\x02\x01\x02\x58\x02\x58\x00\x04')
-        self.assertEqual((job.reader, job.language), (None, 'LAVAFLOW'))
+        job = read(UEL + b'@PJL ENTER LANGUAGE=LAVAFLOW\n\x1bE\x1b&l0S\x1b&u600D\x1b*r1U\x1b*b1234M')
+        self.assertEqual((job.reader.__name__, job.kind), ('pagecheck.readers.foo2', 'LAVAFLOW'))
 
     def test_the_resolution_and_turn_the_driver_laid_the_page_out_with(self):
         for scale, rotate, dpi, turn in (('72 300 div 72 300 div', 0, (300, 300), None),

@@ -89,6 +89,11 @@ class FindingsTest(unittest.TestCase):
         far = stored_page('direct', 'QPDL', {'left': 0.6, 'right': 0.6})
         far['checks'].append(right['checks'][-1])
         self.assertIsNone(explain(match_page(foo2, 'A4', far)))
+        # foo2lava's A4 pages land 8 dots of 1200 dpi left, and all are named "stdin".
+        lava = 'foo2zjs:0/ppd/foo2zjs/KONICA_MINOLTA-magicolor_2530_DL.ppd'
+        left = stored_page('bitmap', 'LAVAFLOW', {'left': -0.17, 'right': -0.17})
+        left['checks'].append({'name': TITLED, 'verdict': 'FAIL', 'figure': 'title "stdin"'})
+        self.assertEqual(explain(match_page(lava, 'A4', left)).id, 'foo2lava-job-name')
 
     def test_failures_are_grouped_by_driver_language_paper_and_how_the_edges_moved(self):
         with open(os.path.join(self.out, 'results.json')) as saved:

@@ -35,9 +35,10 @@ class Document:
         self.reader, self.language, self.data = (described or parts or [(None, None, b'')])[0]
         if not described:
             # A part the job enters a language no reader reads is that language, however it
-            # starts: LAVAFLOW's PCL-like commands would pass for PCL 3 GUI.
+            # starts; one it enters by a name a printer's reader knows is that reader's: LAVAFLOW's
+            # PCL-like commands would pass for PCL 3 GUI.
             found = [(reader, data) for _, entered, data in parts
-                     if not unread_language(entered, b'') and (reader := printer_language(data))]
+                     if not unread_language(entered, b'') and (reader := printer_language(data, entered))]
             if found:
                 self.reader, self.data = found[0]
                 self.language = self.reader.language(self.data)

@@ -1,18 +1,22 @@
 """The JBIG printer languages of the foo2zjs family: ZjStream (foo2zjs, foo2hp2600, hpcups'
-ljzjstream), XQX (foo2xqx), QPDL (foo2qpdl, splix) and HBPL (foo2hbpl2). Each page is a header
-record (its sheet, resolution and raster size) and a JBIG bitmap for each colour plane. The reader
-walks every record itself, takes each page's placement from the stream's own headers and refuses
-a record it does not know or one cut short; Debian's decoder for the language (zjsdecode,
-xqxdecode, qpdldecode, hbpldecode) undoes the JBIG compression, run with -d NAME in a folder of
-the render's own, where it writes each plane's bitmap as NAME-PP-N.pbm (page PP, plane N). splix'
-own band compression 0x11, which qpdldecode does not decode, is undone here as splix' algo0x11.cpp
-lays it down.
+ljzjstream), XQX (foo2xqx), QPDL (foo2qpdl, splix), HBPL (foo2hbpl2), HIPERC (foo2hiperc),
+LAVAFLOW (foo2lava) and SLX (foo2slx). Each page is a header record (its sheet, resolution and
+raster size) and a JBIG bitmap for each colour plane (HIPERC's may be sent as they are). The
+reader walks every record itself, takes each page's placement from the stream's own headers and
+refuses a record it does not know or one cut short; Debian's decoder for the language
+(zjsdecode, xqxdecode, qpdldecode, hbpldecode, hipercdecode, lavadecode, slxdecode) undoes the
+JBIG compression, run with -d NAME in a folder of the render's own, where it writes each plane's
+bitmap as NAME-PP-N.pbm (page PP, plane N). splix' own band compression 0x11, which qpdldecode
+does not decode, is undone here as splix' algo0x11.cpp lays it down.
 
 Each page comes back as the whole sheet in grey at the stream's resolution, ink wherever any plane
-has a dot. Only ZjStream's ZJI_OFFSET_X/Y (foo2zjs without -L0) say where the raster lies on the
-sheet; without them the printer lays it at its own printable origin, which the drivers crop the
-page to (foo2*-wrapper's set_clipping; splix' compress.cpp, with the PPD's ImageableArea as its
-hard margins): the reader takes that origin from the PPD and says so."""
+has a dot. Only ZjStream's and SLX's offsets (foo2zjs and foo2slx without -L0) and LAVAFLOW's
+cursor position (taken from the sheet's corner: foo2lava sets no top margin) say where the raster
+lies on the sheet; without them the printer lays it at its own printable origin, which the
+drivers crop the page to (foo2*-wrapper's set_clipping; splix' compress.cpp, with the PPD's
+ImageableArea as its hard margins): the reader takes that origin from the PPD and says so. HIPERC
+names no sheet either (foo2hiperc.c:746 names it in the PJL job around it): the sheet comes from
+the PPD too."""
 import os
 import re
 import struct
@@ -29,7 +33,10 @@ ZJSTREAM = 'ZjStream'
 XQX = 'XQX'
 QPDL = 'QPDL'
 HBPL = 'HBPL'
-LANGUAGES = (ZJSTREAM, XQX, QPDL, HBPL)
+HIPERC = 'HIPERC'
+LAVAFLOW = 'LAVAFLOW'
+SLX = 'SLX'
+LANGUAGES = (ZJSTREAM, XQX, QPDL, HBPL, HIPERC, LAVAFLOW, SLX)
 PPD_KEYWORDS = ()
 # The entry points it takes as readers.base has them.
 device_code = unchanged
@@ -38,7 +45,8 @@ title = no_title
 # Seconds a decoder may take over a job: a page takes it well under one, and on some damaged
 # streams qpdldecode spins until it is stopped.
 TIMEOUT = 60
-DECODERS = {ZJSTREAM: 'zjsdecode', XQX: 'xqxdecode', QPDL: 'qpdldecode', HBPL: 'hbpldecode'}
+DECODERS = {ZJSTREAM: 'zjsdecode', XQX: 'xqxdecode', QPDL: 'qpdldecode', HBPL: 'hbpldecode',
+            HIPERC: 'hipercdecode', LAVAFLOW: 'lavadecode', SLX: 'slxdecode'}
 # What the decoders call the bitmaps they write (-d BASE): BASE-PP-N.pbm.
 BASE = 'plane'
 # A decoder's bitmap's header, up to the one whitespace byte before its pixels: a PBM's (bits, 1
@@ -63,8 +71,9 @@ class Page:
     or None, the raster's top left corner on the sheet in pixels (None where the stream does not
     say), the part of its planes the printer prints (width, height; None: all), a QPDL page's
     raster size and version, the bits of a video pixel (foo2zjs and foo2xqx send 1200 x 600 dpi as
-    600 dpi of 2 bits, the two dots side by side: foo2zjs.c:1866, foo2xqx.c:1435); and its planes,
-    each one's (width, height) as its JBIG header gives it, or a QPDL page's Bands."""
+    600 dpi of 2 bits, the two dots side by side: foo2zjs.c:1866, foo2xqx.c:1435); its planes,
+    each one's (width, height) as its JBIG header gives it, or a QPDL page's Bands; and a HIPERC
+    page's plane numbers, in the planes' order."""
     at: int
     dpi: tuple
     paper: tuple
@@ -74,6 +83,7 @@ class Page:
     version: int = None
     bpp: int = 1
     planes: list = field(default_factory=list)
+    numbers: list = field(default_factory=list)
 
     def __post_init__(self):
         if not all(0 < value <= MAX_DPI for value in self.dpi):
@@ -102,74 +112,106 @@ def need(data, at, size, kind, what):
 
 # ZjStream (zjs.h): 'JZJZ', then records of a 16-byte header (size with the header, type, item
 # count, reserved, 'ZZ'), their items (size with its 8-byte header, item, type, param, value),
-# then the record's data; zjsdecode.c:395 skips a record to a multiple of 4 bytes.
+# then the record's data; zjsdecode.c:395 skips a record to a multiple of 4 bytes. SLX (slx.h,
+# foo2slx) has the same records and items under its own magic, signature and item numbers.
 ZJ_START_DOC, ZJ_END_DOC, ZJ_START_PAGE, ZJ_END_PAGE, ZJ_BIH, ZJ_BID, ZJ_END_JBIG = 0, 1, 2, 3, 4, 5, 6
 ZJ_SIGNATURE, ZJ_START_PLANE, ZJ_END_PLANE = 7, 9, 10
 ZJ_READ = {ZJ_START_DOC, ZJ_END_DOC, ZJ_START_PAGE, ZJ_END_PAGE, ZJ_BIH, ZJ_BID, ZJ_END_JBIG, ZJ_SIGNATURE,
            ZJ_START_PLANE, ZJ_END_PLANE}
 ZJ_NAMES = {8: 'raw image', 11: 'pause', 12: 'colour bitmap', 13: 'ZX 0x0d', 14: 'ZX 0x0e', 15: 'ZX 0x0f'}
-ZJI_PAPER, ZJI_RES_X, ZJI_RES_Y, ZJI_OFFSET_X, ZJI_OFFSET_Y = 3, 8, 9, 10, 11
-ZJI_VIDEO_BPP, ZJI_VIDEO_X, ZJI_VIDEO_Y = 16, 17, 18
-ZJ_MAGIC = b'JZJZ'
-ZJ_SIGN = 0x5a5a
 
 
-def zj_items(data, at, end, count):
+@dataclass(frozen=True)
+class ZjKind:
+    """A language of ZjStream's records: its name, magic, records' signature, paper codes, and
+    its page's items: paper, (x, y) resolution, offset on the sheet, video size, the bits of a
+    video pixel (None: it gives them as its raster's width over its video's) and raster size."""
+    name: str
+    magic: bytes
+    sign: int
+    papers: dict
+    paper: int
+    dpi: tuple
+    offset: tuple
+    video: tuple
+    bpp: int
+    raster: tuple
+
+
+# foo2slx-wrapper's paper codes (slx.h's DMPAPER, A4 2, Letter 6).
+SLX_PAPER = {2: 'A4', 4: 'B5', 5: 'ISOB5', 6: 'Letter', 8: 'Executive', 9: 'Legal', 10: 'Env10', 11: 'DL', 13: 'A5',
+             28: 'C5', 37: 'Monarch'}
+ZJ = ZjKind(ZJSTREAM, b'JZJZ', 0x5a5a, DMPAPER, 3, (8, 9), (10, 11), (17, 18), 16, None)
+SLX_KIND = ZjKind(SLX, b'\xa5SLX', 0xa5a5, SLX_PAPER, 0x100, (0x105, 0x106), (0x107, 0x108), (0x10d, 0x10e), None,
+                  (0x109, 0x10a))
+
+
+def zj_items(data, at, end, count, kind):
     """The items of a record from at: {item: value of a 4-byte one}, and where its data starts."""
     items = {}
     for _ in range(count):
-        need(data, at, 8, ZJSTREAM, 'an item')
+        need(data, at, 8, kind.name, 'an item')
         size, item = number(data, at, 4), number(data, at + 4, 2)
         if size < 8 or at + size > end:
-            raise StreamError(f'ZjStream item of {size} bytes does not fit its record at byte {at}')
+            raise StreamError(f'{kind.name} item of {size} bytes does not fit its record at byte {at}')
         if size == 12:
             items[item] = number(data, at + 8, 4)
         at += size
     return items, at
 
 
-def zj_pages(data):
-    pages, page, at = [], None, len(ZJ_MAGIC)
+def zj_page(items, at, kind):
+    """The Page a page record's items start."""
+    paper = kind.papers.get(items.get(kind.paper))
+    origin = tuple(items.get(item, 0) for item in kind.offset) if any(item in items for item in kind.offset) else None
+    video = tuple(items[item] for item in kind.video) if all(item in items for item in kind.video) else None
+    if kind.bpp:
+        bpp = items.get(kind.bpp, 1)
+    else:
+        # foo2slx.c:555 gives the video width as the raster's over the bits of a pixel.
+        raster = items.get(kind.raster[0], 0)
+        bpp = raster // video[0] if video and video[0] and raster % video[0] == 0 else 1
+    page = Page(at, tuple(items.get(item, 0) for item in kind.dpi), paper and sheet(paper), origin, video, bpp=bpp)
+    # foo2zjs.c:1331 and 1866 give the offset in dots of 1200 dpi across where its pixels are 600
+    # dpi of 2 bits; whether the printer counts it so, the stream does not say.
+    if origin and page.bpp != 1:
+        raise StreamError(f'{kind.name} page at byte {at} is offset on its sheet in {page.bpp}-bit pixels, '
+                          f'in units the stream does not settle')
+    return page
+
+
+def zj_pages(data, kind=ZJ):
+    pages, page, at = [], None, len(kind.magic)
     while True:
         if at >= len(data):
-            raise StreamError(f'ZjStream stream ends before its end of document at byte {at}')
-        need(data, at, 16, ZJSTREAM, 'a record header')
-        size, kind, count, _, sign = struct.unpack_from('>3I2H', data, at)
-        if sign != ZJ_SIGN:
-            raise StreamError(f'ZjStream record without its ZZ signature at byte {at}')
-        if kind not in ZJ_READ:
-            raise StreamError(f'ZjStream record of type {kind} ({ZJ_NAMES.get(kind, "unknown")}) at byte {at} '
+            raise StreamError(f'{kind.name} stream ends before its end of document at byte {at}')
+        need(data, at, 16, kind.name, 'a record header')
+        size, record, count, _, sign = struct.unpack_from('>3I2H', data, at)
+        if sign != kind.sign:
+            raise StreamError(f'{kind.name} record without its signature at byte {at}')
+        if record not in ZJ_READ:
+            raise StreamError(f'{kind.name} record of type {record} ({ZJ_NAMES.get(record, "unknown")}) at byte {at} '
                               f'is not read')
         end = at + size
         if size < 16 or end > len(data):
-            raise StreamError(f'ZjStream record of {size} bytes cut off at byte {at}')
-        items, body = zj_items(data, at + 16, end, count)
-        if kind == ZJ_START_PAGE:
+            raise StreamError(f'{kind.name} record of {size} bytes cut off at byte {at}')
+        items, body = zj_items(data, at + 16, end, count, kind)
+        if record == ZJ_START_PAGE:
             if page:
-                raise StreamError(f'ZjStream page starts inside a page at byte {at}')
-            paper = DMPAPER.get(items.get(ZJI_PAPER))
-            origin = (items.get(ZJI_OFFSET_X, 0), items.get(ZJI_OFFSET_Y, 0)) \
-                if ZJI_OFFSET_X in items or ZJI_OFFSET_Y in items else None
-            video = (items[ZJI_VIDEO_X], items[ZJI_VIDEO_Y]) if ZJI_VIDEO_X in items and ZJI_VIDEO_Y in items else None
-            page = Page(at, (items.get(ZJI_RES_X, 0), items.get(ZJI_RES_Y, 0)), paper and sheet(paper), origin, video,
-                        bpp=items.get(ZJI_VIDEO_BPP, 1))
-            # foo2zjs.c:1331 and 1866 give the offset in dots of 1200 dpi across where its pixels
-            # are 600 dpi of 2 bits; whether the printer counts it so, the stream does not say.
-            if origin and page.bpp != 1:
-                raise StreamError(f'ZjStream page at byte {at} is offset on its sheet in {page.bpp}-bit pixels, '
-                                  f'in units the stream does not settle')
-        elif kind in (ZJ_START_DOC, ZJ_END_DOC):
+                raise StreamError(f'{kind.name} page starts inside a page at byte {at}')
+            page = zj_page(items, at, kind)
+        elif record in (ZJ_START_DOC, ZJ_END_DOC):
             if page:
-                raise StreamError(f'ZjStream document record inside a page at byte {at}')
-            if kind == ZJ_END_DOC:
+                raise StreamError(f'{kind.name} document record inside a page at byte {at}')
+            if record == ZJ_END_DOC:
                 return pages
         elif not page:
-            raise StreamError(f'ZjStream page record outside a page at byte {at}')
-        elif kind == ZJ_BIH:
+            raise StreamError(f'{kind.name} page record outside a page at byte {at}')
+        elif record == ZJ_BIH:
             if end - body < 20:
-                raise StreamError(f'ZjStream JBIG header cut short at byte {at}')
-            page.planes.append(bih_size(data[body:body + 20], at, ZJSTREAM))
-        elif kind == ZJ_END_PAGE:
+                raise StreamError(f'{kind.name} JBIG header cut short at byte {at}')
+            page.planes.append(bih_size(data[body:body + 20], at, kind.name))
+        elif record == ZJ_END_PAGE:
             pages.append(page)
             page = None
         at = end + (-size) % 4
@@ -384,6 +426,219 @@ def hbpl_pages(data):
     return pages
 
 
+# HIPERC (hiperc.h, foo2hiperc.c:415-645): records of a 4-byte size (with its 8-byte header) and
+# type, then blocks, each a 4-byte size and its bytes, all big-endian. Type 0 starts a plane of
+# the page: a 16-byte block (planes on the page, plane 0 to 3 CMYK, a flag, the resolution's code,
+# width) and a 20-byte one, the plane's JBIG header, or '0010', width, height and rows a block for
+# a plane sent as it is; type 1 carries a plane's data (a 4-byte block, the plane in its top byte,
+# then the data); type 255 ends the page. It gives no sheet and no origin.
+HIPERC_START, HIPERC_DATA, HIPERC_END = 0, 1, 255
+# The resolution's code (foo2hiperc.c:427).
+HIPERC_DPI = {0: (300, 300), 17: (600, 600), 33: (600, 1200)}
+HIPERC_RAW = b'0010'
+HIPERC_PLANES = 4
+
+
+def hiperc_blocks(data, at, end):
+    """The (first byte, size) of each block of the record at at, which ends at end."""
+    blocks, at = [], at + 8
+    while at < end:
+        need(data, at, 4, HIPERC, 'a block')
+        size = number(data, at, 4)
+        if at + 4 + size > end:
+            raise StreamError(f'HIPERC block of {size} bytes does not fit its record at byte {at}')
+        blocks.append((at + 4, size))
+        at += 4 + size
+    return blocks
+
+
+def hiperc_plane(data, at, blocks, page, raw):
+    """The page a plane's start record at at adds its plane to (a new one if page is None);
+    raw gets the bytes a plane sent as it is holds, by its number."""
+    if [size for _, size in blocks] != [16, 20]:
+        raise StreamError(f'HIPERC plane start at byte {at} is not read')
+    (head, _), (bih, _) = blocks
+    plane, code, width = data[head + 1], data[head + 3], number(data, head + 4, 4)
+    if plane >= HIPERC_PLANES or code not in HIPERC_DPI:
+        raise StreamError(f'HIPERC plane start at byte {at} gives plane {plane} at resolution code {code}, '
+                          f'which is not read')
+    page = page or Page(at, HIPERC_DPI[code], None)
+    if HIPERC_DPI[code] != page.dpi or plane in page.numbers:
+        raise StreamError(f'HIPERC plane start at byte {at} repeats plane {plane} or changes the resolution')
+    if data[bih:bih + 4] == HIPERC_RAW:
+        size = (width, number(data, bih + 8, 4))
+        if width % 8 or not 0 < size[0] * size[1] <= MAX_PIXELS:
+            raise StreamError(f'HIPERC plane start at byte {at} gives {size[0]}x{size[1]} pixels, which are not read')
+        raw[plane] = 0
+    else:
+        size = bih_size(data[bih:bih + 20], at, HIPERC)
+        if size[0] != width:
+            raise StreamError(f'HIPERC plane start at byte {at} is {width} pixels wide and its JBIG {size[0]}')
+    page.planes.append(size)
+    page.numbers.append(plane)
+    return page
+
+
+def hiperc_pages(data):
+    pages, page, raw, at = [], None, {}, 0
+    while at < len(data):
+        need(data, at, 8, HIPERC, 'a record header')
+        size, kind = struct.unpack_from('>2I', data, at)
+        end = at + size
+        if size < 8 or end > len(data):
+            raise StreamError(f'HIPERC record of {size} bytes cut off at byte {at}')
+        blocks = hiperc_blocks(data, at, end)
+        if kind == HIPERC_START:
+            page = hiperc_plane(data, at, blocks, page, raw)
+        elif kind not in (HIPERC_DATA, HIPERC_END):
+            raise StreamError(f'HIPERC record of type {kind} at byte {at} is not read')
+        elif not page:
+            raise StreamError(f'HIPERC page record outside a page at byte {at}')
+        elif kind == HIPERC_DATA:
+            plane = data[blocks[0][0]] if len(blocks) == 2 and blocks[0][1] == 4 else None
+            if plane not in page.numbers:
+                raise StreamError(f'HIPERC data at byte {at} is for no plane the page started')
+            if plane in raw:
+                raw[plane] += blocks[1][1]
+        else:
+            for plane, sent in raw.items():
+                width, height = page.planes[page.numbers.index(plane)]
+                if sent != width // 8 * height:
+                    raise StreamError(f'HIPERC page ends at byte {at} with {sent} bytes of plane {plane}\'s '
+                                      f'{width // 8 * height}')
+            pages.append(page)
+            page, raw = None, {}
+        at = end
+    if page:
+        raise StreamError(f'HIPERC stream ends inside a page at byte {at}')
+    return pages
+
+
+# LAVAFLOW as foo2lava.c:540-626 and 768-774 write it for the magicolor 2530 DL and 1600W: PCL's
+# escapes (ESC & or *, a group letter, a value, an upper-case letter; ESC E, the reset) and no
+# other byte. &u gives the units of the cursor's position (*p X and Y), &l A the paper, *g W the
+# planes' resolutions (its bytes: a format, the planes, then each plane's x and y dpi, a byte and
+# its bits), *r S and T the raster's size; *r A starts a page and *r C ends it. Each plane is a
+# *b V of its 20-byte JBIG header, then *b V (W the last) of its data. foo2lava's other commands
+# set the job (duplex, copies, source, media, the compression 1234: JBIG) or count its dots (*x);
+# &l E, U and Z, the top margin and registration offsets, are read where 0, as foo2lava sends them.
+LAVA_COMMAND = re.compile(rb'\x1b(?:E|([&*])([a-z])(-?\d+)?([A-Z]))')
+LAVA_JOB = {b'&lS', b'&lG', b'&lX', b'&lH', b'&lM', b'&xX', b'&fG', b'&fF', b'*rU', b'*bM', b'*xK', b'*xW', b'*xC',
+            b'*xZ', b'*xM', b'*xV', b'*xY', b'*xU'}
+LAVA_ZERO = {b'&lO', b'&lE', b'&lU', b'&lZ'}
+LAVA_JBIG = 1234
+# lavadecode.c:188.
+LAVA_PAPER = {1: 'Executive', 2: 'Letter', 3: 'Legal', 25: 'A5', 26: 'A4', 45: 'B5', 65: 'ISOB5', 80: 'Monarch',
+              81: 'Env10', 90: 'DL', 91: 'C5'}
+# What lavadecode.c:221 needs before the stream.
+LAVA_ENTER = b'@PJL ENTER LANGUAGE=LAVAFLOW\n'
+
+
+@dataclass
+class LavaJob:
+    """What LAVAFLOW's commands have set so far: units, cursor, paper code, the planes' (x, y)
+    dpi, raster size, and whether a plane's JBIG header has come."""
+    units: int = None
+    cursor: dict = field(default_factory=dict)
+    paper: int = None
+    dpi: tuple = None
+    raster: dict = field(default_factory=dict)
+    plane: bool = False
+
+
+def lava_config(data, at, size, job):
+    """The planes' resolutions a *g W at at gives: all one."""
+    config = data[at:at + size]
+    planes = config[1] if size > 1 else 0
+    dpis = {struct.unpack_from('>2H', config, 2 + 6 * plane) for plane in range(planes) if size == 2 + 6 * planes}
+    if planes not in (1, 4) or len(dpis) != 1:
+        raise StreamError(f'LAVAFLOW plane set-up at byte {at} is not read')
+    job.dpi = dpis.pop()
+
+
+def lava_page(job, at):
+    """The Page a *r A at at starts, as the commands before it set it."""
+    if not (job.units and job.dpi and len(job.cursor) == 2 and len(job.raster) == 2):
+        raise StreamError(f'LAVAFLOW page starts at byte {at} without its resolution, raster size and position')
+    paper = LAVA_PAPER.get(job.paper)
+    page = Page(at, job.dpi, paper and sheet(paper),
+                tuple(round(job.cursor[axis] * dpi / job.units) for axis, dpi in zip(b'XY', job.dpi)))
+    page.raster = tuple(job.raster[axis] for axis in b'ST')
+    return page
+
+
+def lava_pages(data):
+    pages, page, job, at = [], None, LavaJob(), 0
+    while at < len(data):
+        command = LAVA_COMMAND.match(data, at)
+        if not command:
+            raise StreamError(f'LAVAFLOW byte 0x{data[at]:02x} at byte {at} is no command read')
+        start = end = command.end()
+        if command.group() == b'\x1bE':
+            if page:
+                raise StreamError(f'LAVAFLOW reset inside a page at byte {at}')
+            at = end
+            continue
+        name = command.group(1) + command.group(2) + command.group(4)
+        value = int(command.group(3) or 0)
+        if name in (b'*gW', b'*bV', b'*bW'):
+            if value < 0:
+                raise StreamError(f'LAVAFLOW command {command.group()[1:].decode()} at byte {at} is not read')
+            need(data, at, end - at + value, LAVAFLOW, 'a command\'s data')
+            end += value
+        if name == b'&uD':
+            job.units = value
+        elif name == b'&lA':
+            job.paper = value
+        elif name in (b'*pX', b'*pY'):
+            job.cursor[name[2]] = value
+        elif name in (b'*rS', b'*rT'):
+            job.raster[name[2]] = value
+        elif name == b'*gW':
+            lava_config(data, start, value, job)
+        elif name == b'*rA':
+            if page:
+                raise StreamError(f'LAVAFLOW page starts inside a page at byte {at}')
+            page = lava_page(job, at)
+        elif name in (b'*bV', b'*bW'):
+            if not page:
+                raise StreamError(f'LAVAFLOW raster data outside a page at byte {at}')
+            # lavadecode.c:423 takes a *b V of 20 bytes for a plane's JBIG header.
+            if name == b'*bV' and value == 20:
+                page.planes.append(bih_size(data[start:end], at, LAVAFLOW))
+                if page.planes[-1] != page.raster:
+                    raise StreamError(f'LAVAFLOW plane at byte {at} is not the page\'s raster of {page.raster[0]}x'
+                                      f'{page.raster[1]} pixels')
+            elif not page.planes:
+                raise StreamError(f'LAVAFLOW raster data before its JBIG header at byte {at}')
+        elif name == b'*rC':
+            if not page:
+                raise StreamError(f'LAVAFLOW page ends outside a page at byte {at}')
+            pages.append(page)
+            page = None
+        elif not (name in LAVA_JOB or name in LAVA_ZERO and value == 0) or name == b'*bM' and value != LAVA_JBIG:
+            raise StreamError(f'LAVAFLOW command {command.group()[1:].decode()} at byte {at} is not read')
+        at = end
+    if page:
+        raise StreamError(f'LAVAFLOW stream ends inside a page at byte {at}')
+    return pages
+
+
+def sniff_lava(data):
+    """A LAVAFLOW stream opens with PCL's reset and sets its JBIG compression within its first
+    commands."""
+    return data.startswith(b'\x1bE\x1b&l') and b'\x1b*b1234M' in data[:256]
+
+
+def sniff_hiperc(data):
+    """A HIPERC stream starts with a plane's start record: 52 bytes of type 0, a 16-byte block."""
+    return len(data) >= 16 and struct.unpack_from('>3I', data) == (52, HIPERC_START, 16)
+
+
+def slx_pages(data):
+    return zj_pages(data, SLX_KIND)
+
+
 def sniff_qpdl(data):
     """A QPDL stream starts with its page header: a resolution of 100 to 1200 dpi, a known paper,
     and a record type after it."""
@@ -392,12 +647,18 @@ def sniff_qpdl(data):
 
 
 def language(data):
-    if data.startswith(ZJ_MAGIC):
+    if data.startswith(ZJ.magic):
         return ZJSTREAM
+    if data.startswith(SLX_KIND.magic):
+        return SLX
     if data.startswith(XQX_MAGIC):
         return XQX
     if data.startswith(HBPL_MAGIC):
         return HBPL
+    if sniff_hiperc(data):
+        return HIPERC
+    if sniff_lava(data):
+        return LAVAFLOW
     return QPDL if sniff_qpdl(data) else None
 
 
@@ -416,7 +677,8 @@ def paper(data):
 
 def read_headers(data):
     kind = language(data)
-    return {ZJSTREAM: zj_pages, XQX: xqx_pages, QPDL: qpdl_pages, HBPL: hbpl_pages}[kind](data)
+    return {ZJSTREAM: zj_pages, XQX: xqx_pages, QPDL: qpdl_pages, HBPL: hbpl_pages, HIPERC: hiperc_pages,
+            LAVAFLOW: lava_pages, SLX: slx_pages}[kind](data)
 
 
 # splix' algo0x11.cpp: a band is stored column by column of bytes (a byte of 8 pixels across for
@@ -488,6 +750,8 @@ def decode(kind, data, workdir):
     program = DECODERS[kind]
     if kind == HBPL:
         data = HBPL_ENTER + data + HBPL_END
+    elif kind == LAVAFLOW:
+        data = LAVA_ENTER + data
     try:
         done = subprocess.run([program, '-d', BASE], input=data, cwd=workdir, capture_output=True, timeout=TIMEOUT)
     except FileNotFoundError:
@@ -572,7 +836,7 @@ def placed(kind, page, planes, media):
 def read(data, media, workdir):
     kind = language(data)
     if not kind:
-        raise StreamError('not a ZjStream, XQX, QPDL or HBPL stream')
+        raise StreamError('not a ZjStream, XQX, QPDL, HBPL, HIPERC, LAVAFLOW or SLX stream')
     pages = read_headers(data)
     if not pages:
         raise StreamError(f'{kind} stream with no page')

@@ -18,8 +18,10 @@ PRINTER_LANGUAGES = (escpr, brlaser, pcl3, escp2, canon, pcl, lidil, c2esp, foo2
 READERS = FILE_READERS + PAGE_DESCRIPTIONS + PRINTER_LANGUAGES
 # Every language read, as reports and the coverage table name them.
 READ = tuple(name for reader in READERS for name in reader.LANGUAGES)
-# What a PJL job's ENTER LANGUAGE calls the page descriptions.
+# What a PJL job's ENTER LANGUAGE calls the page descriptions, and the printers' languages it names
+# that could pass for another by their first bytes (LAVAFLOW's PCL-like commands).
 ENTERED = {'POSTSCRIPT': postscript, 'PDF': pdf}
+PRINTER_ENTERED = {foo2.LAVAFLOW: foo2, foo2.HIPERC: foo2}
 # The PPD keywords whose values readers take from the printer's model (Media.attributes).
 PPD_KEYWORDS = tuple(keyword for reader in READERS for keyword in reader.PPD_KEYWORDS)
 
@@ -35,5 +37,7 @@ def page_description(entered, data):
     return ENTERED.get(entered) or next((reader for reader in PAGE_DESCRIPTIONS if reader.sniff(data)), None)
 
 
-def printer_language(data):
-    return next((reader for reader in PRINTER_LANGUAGES if reader.sniff(data)), None)
+def printer_language(data, entered=None):
+    """The printer's language reader of a job's part, by the language the job enters or its first
+    bytes."""
+    return PRINTER_ENTERED.get(entered) or next((reader for reader in PRINTER_LANGUAGES if reader.sniff(data)), None)

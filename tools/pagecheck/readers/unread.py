@@ -6,15 +6,10 @@ import re
 JETREADY = 'JetReady'
 QUICKCONNECT = 'QuickConnect'
 # foo2zjs' languages the foo2 reader does not read, each written by its foo2* program.
-LAVAFLOW = 'LAVAFLOW'
 OAKT = 'OAKT'
-SLX = 'SLX'
-HIPERC = 'HIPERC'
 DDST = 'DDST'
-# foo2lava.c:768 and foo2hiperc.c:789 enter their languages by name; an OAKT stream starts with
-# its records' magic (oak.h).
-ENTERED = {'JETREADY': JETREADY, 'QUICKCONNECT': QUICKCONNECT, 'LAVAFLOW': LAVAFLOW,
-           'HIPERC': HIPERC}
+# An OAKT stream starts with its records' magic (oak.h).
+ENTERED = {'JETREADY': JETREADY, 'QUICKCONNECT': QUICKCONNECT}
 STARTS = ((b'OAKT', OAKT),)
 NOT_NAME = re.compile(r'[^A-Z0-9]')
 

@@ -201,11 +201,32 @@ FINDINGS = (
             "printer puts the first dot kept at its printable origin, so the page lands the remainder right (3 "
             "dots at 600 dpi, 6 at 1200: 0.13 mm); where the stream places the raster itself (ZjStream's "
             "ZJI_OFFSET_X) it gives the clip asked for, not the one made",
-            f'{FOO2ZJS}: foo2qpdl.c:1576-1577, foo2hbpl2.c:1362-1363, foo2zjs.c:1461 and 1498-1499; '
-            'foo2qpdl-wrapper.in:385 and 468, foo2hbpl2-wrapper.in:358 and 432',
-            CONFIRMED, 'none from the PPD: the clip is the wrapper\'s', r'^foo2zjs:', ('QPDL', 'HBPL', 'ZjStream'),
+            f'{FOO2ZJS}: foo2qpdl.c:1576-1577, foo2hbpl2.c:1362-1363, foo2zjs.c:1461 and 1498-1499, '
+            'foo2hiperc.c:1348-1349, foo2slx.c:1273-1274, 1287-1288 and 548-549 (SLI_OFFSET_X); '
+            'foo2qpdl-wrapper.in:385 and 468, foo2hbpl2-wrapper.in:358 and 432, foo2hiperc-wrapper.in:359 and 432, '
+            'foo2slx-wrapper.in:405 (Letter: 204 dots at 1200 dpi)',
+            CONFIRMED, 'none from the PPD: the clip is the wrapper\'s', r'^foo2zjs:',
+            ('QPDL', 'HBPL', 'ZjStream', 'HIPERC', 'SLX'),
             within={'left': (0.05, 0.2), 'right': (-0.1, 0.25), 'top': (-0.1, 0.1), 'bottom': (-0.1, 0.15)},
             required=(EDGES,)),
+    Finding('foo2hiperc-300dpi-clip', 'foo2hiperc at 300 dpi: page 0.5 mm right',
+            "at 300 x 300 dpi the wrapper divides its left clip of 150 (dots of 1200 dpi) by 4, 37 dots, of which "
+            "foo2hiperc clips whole bytes, 32; the PPD's 9 pt left margin is 37.5 dots, so the page lands 5.5 dots "
+            "(0.47 mm) right of where the PPD puts it",
+            f'{FOO2ZJS}: foo2hiperc-wrapper.in:358 and 432, foo2hiperc.c:1348-1349',
+            CONFIRMED, 'Resolution=600x600dpi: 3 dots (0.13 mm), as foo2-left-byte-clip says', r'^foo2zjs:',
+            ('HIPERC',), edges={'left': (0.35, 0.6)},
+            within={'right': (0.35, 0.7), 'top': (-0.1, 0.1), 'bottom': (-0.1, 0.15)}),
+    Finding('foo2lava-job-name', 'foo2lava: every job named "stdin", A4 pages 0.17 mm left',
+            "the wrapper hands foo2lava the job's name as -J \"$LPJOB\", a variable it never sets, and foo2lava "
+            "names a job without one \"stdin\" in its PJL JOB NAME; on A4 the wrapper clips 208 dots of 1200 dpi "
+            "off the left where foo2lava puts the raster 1/6 inch (200 dots) from the sheet's corner, so the page "
+            "lands 8 dots left (Letter's 204 is clipped to whole bytes, 200: in place)",
+            f'{FOO2ZJS}: foo2lava-wrapper.in:263-264, 733 and 473 (A4; Letter 461), foo2lava.c:750-751, '
+            '591-592 and 1300-1301',
+            CONFIRMED, 'none: the name and the clip are the wrapper\'s', r'^foo2zjs:', ('LAVAFLOW',),
+            within={'left': (-0.25, 0.05), 'right': (-0.25, 0.05), 'top': (-0.1, 0.1), 'bottom': (-0.1, 0.1)},
+            checks=FOLLOWING + (TITLED,), required=(TITLED,)),
     Finding('foo2-1200x1200-top', 'foo2zjs QPDL and HBPL at 1200 x 1200 dpi: page 2.1 mm low',
             "the wrapper's clips are in dots of 1200 across and 600 down, and it scales them for 600 x 600 and "
             "2400 x 600 dpi only; at 1200 x 1200 dpi the top clip of 100 is taken as 100 rows of 1200 dpi, half "

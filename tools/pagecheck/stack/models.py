@@ -23,7 +23,7 @@ import xml.etree.ElementTree as ElementTree
 from ..core.project import ROOT
 from ..readers import brlaser, c2esp, canon, escp2, escpr, foo2, lidil, pcl, pcl3, pdf, postscript, raster
 from ..readers.registry import READ
-from ..readers.unread import DDST, HIPERC, JETREADY, LAVAFLOW, OAKT, QUICKCONNECT, SLX
+from ..readers.unread import DDST, JETREADY, OAKT, QUICKCONNECT
 from .libcups import keyword_values
 
 POSTSCRIPT = postscript.LANGUAGE
@@ -37,7 +37,8 @@ BRLASER = brlaser.LANGUAGE
 CANON = canon.LANGUAGE
 LIDIL = lidil.LANGUAGE
 PWG = raster.PWG_RASTER
-ZJSTREAM, XQX, QPDL, HBPL = foo2.ZJSTREAM, foo2.XQX, foo2.QPDL, foo2.HBPL
+ZJSTREAM, XQX, QPDL, HBPL, HIPERC, LAVAFLOW, SLX = (foo2.ZJSTREAM, foo2.XQX, foo2.QPDL, foo2.HBPL, foo2.HIPERC,
+                                                    foo2.LAVAFLOW, foo2.SLX)
 KODAK_ESP = c2esp.LANGUAGE
 # Every other language is 'Other: what it is'.
 OTHER = 'Other'
