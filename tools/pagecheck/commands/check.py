@@ -51,8 +51,9 @@ PRINTER may also be a driverless printer's IPP URI (ipp://HOST:PORT/PATH, ipps:/
 makes the IPP Everywhere queue CUPS would make for it and measures the PWG raster or PDF it is
 sent, as the printer received it when it keeps what it receives in the --received folder, else
 as the queue sent it. A PPD whose filters end in a raster driver (Gutenprint, hpcups, rastertohp,
-epson-escpr) is judged on what the driver wrote, in the printer's own language (PCL 5 and PCL XL
-through GhostPCL, PCL 3 GUI, ESC/P 2, Canon raster, ESC/P-R), and the CUPS raster it was handed is measured
+epson-escpr, splix, brlaser, c2esp) is judged on what the driver wrote, in the printer's own
+language (PCL 5 and PCL XL through GhostPCL, PCL 3 GUI, ESC/P 2, Canon raster, ESC/P-R, LIDIL,
+QPDL, Brother laser raster, Kodak ESP raster), and the CUPS raster it was handed is measured
 beside it: where the driver moved or cut the border, the report shows both and names the edges.
 The driver's output is kept beside the report. The report says which document each page was
 measured on, and what was taken from the PPD to place a page whose language places it from the
