@@ -33,7 +33,8 @@ SIZE = re.compile(r'\s*(\d+(?:\.\d+)?)\s*x\s*(\d+(?:\.\d+)?)\s*mm\s*', re.I)
 DESCRIPTION = """Judges the program's test page in each FILE printed elsewhere: by a Windows driver printing
 the program's page to a file (a FILE: port), or a printer's own stream captured anywhere. FILE may
 be PostScript, PDF (either may be inside a PJL job), PCL 5, PCL XL, PCL 3 GUI, ESC/P 2, Canon
-raster, ESC/P-R, or PWG, CUPS or Apple raster. The checks and the report (report.html, report.md,
+raster, ESC/P-R, LIDIL, ZjStream, XQX, QPDL, HBPL, HIPERC, LAVAFLOW, SLX, Brother laser raster,
+Kodak ESP raster, or PWG, CUPS or Apple raster. The checks and the report (report.html, report.md,
 junit.xml, results.json in --out) are those of check-printer.sh; a Direct and a Bitmap file of the
 same paper and orientation are compared as one row.
 
