@@ -4,7 +4,6 @@ origin at the resolution and on the sheet their PJL gives; brlaser's jobs and PC
 apart; a bad or cut-short job gives one clear error, whatever its bytes."""
 import os
 import random
-import struct
 import subprocess
 import tempfile
 import unittest
@@ -16,16 +15,13 @@ from pagecheck.readers.base import Media, StreamError
 from pagecheck.readers.brlaser import LANGUAGE, paper, read, sniff
 from pagecheck.readers.document import Document
 from pagecheck.readers.registry import printer_language
+from cups_raster import BIG_ENDIAN_3, K, page_header
 from mutations import read_or_refused
 
 FILTER = '/usr/lib/cups/filter/rastertobrlaser'
 # The printable origin brlaser's PPDs give every sheet (brlaser.drv's HWMargins 8 8 8 16).
 ORIGIN = (8, 16)
 MEDIA = Media(origin_points=ORIGIN)
-# CUPS raster page header fields (after the sync word): HWResolution, NumCopies, Duplex, PageSize,
-# cupsWidth and the seven after it, cupsNumColors, cupsPageSizeName.
-RESOLUTION, COPIES, DUPLEX, PAGE_SIZE, WIDTH, COLOURS, SIZE_NAME = 276, 340, 272, 352, 372, 420, 1732
-HEADER = 1796
 
 
 def bitmap(width, height):
@@ -48,16 +44,9 @@ def bitmap(width, height):
 
 
 def page(image, dpi, size_name, points, duplex=0):
-    header = bytearray(HEADER)
-    struct.pack_into('>2I', header, RESOLUTION, dpi, dpi)
-    struct.pack_into('>I', header, COPIES, 1)
-    struct.pack_into('>I', header, DUPLEX, duplex)
-    struct.pack_into('>2I', header, PAGE_SIZE, *points)
-    struct.pack_into('>8I', header, WIDTH, image.width, image.height, 0, 1, 1, (image.width + 7) // 8, 0, 3)
-    struct.pack_into('>I', header, COLOURS, 1)
-    header[SIZE_NAME:SIZE_NAME + len(size_name)] = size_name.encode()
     # A '1' image's raw bits are 1 for white; the raster's (colour space K) 1 for ink.
-    return bytes(header) + image.tobytes('raw', '1;I')
+    return page_header('>', image.size, (dpi, dpi), points, 1, 1, K, NumCopies=1, Duplex=duplex,
+                       cupsPageSizeName=size_name.encode()) + image.tobytes('raw', '1;I')
 
 
 def driven(*pages):
@@ -65,7 +54,7 @@ def driven(*pages):
     with tempfile.TemporaryDirectory() as folder:
         path = os.path.join(folder, 'page.ras')
         with open(path, 'wb') as raster:
-            raster.write(b'RaS3' + b''.join(pages))
+            raster.write(BIG_ENDIAN_3 + b''.join(pages))
         return subprocess.run([FILTER, '1', 'user', 'title', '1', '', path], capture_output=True, check=True).stdout
 
 

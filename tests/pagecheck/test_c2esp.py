@@ -3,20 +3,18 @@ c2espC from a small CUPS raster are placed on their sheet where the stream's ori
 their ink where the raster had it; a bad or cut-short stream gives one clear error, whatever its
 bytes."""
 import os
-import struct
 import subprocess
 import tempfile
 import unittest
 
 from pagecheck.readers.base import StreamError
 from pagecheck.readers.c2esp import language, paper, read, sniff
+from cups_raster import BIG_ENDIAN_3, CMY, K, RGB, page_header
 from mutations import read_or_refused
 
 DRIVERD = '/usr/lib/cups/daemon/cups-driverd'
 FILTERS = '/usr/lib/cups/filter'
 PPDS = {'c2esp': 'drv:///c2esp.drv/Kodak_ESP_5.ppd', 'c2espC': 'drv:///c2espC.drv/Kodak_ESP_C11x_Series.ppd'}
-# CUPS colour spaces: RGB, K, CMY.
-RGB, K, CMY = 1, 3, 4
 # A box of ink from (24, 12) to (40, 20) on a raster of 96 x 64 pixels.
 SIZE, BOX = (96, 64), (24, 12, 40, 20)
 A4, A6, LETTER = (595, 842), (297, 421), (612, 792)
@@ -25,21 +23,15 @@ A4, A6, LETTER = (595, 842), (297, 421), (612, 792)
 def cups_raster(pages):
     """A CUPS raster (version 3, big-endian, uncompressed) of pages, each (size, (x, y) dpi, colour
     space, sheet in points, boxes of ink)."""
-    data = b'RaS3'
+    data = BIG_ENDIAN_3
     for (width, height), dpi, space, sheet, boxes in pages:
         channels = 1 if space == K else 3
-        header = bytearray(1796)
-        fields = [0] * 41
-        fields[5:7], fields[24:26], fields[29:31] = dpi, sheet, (width, height)
-        fields[32:35], fields[36] = (8, 8 * channels, width * channels), space
-        struct.pack_into('>41I', header, 256, *fields)
-        struct.pack_into('>I', header, 420, channels)
         paper, ink = (255, 0) if space == RGB else (0, 255)
         rows = [bytearray([paper]) * (width * channels) for _ in range(height)]
         for left, top, right, bottom in boxes:
             for row in rows[top:bottom + 1]:
                 row[left * channels:(right + 1) * channels] = bytes([ink]) * ((right + 1 - left) * channels)
-        data += bytes(header) + b''.join(rows)
+        data += page_header('>', (width, height), dpi, sheet, 8, channels, space) + b''.join(rows)
     return data
 
 

@@ -11,6 +11,7 @@ import unittest
 from pagecheck.readers.base import StreamError, spread
 from pagecheck.readers.lidil import paper, read, sniff
 from pagecheck.readers.registry import printer_language
+from cups_raster import LITTLE_ENDIAN_2, RGB, page_header
 from mutations import read_or_refused
 
 DRIVERD, HPCUPS = '/usr/lib/cups/daemon/cups-driverd', '/usr/lib/cups/filter/hpcups'
@@ -33,17 +34,11 @@ def raster(quality, boxes):
     """A CUPS raster (version 2, little-endian) of the card: boxes of (box, RGB) in 300 dpi pixels."""
     dpi, output_type, mode, row_step = quality
     width, height = (side * dpi // 72 for side in AREA)
-    header = bytearray(1796)
-    header[192:192 + len(output_type)] = output_type
-    struct.pack_into('<2I', header, 276, dpi, dpi)
-    struct.pack_into('<4I', header, 284, MARGINS[0], CARD[1] - MARGINS[1] - AREA[1], MARGINS[0] + AREA[0],
-                     CARD[1] - MARGINS[1])
-    struct.pack_into('<2I', header, 312, MARGINS[0], CARD[1] - MARGINS[1] - AREA[1])
-    struct.pack_into('<2I', header, 352, *CARD)
-    struct.pack_into('<12I', header, 372, width, height, 0, 8, 24, width * 3, 0, 1, 0, 0, 0, row_step)
-    struct.pack_into('<I', header, 420, 3)
-    struct.pack_into('<2f', header, 428, *CARD)
-    struct.pack_into('<3i', header, 452, 78, CARTRIDGES, mode)
+    top = CARD[1] - MARGINS[1] - AREA[1]
+    header = page_header('<', (width, height), (dpi, dpi), CARD, 8, 3, RGB, OutputType=output_type,
+                         ImagingBoundingBox=(MARGINS[0], top, MARGINS[0] + AREA[0], CARD[1] - MARGINS[1]),
+                         Margins=(MARGINS[0], top), cupsRowStep=row_step, cupsPageSize=CARD,
+                         cupsInteger=(78, CARTRIDGES, mode))
     scale = dpi // 300
     lines = bytearray()
     for y in range(height):
@@ -60,7 +55,7 @@ def raster(quality, boxes):
                 run += 1
             lines += bytes([run - 1]) + pixels[x]
             x += run
-    return b'2SaR' + bytes(header) + bytes(lines)
+    return LITTLE_ENDIAN_2 + header + bytes(lines)
 
 
 def driven(model, quality, boxes=((RED, b'\xff\0\0'), (BLACK, b'\0\0\0'))):
