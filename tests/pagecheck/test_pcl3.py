@@ -1,6 +1,6 @@
 """The PCL 3 and PCL 3 GUI reader: each compression's rows decoded with their seed rows carried and
 cleared, planes of several resolutions scaled onto one sheet, the page placed from the printer's
-origin as its PPD gives it, page sizes and page ends; a bad or cut-short stream gives one clear
+origin as its PPD gives it or up and left of the sheet by a borderless page's overspray, page sizes and page ends; a bad or cut-short stream gives one clear
 error, whatever its bytes."""
 import random
 import re
@@ -93,6 +93,11 @@ RGB_STREAM = esc('E') + configure(6, (300, 300, 10, 1, 32, 1)) + esc('&u300D', '
 MIXED_STREAM = esc('E') + configure(2, (600, 600, 2), (300, 300, 4)) + esc('*r8S', '*r1A', '*b0M', '*p0Y') + \
     plane(b'\x80\x00', False) + plane(b'\x00\x01', False) + plane(b'\x00', False) + plane(b'\x10') + \
     esc('*rC') + b'\x0c'
+# hpcups' borderless A4 (Pcl3Gui2.cpp:169-200): the raster starts 3 dots above the sheet and 5 left
+# of it; at 75 dpi, five full rows of 16 pixels, then one of a dot at each end.
+OVERSPRAY = esc('*o5W') + b'\x0e\x02\x00\x00\x03' + esc('*o5W') + b'\x0e\x01\x00\x00\x05'
+BORDERLESS_STREAM = esc('E', '&l26A') + OVERSPRAY + esc('*t75R', '*r16S', '*r1A', '*p0Y') + \
+    plane(b'\xff\xff') * 5 + plane(b'\x80\x01') + esc('*rC') + b'\x0c'
 GUTENPRINT_STYLE = esc('E', '&l6D', '&l0O', '&l66P', '&l0L', '&l0E', '*o1M', '&l0M', '*t300R', '*r-4U', '*b2M',
                        '&a0H', '&a0V', '*r16S', '*r3T', '*r1A') + \
     plane(b'\x01\xf0\x0f', False) + plane(b'', False) + plane(b'', False) + plane(b'') + esc('*rC', '&l0H', 'E')
@@ -173,9 +178,19 @@ class PlacementTest(unittest.TestCase):
         decoded_page = only_page(esc('E', '&l74A') + page(plane(b'\x80'))[2:], card)
         self.assertEqual((decoded_page.sheet_points, decoded_page.image.size), ((288, 432), (1200, 1800)))
         self.assertIn('sheet size from the PPD', decoded_page.assumed)
+        # Borderless, the PPD's page size is the larger area the raster covers: no sheet to place it on.
+        with self.assertRaisesRegex(StreamError, "borderless page on size code 74, not PCL's, is not read"):
+            decoded(BORDERLESS_STREAM.replace(b'26A', b'74A'), card)
         for other in (MEDIA, Media((288, 432), (9, 9), None, {}, '<</cupsInteger0 75>>setpagedevice')):
             with self.assertRaisesRegex(StreamError, 'page size 74 is not known'):
                 decoded(esc('E', '&l74A') + page(plane(b'\x80'))[2:], other)
+
+    def test_a_borderless_page_starts_its_overspray_up_and_left_of_the_sheet_cut_at_its_edges(self):
+        decoded_page = only_page(BORDERLESS_STREAM)
+        self.assertEqual((decoded_page.image.size, decoded_page.assumed), ((620, 877), None))
+        # Of the full rows, the last two and 11 of their 16 pixels are on the sheet; the last row's
+        # first dot is off it.
+        self.assertEqual(ink_of(decoded_page.image), {(x, y) for x in range(11) for y in range(2)} | {(10, 2)})
 
     def test_gutenprint_style_simple_colour_planes(self):
         decoded_page = only_page(GUTENPRINT_STYLE)
@@ -216,7 +231,10 @@ class StreamTest(unittest.TestCase):
             'configure raster data of 9 bytes for 1 components': esc('E', '*g9W\x02\x01\x01\x2c\x01\x2c\x00\x02\x00'),
             'a raster row outside raster graphics': esc('E') + plane(b'\x00'),
             'ESC\\*t#R inside raster graphics is not read': start + esc('*t600R'),
-            'driver configuration 0e 01 is not read: it can move the page': esc('E', '*o5W\x0e\x01\x00\x00\x10'),
+            'driver configuration 0e 05 is not read: it can move the page': esc('E', '*o5W\x0e\x05\x00\x00\x10'),
+            # hpcups' SPD printers' overspray: no amount, so no origin.
+            'overspray 0e 0d .*gives no amount': esc('E', '*o5W\x0e\x0d\x00\x00\x01'),
+            "overspray gives no left amount": BORDERLESS_STREAM.replace(OVERSPRAY, OVERSPRAY[:10]),
             'orientation 1 is not read': esc('E', '&l1O'),
             'page size 55 is not known': esc('E', '&l55A'),
             'ESC&l5U at byte 2, which is not read': esc('E', '&l5U'),
@@ -232,7 +250,7 @@ class StreamTest(unittest.TestCase):
 
     def test_any_mutation_is_read_or_refused_with_one_error(self):
         generator = random.Random(3100)
-        streams = (RGB_STREAM, MIXED_STREAM, GUTENPRINT_STYLE, page(esc('*b9M'), plane(b'\x01\xf0\x0f'), plane(b'')),
+        streams = (RGB_STREAM, MIXED_STREAM, GUTENPRINT_STYLE, BORDERLESS_STREAM, page(esc('*b9M'), plane(b'\x01\xf0\x0f'), plane(b'')),
                    page(esc('*b3M'), plane(b'\x20\xf0\x0f'), esc('*b1Y'), plane(b'\x01\xff')),
                    page(esc('*b2M'), plane(b'\x01\xf0\x0f'), plane(b'\xff\xaa')))
         for _ in range(3000):

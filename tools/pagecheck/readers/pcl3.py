@@ -12,15 +12,21 @@ units (ESC&u#D), cursor positions (ESC*p#X/#Y, ESC&a#H/#V, signed values relativ
 resolution (ESC*t#R), width (ESC*r#S), height (ESC*r#T), simple colour planes (ESC*r#U of 1, -3
 and -4), start and end (ESC*r#A, ESC*rB, ESC*rC), compression (ESC*b#M: 0, 1, 2, 3, 9; 10 in format
 6), seed row source 0 (ESC*b#S), row planes (ESC*b#V, the last of a row ESC*b#W) and skipped rows
-(ESC*b#Y, which clears the seed rows). Commands that cannot move ink (media type, quality, paper
-source, duplex) are passed over; any other command, and any text, is refused.
+(ESC*b#Y, which clears the seed rows), hpcups' left and top overspray (ESC*o5W 0E 01 and 0E 02).
+Commands that cannot move ink (media type, quality, paper source, duplex) are passed over; any other
+command, and any text, is refused: among them hpcups' overspray for its SPD printers (ESC*o5W 0E
+0D), which gives no amount.
 
 A PCL 3 printer places the page from its own origin, not from the sheet's edge: left at its
 printable area's left edge (the PPD's ImageableArea), top at *HPMechOffset thousandths of an inch
 down where hpcups' PPD gives it (hpcups counts its ESC*p#Y from there), else at the sheet's top
-edge (Gutenprint counts its ESC&a#V from there). Each page is handed back as the whole sheet in
-8-bit grey at the highest resolution of its planes, ink wherever any plane has a dot (any level
-but 0; any RGB pixel but white), each plane scaled to it exactly."""
+edge (Gutenprint counts its ESC&a#V from there). A borderless page's overspray puts the origin that
+many dots of the raster's resolution left of and above the sheet's corner instead, the sheet then
+the one its PCL size code names (the PPD's borderless page size is the larger area the raster
+covers). Each page is handed back as the whole sheet in 8-bit grey at the highest resolution of its
+planes, ink wherever any plane has a dot (any level but 0; any RGB pixel but white), each plane
+scaled to it exactly, what lies past the sheet's edges left out. Sources cited are hplip
+3.22.10's prnt/hpcups."""
 import math
 import re
 from fractions import Fraction
@@ -63,9 +69,14 @@ DATA_COMMANDS = {'*bW', '*bV', '*gW', '*oW', '&bW'}
 # output bin, job data, presentation mode (raster along the page's width either way in portrait).
 PASSED_OVER = {'&lM', '*oM', '*oQ', '*oD', '*rQ', '&lL', '&lF', '&kH', '&kG', '&lS', '&lG', '&bW', '*rF'}
 # ESC*o#W driver configurations that do not move the page: media subtype, speed mechanism (two
-# forms), grey printing, black extraction. Others (overspray for borderless printing, custom
-# sizes) do.
+# forms), grey printing, black extraction. Others (custom sizes) do.
 DRIVER_CONFIGURATIONS = {(0x0D, 0x03), (0x0D, 0x02), (0x0D, 0x05), (0x0B, 0x01), (0x04, 0x0C)}
+# hpcups' overspray for a borderless page (Pcl3Gui2.cpp:169-200): how far, in dots, the raster
+# starts left of and above the sheet's corner, each in two bytes after a zero; and the form its SPD
+# printers get instead, which gives no amount.
+OVERSPRAY = {(0x0E, 0x01): 'left', (0x0E, 0x02): 'top'}
+OVERSPRAY_SIZE = 5
+SPD_OVERSPRAY = (0x0E, 0x0D)
 DEFAULT_UNITS = 300
 # PCL's raster resolution before any ESC*t#R.
 DEFAULT_RESOLUTION = 75
@@ -501,6 +512,7 @@ class Reader:
         self.page_size = None
         self.vmi = DEFAULT_VMI
         self.top_margin = Fraction(0)
+        self.overspray = {}
         self.new_page()
 
     def new_page(self):
@@ -725,7 +737,16 @@ class Reader:
             raise StreamError(f'seed row source {value.decode()} is not read: only each plane\'s own')
 
     def driver_configuration(self, name, _value, payload):
-        if tuple(payload[:2]) not in DRIVER_CONFIGURATIONS:
+        kind = tuple(payload[:2])
+        if kind in OVERSPRAY:
+            self.outside_raster(name)
+            if len(payload) != OVERSPRAY_SIZE or payload[2]:
+                raise StreamError(f'overspray {payload.hex(" ")} is not read: only 0e 0{kind[1]} 00 and two bytes')
+            self.overspray[OVERSPRAY[kind]] = int.from_bytes(payload[3:], 'big')
+        elif kind == SPD_OVERSPRAY:
+            raise StreamError('borderless overspray 0e 0d (hpcups\' SPD printers) is not read: it gives no amount, '
+                              'so where the raster starts is not known')
+        elif kind not in DRIVER_CONFIGURATIONS:
             raise StreamError(f'driver configuration {payload[:2].hex(" ")} is not read: it can move the page')
 
     # Raster graphics
@@ -733,13 +754,29 @@ class Reader:
     def sheet_points(self):
         if self.page_size is not None and self.page_size != CUSTOM_SIZE:
             known = pcl_paper.page_size(self.page_size)
-            return (known[1], False) if known else (self.handed_size(self.page_size), True)
+            if known:
+                return known[1], False
+        if self.overspray:
+            # hpcups' PPD gives a borderless size the area the raster covers, larger than the sheet
+            # (hpcups.drv.in:2345, A4.FB: 605 x 852 pt).
+            code = 'no size code' if self.page_size is None else f'size code {self.page_size}, not PCL\'s,'
+            raise StreamError(f'a borderless page on {code} is not read: its sheet is not known')
+        if self.page_size is not None and self.page_size != CUSTOM_SIZE:
+            return self.handed_size(self.page_size), True
         if not self.media.sheet_points:
             raise StreamError('the stream names no paper size and the printer\'s is not known')
         return self.media.sheet_points, True
 
-    def origin(self):
-        """The printer's origin on the sheet in inches, and what it was taken from."""
+    def origin(self, dpi):
+        """The printer's origin on the sheet in inches, and what was taken from the PPD for it
+        (None where the stream's overspray gives it): hpcups counts the overspray in dots of the
+        raster's resolution (HPCupsFilter.cpp:362-363) and sends no top margin with it
+        (Pcl3Gui2.cpp:225-228)."""
+        if self.overspray:
+            if len(self.overspray) < len(OVERSPRAY):
+                missing = next(side for side in OVERSPRAY.values() if side not in self.overspray)
+                raise StreamError(f'a borderless page\'s overspray gives no {missing} amount')
+            return (-Fraction(self.overspray['left'], dpi[0]), -Fraction(self.overspray['top'], dpi[1])), None
         if not self.media.origin_points:
             raise StreamError('the printable area\'s left edge is not known: the printer\'s PPD gives it')
         left = Fraction(self.media.origin_points[0]).limit_denominator(1000) / 72
@@ -768,7 +805,7 @@ class Reader:
         if self.raster:
             return
         layout = self.layout()
-        (left, top), _ = self.origin()
+        (left, top), _ = self.origin(layout.base_dpi)
         self.raster = layout
         self.left = left + (self.x if mode == 1 else 0)
         self.top = top
@@ -856,16 +893,17 @@ class Reader:
         """The page printed: the sheet at the resolution of its finest planes, each block of rows
         painted where it lies."""
         sheet_points, from_media = self.sheet_points()
-        _, said = self.origin()
-        dpi = self.dpi()
+        layouts = self.layouts()
+        _, said = self.origin(layouts[0].base_dpi)
+        dpi = tuple(max(dpi) for dpi in zip(*(layout.dpi() for layout in layouts)))
         size = [round(points * dots / 72) for points, dots in zip(sheet_points, dpi)]
         if not all(size) or size[0] * size[1] > MAX_PIXELS:
             raise StreamError(f'a sheet of {size[0]}x{size[1]} pixels is not read')
         sheet = Image.new('L', size, 255)
         for block in self.blocks:
             block.paint(sheet, dpi)
-        return DecodedPage(sheet, dpi, sheet_points, said + ('; sheet size from the PPD' if from_media else ''))
+        return DecodedPage(sheet, dpi, sheet_points, said + ('; sheet size from the PPD' if from_media else '')
+                           if said else None)
 
-    def dpi(self):
-        layouts = [block.layout for block in self.blocks] or [self.raster or self.layout()]
-        return tuple(max(dpi) for dpi in zip(*(layout.dpi() for layout in layouts)))
+    def layouts(self):
+        return [block.layout for block in self.blocks] or [self.raster or self.layout()]

@@ -86,6 +86,13 @@ SHRINK = ("its PPD's imageable area is the borderless one, the whole sheet, and 
 # Edges that must not have moved.
 STILL = None
 
+# hpcups' borderless sizes on size codes PCL lists (hpcups.drv.in), whose pages the PCL 3 GUI
+# reader places: the others' sheets it does not know.
+HPCUPS_BORDERLESS = ('A3.FB', 'A4.FB', 'A5.FB', 'B.FB', 'B4JIS.FB', 'B5(JIS).FB', 'CardA4.FB', 'CardLetter.FB',
+                     'Envelope#10.FB', 'EnvelopeDL.FB', 'Executive.FB', 'Hagaki.FB', 'IndexCardA4.FB',
+                     'IndexCardLetter.FB', 'JB5.FB', 'JapanesePostCard.FB', 'JapanesePostcard.FB', 'Legal.FB',
+                     'Letter.FB', 'OfukuHagaki.FB', 'Oufuku.FB', 'Tabloid.FB')
+
 FINDINGS = (
     Finding('gutenprint-canon-shrink', 'Gutenprint Canon: page shrunk into the borders', SHRINK,
             f'{GUTENPRINT}: src/cups/genppd.c:503, src/cups/rastertogutenprint.c:586-595, '
@@ -187,6 +194,19 @@ FINDINGS = (
             CONFIRMED, 'the bordered size (A4 rather than TA4): the page as it was handed', r'epson-escpr',
             ('ESC/P-R',), edges={'left': (-3, -0.5), 'top': (-3.5, -0.5), 'right': (0.5, 3), 'bottom': (1, 6)},
             checks=FOLLOWING + (STROKES,)),
+    Finding('hpcups-borderless-overspray', 'hpcups borderless: page moved up and left by the overspray',
+            "the program lays the page out on the PPD's borderless size, larger than the sheet (A4.FB 605 x 852 pt "
+            "or 610.992 x 855.792 for A4's 595 x 842), and the driver sends the raster of it whole, telling the "
+            "printer to start it the overspray left of and above the sheet's corner: at 600 dpi 36 and 18 dots "
+            "(the default HPXOverSpray and HPYOverSpray, 0.12 and 0.06 in, halved) or 58 and 58 (cupsReal0 and "
+            "cupsReal1, 0.098 in); the page moves that far up and left, unscaled, and the raster runs past the "
+            "right and bottom edges by the rest (A4: 45 and 66 dots; 73 and 58)",
+            'hplip 3.22.10: prnt/hpcups/HPCupsFilter.cpp:257-258, 317, 355-363 and 441, prnt/hpcups/Pcl3Gui2.cpp:'
+            '144-146, 169-200 and 225-228; prnt/drv/hpcups.drv.in:2339-2345 and 4513-4518',
+            CONFIRMED, 'the bordered size (A4 rather than A4.FB): the page as it was handed', r'hpcups',
+            ('PCL 3 GUI',), HPCUPS_BORDERLESS,
+            edges={'left': (-2.6, -1.4), 'top': (-2.6, -0.6), 'right': (-2.6, -1.4), 'bottom': (-2.6, -0.6)},
+            required=(DRIVER,)),
     Finding('foo2qpdl-job-name', 'foo2qpdl: every job named "<stdin>"',
             "the wrapper hands foo2qpdl the job's name as -J \"$LPJOB\", a variable it never sets (the line that "
             "would is commented out), and foo2qpdl names a job without one by its input, \"<stdin>\", in its PJL "
