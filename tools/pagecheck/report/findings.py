@@ -194,16 +194,19 @@ FINDINGS = (
             CONFIRMED, 'the bordered size (A4 rather than TA4): the page as it was handed', r'epson-escpr',
             ('ESC/P-R',), edges={'left': (-3, -0.5), 'top': (-3.5, -0.5), 'right': (0.5, 3), 'bottom': (1, 6)},
             checks=FOLLOWING + (STROKES,)),
-    Finding('hpcups-borderless-overspray', 'hpcups borderless: page moved up and left by the overspray',
+    Finding('hpcups-borderless-overspray', 'hpcups borderless: page up and left by the overspray, or off-centre',
             "the program lays the page out on the PPD's borderless size, larger than the sheet (A4.FB 605 x 852 pt "
             "or 610.992 x 855.792 for A4's 595 x 842), and the driver sends the raster of it whole, telling the "
             "printer to start it the overspray left of and above the sheet's corner: at 600 dpi 36 and 18 dots "
             "(the default HPXOverSpray and HPYOverSpray, 0.12 and 0.06 in, halved) or 58 and 58 (cupsReal0 and "
-            "cupsReal1, 0.098 in); the page moves that far up and left, unscaled, and the raster runs past the "
-            "right and bottom edges by the rest (A4: 45 and 66 dots; 73 and 58)",
+            "cupsReal1, 0.098 in), so the raster runs past the right and bottom edges by the rest (A4: 45 and 66 "
+            "dots; 73 and 58). Measured from the sheet's corner, as the check lays the page out, it moves that far "
+            "up and left; taken as centred on the sheet, as the PPD's size of the sheet and its overspray on every "
+            "side suggests, it lands 0.24 mm right and 1.0 mm low (8200), 0.37 mm right and 0.02 mm high (5510). "
+            "Where the page is meant to lie on the sheet, neither the PPD nor the stream says",
             'hplip 3.22.10: prnt/hpcups/HPCupsFilter.cpp:257-258, 317, 355-363 and 441, prnt/hpcups/Pcl3Gui2.cpp:'
             '144-146, 169-200 and 225-228; prnt/drv/hpcups.drv.in:2339-2345 and 4513-4518',
-            CONFIRMED, 'the bordered size (A4 rather than A4.FB): the page as it was handed', r'hpcups',
+            DISPUTED, 'the bordered size (A4 rather than A4.FB): the page as it was handed', r'hpcups',
             ('PCL 3 GUI',), HPCUPS_BORDERLESS,
             edges={'left': (-2.6, -1.4), 'top': (-2.6, -0.6), 'right': (-2.6, -1.4), 'bottom': (-2.6, -0.6)},
             required=(DRIVER,)),
