@@ -110,6 +110,20 @@ class RasterTest(unittest.TestCase):
         os.rmdir(folder)
         os.remove(path)
 
+    def test_a_raster_whose_darkest_ink_is_light_is_stretched_to_black_and_says_so(self):
+        # c2esp's colour profile has Ghostscript write the page's black as 153 of 255.
+        light = b'RaS3' + header('>', 1, 8, 3) + \
+            b''.join(b''.join(line) for line in pixels(b'\xff\xff\xff', b'\x99\x99\x99'))
+        folder = tempfile.mkdtemp()
+        for data, said in ((light, 'its darkest grey, 153 of 255, taken as black'), (PWG_GREY, None)):
+            path = write(data)
+            rendered = Document(path).render(Media(), folder)
+            with Image.open(rendered.files[0]) as sheet:
+                self.assertEqual((ink_of(sheet), sheet.getextrema()[0], rendered.assumed), (INK, 0, said))
+            for name in (*rendered.files, path):
+                os.remove(name)
+        os.rmdir(folder)
+
     def test_a_bad_or_cut_short_file_says_what_is_wrong(self):
         start = len(PWG_GREY) - len(coded(pixels(b'\xff', b'\x00')))
         cases = {

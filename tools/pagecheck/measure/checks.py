@@ -222,7 +222,11 @@ def judge_driver(page, tolerance_mm):
     moved, cut, worst = [], [], 0.0
     was, now = handed.measurement.placement, page.measurement.placement
     loose, tight = Tolerance(tolerance_mm, handed.dpi, was.grain), Tolerance(tolerance_mm, page.dpi, now.grain)
-    for edge, gap in driver_gaps(page).items():
+    gaps = driver_gaps(page)
+    if not gaps:
+        # Nothing compared is no evidence the driver kept the page.
+        return Check(DRIVER, None, 'the border not found in the raster it was handed')
+    for edge, gap in gaps.items():
         across = edge in ('left', 'right')
         if gap is None:
             cut.append(edge)

@@ -4,8 +4,9 @@ from functools import cached_property
 
 import numpy
 
+from ..readers.base import INK_BELOW
 
-INK = bytes(1 if value < 128 else 0 for value in range(256))
+INK = bytes(1 if value < INK_BELOW else 0 for value in range(256))
 INK_RUN = re.compile(b'\x01+')
 
 

@@ -31,6 +31,8 @@ Image.MAX_IMAGE_PIXELS = None
 MAX_PIXELS = 1 << 31
 # The widest and longest sheet a reader places a page on: 10 metres.
 MAX_POINTS = 28346
+# Grey darker than this is ink, as the page is measured.
+INK_BELOW = 128
 
 
 class StreamError(ValueError):

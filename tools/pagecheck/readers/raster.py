@@ -7,7 +7,7 @@ import struct
 
 from PIL import Image
 
-from .base import MAX_PIXELS, MAX_POINTS, Rendered, StreamError, no_title, page_file, unchanged
+from .base import INK_BELOW, MAX_PIXELS, MAX_POINTS, Rendered, StreamError, no_title, page_file, unchanged
 
 PWG_RASTER = 'PWG raster'
 CUPS_RASTER = 'CUPS raster'
@@ -259,8 +259,22 @@ def render(document, media, workdir, bits=False):
         pages = read(document.data, document.name)
     except RasterError as problem:
         raise StreamError(f'{kind(document.data)} that cannot be read: {problem}') from None
-    files = []
+    files, assumed = [], None
     for number, (page, sheet) in enumerate(pages, 1):
+        sheet, darkest = darkened(sheet)
+        if darkest and number == 1:
+            assumed = f'its darkest grey, {darkest} of 255, taken as black'
         files.append(page_file(workdir, number))
         (fill_out(sheet, page, media.sheet_points) if media.sheet_points else sheet).save(files[-1])
-    return Rendered(files, pages[0][0].dpi)
+    return Rendered(files, pages[0][0].dpi, assumed)
+
+
+def darkened(sheet):
+    """The sheet, and None; or, where its darkest ink is lighter than the grey measuring takes for
+    ink, the sheet stretched so that that ink is black, and how dark it was. A driver's colour
+    profile can hand it such a raster: c2esp's PPDs have Ghostscript write the black of the page
+    as 153 of 255 in RGB (their cupsColorProfile), which the driver prints black."""
+    darkest = sheet.getextrema()[0]
+    if not INK_BELOW <= darkest < 255:
+        return sheet, None
+    return sheet.point(lambda value: 255 - (255 - value) * 255 // (255 - darkest)), darkest
