@@ -1,13 +1,15 @@
 """scripts/check-printer.sh as a user runs it on driverless printers and raster drivers: CUPS's own
 IPP Everywhere printer (scripts/ipp-printers.sh: one taking PWG raster, one PDF, one of its own
 with unequal margins and A4) passes, measured on what it received; real drivers' PPDs (Gutenprint's
-from its driver program, hpcups' compiled from a .drv file, a PCL XL PPD of openprinting-ppds, a
-foo2zjs PPD whose driver program writes ZjStream) pass,
-judged on what the driver wrote in the printer's own language; a driver that moves the page fails
-naming the edges though the raster it was handed is right; judge-page.sh passes the drivers' own
-files and fails one whose page was moved or that is cut short; a queue that fits the page into the
-printable area fails naming the edges; a printer that does not answer is refused, one that stops
-during the run fails its pages without waiting for it."""
+from its driver program, hpcups' and the others' compiled from a .drv file, PPDs of driver programs
+whose foomatic-rip line runs a writer of the printer's language) pass, judged on what the driver
+wrote in the printer's own language; a driver that moves the page fails naming the edges though
+the raster it was handed is right; judge-page.sh passes the drivers' own files and fails one whose
+page was moved or that is cut short; a queue that fits the page into the printable area fails
+naming the edges; a printer that does not answer is refused, one that stops during the run fails
+its pages without waiting for it. The driverless printers and the drivers are two tests, each with
+Wine prefixes of its own (PRINTTEST_CHECK_PREFIX), run at once: `python3 test_check_driverless.py
+DriverlessTest` or `DriversTest`."""
 import json
 import os
 import re
@@ -70,26 +72,47 @@ def failures(out, printer):
             for case in suite if case.find('failure') is not None}
 
 
-class DriverlessTest(unittest.TestCase):
+class Checked:
+    """One check run over the class's printers, their rows of report.md by printer."""
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix='check-driverless-', dir=os.environ['PRINTTEST_BUILD'])
-        folder = os.environ['PRINTTEST_IPP_PRINTERS']
-        with open(os.path.join(folder, 'printers')) as listing:
-            cls.printers = {name: uri for name, uri, _ in (line.split() for line in listing)}
-        cls.received = os.path.join(folder, 'received')
         cls.out = os.path.join(cls.work, 'report')
-        cls.checked = check('--jobs', '2', '--received', cls.received, '--out', cls.out, *cls.printers.values(),
-                            *(uri for uri, _ in DRIVERS.values()))
+        cls.checked = check('--jobs', '2', '--out', cls.out, *cls.arguments())
         print(cls.checked.stdout, cls.checked.stderr, file=sys.stderr)
         with open(os.path.join(cls.out, 'report.md')) as report:
             lines = report.readlines()
-        cls.rows = {printer: [line for line in lines if line.startswith(f'| {printer} |')]
-                    for printer in [*cls.printers.values(), *DRIVERS]}
+        cls.rows = {printer: [line for line in lines if line.startswith(f'| {printer} |')] for printer in cls.names()}
 
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.work, True)
+
+    def test_results_hold_the_reports_figures(self):
+        with open(os.path.join(self.out, 'results.json')) as saved:
+            rows = {row['printer']: row for row in json.load(saved)['rows']}
+        for name in self.names():
+            with self.subTest(name):
+                for page in rows[name]['pages']:
+                    line = next(row for row in self.rows[name] if f'| {page["mode"].title()} Print |' in row)
+                    for edge, moved in page['figures']['edges'].items():
+                        self.assertIn(f'{edge} {moved["px"]:+.1f} px ({moved["mm"]:+.2f} mm)', line)
+                    if name in DRIVERS and name not in FOOMATIC:
+                        self.assertEqual(set(page['figures']['driver_gaps']), {'left', 'top', 'right', 'bottom'})
+
+
+class DriverlessTest(Checked, unittest.TestCase):
+    @classmethod
+    def arguments(cls):
+        folder = os.environ['PRINTTEST_IPP_PRINTERS']
+        with open(os.path.join(folder, 'printers')) as listing:
+            cls.printers = {name: uri for name, uri, _ in (line.split() for line in listing)}
+        cls.received = os.path.join(folder, 'received')
+        return ('--received', cls.received, *cls.printers.values())
+
+    @classmethod
+    def names(cls):
+        return list(cls.printers.values())
 
     def test_driverless_printers_pass_measured_on_what_they_received(self):
         self.assertEqual(self.checked.returncode, 0, self.checked.stdout)
@@ -100,71 +123,6 @@ class DriverlessTest(unittest.TestCase):
                     kept = re.search(rf'the document the printer received \(({name}/[^)]+)\)', row)
                     self.assertTrue(os.path.isfile(os.path.join(self.received, kept.group(1))), row)
                 self.assertEqual(len(self.rows[uri]), 2)
-
-    def test_drivers_pass_judged_on_what_they_wrote_in_the_printers_own_language(self):
-        for name, (_, language) in DRIVERS.items():
-            with self.subTest(name):
-                self.assertEqual(failures(self.out, name), {})
-                for row in self.rows[name]:
-                    self.assertIn(f'1 page(s) of {language}', row)
-                    if name in FOOMATIC:
-                        continue
-                    self.assertIn(f'what the raster driver wrote, in {language}', row)
-                    self.assertIn('from where the raster it was handed has them', row)
-                    output = re.search(r'kept as (\S+\.prn)', row).group(1)
-                    self.assertGreater(os.path.getsize(os.path.join(self.out, output)), 0)
-
-    def test_results_hold_the_figures_of_driverless_and_driver_pages(self):
-        with open(os.path.join(self.out, 'results.json')) as saved:
-            rows = {row['printer']: row for row in json.load(saved)['rows']}
-        for name in [*self.printers.values(), *DRIVERS]:
-            with self.subTest(name):
-                for page in rows[name]['pages']:
-                    line = next(row for row in self.rows[name] if f'| {page["mode"].title()} Print |' in row)
-                    for edge, moved in page['figures']['edges'].items():
-                        self.assertIn(f'{edge} {moved["px"]:+.1f} px ({moved["mm"]:+.2f} mm)', line)
-                    if name in DRIVERS and name not in FOOMATIC:
-                        self.assertEqual(set(page['figures']['driver_gaps']), {'left', 'top', 'right', 'bottom'})
-
-    def test_a_driver_that_moves_the_page_fails_naming_the_edges_though_its_raster_is_right(self):
-        # The PPD claims the whole sheet printable; the driver prints at its own margins, so what it
-        # writes lies 1/4 inch right and 1/6 inch lower than the raster it was handed.
-        ppd = subprocess.run([DRIVERD, 'cat', DRIVERS['hp-lj_4000-expert'][0]], capture_output=True,
-                             check=True).stdout.decode('latin-1')
-        claims = os.path.join(self.work, 'claims.ppd')
-        with open(claims, 'w', encoding='latin-1') as copy:
-            copy.write(re.sub(r'(\*ImageableArea Letter/[^:]*:\s*")[^"]*"', r'\g<1>0 0 612 792"', ppd))
-        out = os.path.join(self.work, 'claims')
-        run = check('--modes', 'direct', '--out', out, claims)
-        self.assertEqual(run.returncode, 1, run.stdout)
-        failed = failures(out, 'claims')
-        self.assertRegex(failed['Direct Print: driver kept the page it was handed'],
-                         r'moved: left \+6\.\d\d mm, top \+4\.\d\d mm, right \+6\.\d\d mm, bottom \+4\.\d\d mm')
-        self.assertIn('moved: left, top, right, bottom', failed['Direct Print: border at the margins'])
-        self.assertTrue(os.path.isfile(os.path.join(out, 'claims-Letter-portrait-direct-handed.png')))
-
-    def test_judge_page_passes_a_drivers_own_files_and_fails_one_moved_or_cut_short(self):
-        kept = [os.path.join(self.out, f'hp-deskjet_5550-Letter-portrait-{mode}.prn') for mode in ('direct', 'bitmap')]
-        out = os.path.join(self.work, 'judged')
-        judged = subprocess.run([JUDGE, '--printer', DRIVERS['hp-deskjet_5550'][0], '--out', out, *kept],
-                                capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=300)
-        self.assertEqual(judged.returncode, 0, judged.stdout + judged.stderr)
-        self.assertIn('Direct and Bitmap agree', open(os.path.join(out, 'report.md')).read())
-        with open(kept[0], 'rb') as stream:
-            data = stream.read()
-        # hpcups places the page down the sheet with one ESC*p#Y: 30 of its units more is 1/20 inch.
-        moved, cut = os.path.join(self.work, 'moved.prn'), os.path.join(self.work, 'cut.prn')
-        with open(moved, 'wb') as stream:
-            stream.write(re.sub(rb'\x1b\*p(\d+)Y', lambda m: b'\x1b*p%dY' % (int(m[1]) + 30), data, 1))
-        with open(cut, 'wb') as stream:
-            stream.write(data[:len(data) // 2])
-        for path, figure in ((moved, 'moved: top, bottom'), (cut, 'not measured: PCL 3 GUI stream cut off')):
-            with self.subTest(os.path.basename(path)):
-                out = os.path.join(self.work, 'judged-' + os.path.basename(path))
-                judged = subprocess.run([JUDGE, '--printer', DRIVERS['hp-deskjet_5550'][0], '--out', out, path],
-                                        capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=300)
-                self.assertEqual(judged.returncode, 1, judged.stdout + judged.stderr)
-                self.assertIn(figure, open(os.path.join(out, 'report.md')).read())
 
     def test_a_queue_that_fits_the_page_into_the_printable_area_fails_naming_the_edges(self):
         out = os.path.join(self.work, 'fit')
@@ -209,6 +167,70 @@ class DriverlessTest(unittest.TestCase):
         self.assertRegex(failures(out, uri)['Bitmap Print: exactly one page'],
                          'never printed: the (queue did not complete the job: aborted|printer stopped answering '
                          'while it took the job: no connection for 10 s)')
+
+
+class DriversTest(Checked, unittest.TestCase):
+    @classmethod
+    def arguments(cls):
+        return [uri for uri, _ in DRIVERS.values()]
+
+    @classmethod
+    def names(cls):
+        return list(DRIVERS)
+
+    def test_drivers_pass_judged_on_what_they_wrote_in_the_printers_own_language(self):
+        self.assertEqual(self.checked.returncode, 0, self.checked.stdout)
+        for name, (_, language) in DRIVERS.items():
+            with self.subTest(name):
+                self.assertEqual(failures(self.out, name), {})
+                for row in self.rows[name]:
+                    self.assertIn(f'1 page(s) of {language}', row)
+                    if name in FOOMATIC:
+                        continue
+                    self.assertIn(f'what the raster driver wrote, in {language}', row)
+                    self.assertIn('from where the raster it was handed has them', row)
+                    output = re.search(r'kept as (\S+\.prn)', row).group(1)
+                    self.assertGreater(os.path.getsize(os.path.join(self.out, output)), 0)
+
+    def test_a_driver_that_moves_the_page_fails_naming_the_edges_though_its_raster_is_right(self):
+        # The PPD claims the whole sheet printable; the driver prints at its own margins, so what it
+        # writes lies 1/4 inch right and 1/6 inch lower than the raster it was handed.
+        ppd = subprocess.run([DRIVERD, 'cat', DRIVERS['hp-lj_4000-expert'][0]], capture_output=True,
+                             check=True).stdout.decode('latin-1')
+        claims = os.path.join(self.work, 'claims.ppd')
+        with open(claims, 'w', encoding='latin-1') as copy:
+            copy.write(re.sub(r'(\*ImageableArea Letter/[^:]*:\s*")[^"]*"', r'\g<1>0 0 612 792"', ppd))
+        out = os.path.join(self.work, 'claims')
+        run = check('--modes', 'direct', '--out', out, claims)
+        self.assertEqual(run.returncode, 1, run.stdout)
+        failed = failures(out, 'claims')
+        self.assertRegex(failed['Direct Print: driver kept the page it was handed'],
+                         r'moved: left \+6\.\d\d mm, top \+4\.\d\d mm, right \+6\.\d\d mm, bottom \+4\.\d\d mm')
+        self.assertIn('moved: left, top, right, bottom', failed['Direct Print: border at the margins'])
+        self.assertTrue(os.path.isfile(os.path.join(out, 'claims-Letter-portrait-direct-handed.png')))
+
+    def test_judge_page_passes_a_drivers_own_files_and_fails_one_moved_or_cut_short(self):
+        kept = [os.path.join(self.out, f'hp-deskjet_5550-Letter-portrait-{mode}.prn') for mode in ('direct', 'bitmap')]
+        out = os.path.join(self.work, 'judged')
+        judged = subprocess.run([JUDGE, '--printer', DRIVERS['hp-deskjet_5550'][0], '--out', out, *kept],
+                                capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=300)
+        self.assertEqual(judged.returncode, 0, judged.stdout + judged.stderr)
+        self.assertIn('Direct and Bitmap agree', open(os.path.join(out, 'report.md')).read())
+        with open(kept[0], 'rb') as stream:
+            data = stream.read()
+        # hpcups places the page down the sheet with one ESC*p#Y: 30 of its units more is 1/20 inch.
+        moved, cut = os.path.join(self.work, 'moved.prn'), os.path.join(self.work, 'cut.prn')
+        with open(moved, 'wb') as stream:
+            stream.write(re.sub(rb'\x1b\*p(\d+)Y', lambda m: b'\x1b*p%dY' % (int(m[1]) + 30), data, 1))
+        with open(cut, 'wb') as stream:
+            stream.write(data[:len(data) // 2])
+        for path, figure in ((moved, 'moved: top, bottom'), (cut, 'not measured: PCL 3 GUI stream cut off')):
+            with self.subTest(os.path.basename(path)):
+                out = os.path.join(self.work, 'judged-' + os.path.basename(path))
+                judged = subprocess.run([JUDGE, '--printer', DRIVERS['hp-deskjet_5550'][0], '--out', out, path],
+                                        capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=300)
+                self.assertEqual(judged.returncode, 1, judged.stdout + judged.stderr)
+                self.assertIn(figure, open(os.path.join(out, 'report.md')).read())
 
 
 if __name__ == '__main__':
