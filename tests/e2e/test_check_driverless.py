@@ -3,9 +3,9 @@ IPP Everywhere printer (scripts/ipp-printers.sh: one taking PWG raster, one PDF,
 with unequal margins and A4) passes, measured on what it received; real drivers' PPDs (Gutenprint's
 from its driver program, hpcups' and the others' compiled from a .drv file, PPDs of driver programs
 whose foomatic-rip line runs a writer of the printer's language) pass, judged on what the driver
-wrote in the printer's own language; a driver that moves the page fails naming the edges though
-the raster it was handed is right; judge-page.sh passes the drivers' own files and fails one whose
-page was moved or that is cut short; a queue that fits the page into the printable area fails
+wrote in the printer's own language (their Direct pages); a driver that moves the page fails
+naming the edges though the raster it was handed is right; judge-page.sh passes a driver's own file
+and fails it with its page moved or cut short; a queue that fits the page into the printable area fails
 naming the edges; a printer that does not answer is refused, one that stops during the run fails
 its pages without waiting for it. The driverless printers and the drivers are two tests, each with
 Wine prefixes of its own (PRINTTEST_CHECK_PREFIX), run at once: `python3 test_check_driverless.py
@@ -172,7 +172,9 @@ class DriverlessTest(Checked, unittest.TestCase):
 class DriversTest(Checked, unittest.TestCase):
     @classmethod
     def arguments(cls):
-        return [uri for uri, _ in DRIVERS.values()]
+        # Direct pages alone: the two modes differ in what the program sends, which the other
+        # tests print; here what matters is each driver's language read.
+        return ['--modes', 'direct', *(uri for uri, _ in DRIVERS.values())]
 
     @classmethod
     def names(cls):
@@ -210,13 +212,12 @@ class DriversTest(Checked, unittest.TestCase):
         self.assertTrue(os.path.isfile(os.path.join(out, 'claims-Letter-portrait-direct-handed.png')))
 
     def test_judge_page_passes_a_drivers_own_files_and_fails_one_moved_or_cut_short(self):
-        kept = [os.path.join(self.out, f'hp-deskjet_5550-Letter-portrait-{mode}.prn') for mode in ('direct', 'bitmap')]
+        kept = os.path.join(self.out, 'hp-deskjet_5550-Letter-portrait-direct.prn')
         out = os.path.join(self.work, 'judged')
-        judged = subprocess.run([JUDGE, '--printer', DRIVERS['hp-deskjet_5550'][0], '--out', out, *kept],
+        judged = subprocess.run([JUDGE, '--printer', DRIVERS['hp-deskjet_5550'][0], '--out', out, kept],
                                 capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=300)
         self.assertEqual(judged.returncode, 0, judged.stdout + judged.stderr)
-        self.assertIn('Direct and Bitmap agree', open(os.path.join(out, 'report.md')).read())
-        with open(kept[0], 'rb') as stream:
+        with open(kept, 'rb') as stream:
             data = stream.read()
         # hpcups places the page down the sheet with one ESC*p#Y: 30 of its units more is 1/20 inch.
         moved, cut = os.path.join(self.work, 'moved.prn'), os.path.join(self.work, 'cut.prn')
