@@ -47,20 +47,6 @@ for arch in $suites; do
     suite "${logs[-1]}" --test-dir "$build/$(arch_dir "$arch")" -j4 &
     pids+=($!)
 done
-# The native tests next, as soon as they are built, all but the one that reads the four builds'
-# files, which waits for them: the longest native test then runs beside the Windows suites.
-status=0
-names=("Native tests" "The four builds' files" "${names[@]}")
-logs=("$build/native-tests.log" "$build/builds-files.log" "${logs[@]}")
-rm -f "${logs[0]}.done" "${logs[1]}.done"
-if cmake -S "$root/tests/native" -B "$build/native" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
-         -DPRINTTEST_BUILD_ROOT="$build" >/dev/null && cmake --build "$build/native" -j2; then
-    suite "${logs[0]}" --test-dir "$build/native" -j2 -E '^executables$' &
-    pids+=($!)
-else
-    echo "A build failed: the native tests did not run." >"${logs[0]}"
-    status=1
-fi
 # The program alone for a build whose tests do not run here; then built again with the second
 # compiler: it must build there too, warning-free.
 others() {
@@ -73,12 +59,18 @@ others() {
               -DCMAKE_BUILD_TYPE=Release -DPRINTTEST_TESTS=OFF >/dev/null
         cmake --build "$clang" -j2
     done
+    cmake -S "$root/tests/native" -B "$build/native" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+          -DPRINTTEST_BUILD_ROOT="$build" >/dev/null
+    cmake --build "$build/native" -j2
 }
+status=0
+names=("Native tests" "${names[@]}") logs=("$build/native-tests.log" "${logs[@]}")
+rm -f "${logs[0]}.done"
 others &
-if wait $! && [ -d "$build/native" ]; then
-    suite "${logs[1]}" --test-dir "$build/native" -R '^executables$'
+if wait $!; then
+    suite "${logs[0]}" --test-dir "$build/native" -j2
 else
-    echo "A build failed: the builds' files were not read." >"${logs[1]}"
+    echo "A build failed: the native tests did not run." >"${logs[0]}"
     status=1
 fi
 for pid in "${pids[@]}"; do wait "$pid" || true; done
