@@ -84,6 +84,21 @@ def unchanged(data):
     return data
 
 
+def blank_sheet(points, dpi, what):
+    """A sheet of points (width, height) at dpi (x, y), all paper; StreamError naming what (the
+    page, and where it is in the stream) for a sheet too large to draw."""
+    size = (round(points[0] * dpi[0] / 72), round(points[1] * dpi[1] / 72))
+    if size[0] * size[1] > MAX_PIXELS:
+        raise StreamError(f'{what} on a sheet of {size[0]}x{size[1]} pixels')
+    return Image.new('L', size, 255)
+
+
+def from_ppd(origin_points):
+    """What a reader says it took, having placed a page at the printable origin the PPD gives."""
+    left, top = origin_points
+    return f'printable area {left:g} pt from the left and {top:g} pt from the top, from the PPD'
+
+
 def no_title(data):
     """A printer's own language carries no title: its job's name is all there is."""
     return None

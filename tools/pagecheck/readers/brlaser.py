@@ -26,7 +26,7 @@ import re
 
 from PIL import Image
 
-from .base import MAX_PIXELS, DecodedPage, StreamError, no_title, save_pages, unchanged
+from .base import MAX_PIXELS, DecodedPage, StreamError, from_ppd, no_title, save_pages, unchanged
 from .pjl import UEL
 from ..core.papers import sheet
 
@@ -305,10 +305,7 @@ class Job:
             raster = b''.join(row.ljust(width, b'\0') for row in self.rows)
             image.paste(Image.frombytes('1', (width * 8, len(self.rows)), raster, 'raw', '1;I').convert('L'),
                         tuple(round(side * self.dpi / 72) for side in origin))
-        left, top = origin
-        self.pages.append(DecodedPage(image, (self.dpi, self.dpi), self.sheet[1],
-                                      f'printable area {left:g} pt from the left and {top:g} pt from the top, '
-                                      f'from the PPD'))
+        self.pages.append(DecodedPage(image, (self.dpi, self.dpi), self.sheet[1], from_ppd(origin)))
         self.rows = None
 
 

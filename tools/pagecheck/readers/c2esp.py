@@ -37,7 +37,7 @@ from dataclasses import dataclass, field
 
 from PIL import Image, ImageOps
 
-from .base import DecodedPage, MAX_PIXELS, MAX_POINTS, StreamError, no_title, save_pages, unchanged
+from .base import DecodedPage, MAX_PIXELS, MAX_POINTS, StreamError, blank_sheet, no_title, save_pages, unchanged
 from .foo2 import PBM_HEADER
 from ..core.papers import SHEETS
 from ..core.units import MM_PER_INCH, POINTS_PER_INCH
@@ -424,12 +424,9 @@ def placed(page, raster):
     """The raster on the page's sheet, its top left corner at the stream's origin."""
     name, points = page.sheet
     x_dpi, y_dpi = page.dpi
-    size = (round(points[0] * x_dpi / POINTS_PER_INCH), round(points[1] * y_dpi / POINTS_PER_INCH))
-    if size[0] * size[1] > MAX_PIXELS:
-        raise StreamError(f'Kodak ESP page at byte {page.at} on a sheet of {size[0]}x{size[1]} pixels')
     origin = (round(page.origin[b'Origin.Left'] * x_dpi / MM_PER_INCH),
               round(page.origin[b'Origin.Top'] * y_dpi / MM_PER_INCH))
-    image = Image.new('L', size, 255)
+    image = blank_sheet(points, page.dpi, f'Kodak ESP page at byte {page.at}')
     image.paste(raster, origin)
     return DecodedPage(image, page.dpi, points)
 

@@ -20,7 +20,7 @@ import re
 
 from PIL import Image
 
-from .base import DecodedPage, StreamError, no_title, save_pages, unchanged
+from .base import DecodedPage, StreamError, from_ppd, no_title, save_pages, unchanged
 from ..core.papers import sheet
 
 # Its dots are an inkjet's, dithered where the driver prints black: see base.spread.
@@ -425,8 +425,7 @@ def origin_of(job, at):
         raise StreamError(f'Canon raster page ending at byte {at}: no ESC ( p places the printable area, '
                           f'and the media gives no origin')
     left, top = job.media.origin_points
-    return (round(left * x_dpi / 72), round(top * y_dpi / 72)), \
-        f'printable area {left:g} pt from the left and {top:g} pt from the top, from the PPD'
+    return (round(left * x_dpi / 72), round(top * y_dpi / 72)), from_ppd(job.media.origin_points)
 
 
 def end_page(job, at):

@@ -26,7 +26,7 @@ from dataclasses import dataclass, field
 
 from PIL import Image, ImageChops
 
-from .base import DecodedPage, MAX_PIXELS, StreamError, no_title, save_pages, unchanged
+from .base import DecodedPage, MAX_PIXELS, StreamError, blank_sheet, from_ppd, no_title, save_pages, unchanged
 from ..core.papers import sheet
 
 ZJSTREAM = 'ZjStream'
@@ -813,13 +813,10 @@ def placed(kind, page, planes, media):
     elif media.origin_points:
         left, top = media.origin_points
         origin = (round(left * x_dpi / 72), round(top * y_dpi / 72))
-        assumed.append(f'printable area {left:g} pt from the left and {top:g} pt from the top, from the PPD')
+        assumed.append(from_ppd(media.origin_points))
     else:
         raise StreamError(f'{kind} page at byte {page.at} does not place its raster, and the media gives no origin')
-    size = (round(points[0] * x_dpi / 72), round(points[1] * y_dpi / 72))
-    if size[0] * size[1] > MAX_PIXELS:
-        raise StreamError(f'{kind} page at byte {page.at} on a sheet of {size[0]}x{size[1]} pixels')
-    image = Image.new('L', size, 255)
+    image = blank_sheet(points, page.dpi, f'{kind} page at byte {page.at}')
     if not planes:
         return DecodedPage(image, page.dpi, points, '; '.join(assumed) or None)
     union = planes[0]
