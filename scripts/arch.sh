@@ -94,13 +94,14 @@ wine_use() {
 }
 
 # What every run of Wine here needs, given WINELOADER: the prefix's width to match the loader,
-# Wine's own logging off, and no offer to install Mono or Gecko, whose dialog would hang a run
-# with no one to answer it.
+# Wine's own logging off, no offer to install Mono or Gecko, whose dialog would hang a run with
+# no one to answer it, and no menu builder, which would write menu entries and folders into the
+# user's home.
 wine_defaults() {
     : "${WINELOADER:?WINELOADER names the Wine loader to use (scripts/arch.sh sets it)}"
     case $WINELOADER in
         *64) export WINEARCH=win64 ;;
         *) export WINEARCH=win32 ;;
     esac
-    export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 }

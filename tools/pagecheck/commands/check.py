@@ -29,7 +29,7 @@ from ..report.summary import report_run
 from ..stack import keep
 from ..stack.jobs import PrintQueue, Received, SentJob, collect, measure_received, send
 from ..stack.printers import CUPS_RASTER, find_printer
-from ..stack.program import Driver, Program
+from ..stack.program import Drivers, Program
 from ..stack.serverbin import serverbin_folder
 from ..stack.session import Session
 from ..stack.versions import run_record
@@ -326,15 +326,15 @@ class RowWork:
 
 class SessionCheck:
     """The printers a session checks, one after another, each page judged in the background while
-    the program prints the next. driver gives the session's running uidriver, else each program
-    starts its own."""
+    the program prints the next. drivers (a Drivers) gives the session's uidriver, else each
+    program starts its own."""
 
-    def __init__(self, checking, session, background, counter, driver=None):
+    def __init__(self, checking, session, background, counter, drivers=None):
         self.checking = checking
         self.session = session
         self.background = background
         self.counter = counter
-        self.driver = driver
+        self.drivers = drivers
 
     def judge(self, work, page_job):
         """Takes a page's job from the scheduler where it was not taken yet, renders, measures and
@@ -447,7 +447,7 @@ class SessionCheck:
                 session.add_queue(name, ppd, paper if checking.paper_from == 'queue' else None, printer.device,
                                   checking.queue_options + [f'{option}={choice}' for option, choice in setting.items()])
                 queue = PrintQueue(session.spooler, name, printer.device and checking.received)
-                with Program(checking.exe, checking.uidriver, self.driver and self.driver()) as program:
+                with Program(checking.exe, checking.uidriver, self.drivers and self.drivers()) as program:
                     stopwatch.lap('start')
                     for orientation in checking.orientations:
                         work = RowWork(Row(printer, paper, orientation, setting), queue, printer, stopwatch=stopwatch)
@@ -488,19 +488,12 @@ def run_session(slot, checking, tasks, results_queue, counter):
             completing.result()
         results_queue.put(('rows', number, (rows, time.monotonic())))
 
-    drivers = []
-
-    def driver():
-        """The session's uidriver, one for all its programs; a new one once the last was closed."""
-        if not drivers or not drivers[-1].running():
-            drivers.append(Driver(checking.uidriver))
-        return drivers[-1]
-
+    drivers = Drivers(checking.uidriver)
     try:
         with Session(checking.build, checking.run.margins.metric, slot, checking.run.serverbin) as session, \
                 concurrent.futures.ThreadPoolExecutor(1) as background:
             results_queue.put(('ready', slot, time.monotonic()))
-            work = SessionCheck(checking, session, background, counter, driver)
+            work = SessionCheck(checking, session, background, counter, drivers)
             waiting = None
             try:
                 for number in iter(tasks.get, None):
@@ -510,8 +503,7 @@ def run_session(slot, checking, tasks, results_queue, counter):
                         tell(*waiting)
                     waiting = checked
             finally:
-                for started in drivers:
-                    started.close()
+                drivers.close()
             if waiting:
                 tell(*waiting)
     except Exception as problem:

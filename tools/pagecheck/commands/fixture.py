@@ -11,7 +11,7 @@ from ..core.modes import BITMAP_CAPTION
 from ..core.project import ROOT
 from ..core.setup import PageSetup
 from ..stack.jobs import PrintQueue, print_page
-from ..stack.program import Program
+from ..stack.program import Drivers, Program
 from ..stack.spooler import Spooler
 from ..stack.wine import prepare_prefix, restore_prefix
 
@@ -34,8 +34,14 @@ def environment(name):
     return value
 
 
-def fixture_program():
-    return Program(environment('PRINTTEST_EXE'), environment('PRINTTEST_UIDRIVER'))
+def fixture_drivers():
+    return Drivers(environment('PRINTTEST_UIDRIVER'))
+
+
+def fixture_program(drivers=None):
+    """printtest.exe started on the fixture's desktop, driven by drivers' uidriver, else by one of
+    its own."""
+    return Program(environment('PRINTTEST_EXE'), environment('PRINTTEST_UIDRIVER'), drivers and drivers())
 
 
 def fixture_spooler():

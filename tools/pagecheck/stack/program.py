@@ -3,6 +3,7 @@ import os
 import re
 import select
 import subprocess
+import tempfile
 import time
 
 from .wine import STEP_TIMEOUT, WINE_RUN
@@ -57,6 +58,26 @@ class Driver:
                 self.process.wait()
 
 
+class Drivers:
+    """One uidriver for programs run one after another: called, the running one, or a new one once
+    the last was closed. Besides sparing a start of Wine a program, it keeps Wine's desktop open
+    between them: with no program of the prefix left, Wine closes the desktop a second later, and
+    a program started in that second may never get a window."""
+
+    def __init__(self, uidriver):
+        self.uidriver = uidriver
+        self.started = []
+
+    def __call__(self):
+        if not self.started or not self.started[-1].running():
+            self.started.append(Driver(self.uidriver))
+        return self.started[-1]
+
+    def close(self):
+        for driver in self.started:
+            driver.close()
+
+
 class Program:
     """printtest.exe running under Wine, used through uidriver.exe as a user would. driver, a
     running Driver, drives it in place of one started for it: programs run one after another
@@ -64,14 +85,20 @@ class Program:
     something failed, as it may then be in the middle of a step."""
 
     def __init__(self, exe, uidriver, driver=None):
-        self.process = subprocess.Popen([WINE_RUN, exe], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
+        # What Wine writes for the program goes to a file, told when its window never comes.
+        self.log = tempfile.TemporaryFile()
+        self.process = subprocess.Popen([WINE_RUN, exe], stdin=subprocess.DEVNULL, stdout=self.log,
+                                        stderr=subprocess.STDOUT)
         self.mode = DIRECT_CAPTION
         self.shared = driver is not None
         self.driver = driver
         try:
             self.driver = driver or Driver(uidriver)
             self.drive('wait-window')
+        except DriverError as error:
+            state = self.state()
+            self.close(failed=True)
+            raise DriverError(f'{error}; {state}') from None
         except BaseException:
             self.close(failed=True)
             raise
@@ -110,9 +137,18 @@ class Program:
         self.drive('exit')
         return self.process.wait(timeout=STEP_TIMEOUT)
 
+    def state(self):
+        """Whether the program still runs or how it ended, and the last lines Wine wrote for it."""
+        code = self.process.poll()
+        state = 'the program still runs' if code is None else f'the program ended with exit code {code}'
+        self.log.seek(0)
+        lines = self.log.read().decode(errors='replace').strip().splitlines()[-8:]
+        return state + (': ' + ' | '.join(lines) if lines else ', Wine wrote nothing')
+
     def close(self, failed=False):
         if self.driver and (failed or not self.shared):
             self.driver.close()
         if self.process.poll() is None:
             self.process.kill()
             self.process.wait(timeout=STEP_TIMEOUT)
+        self.log.close()
