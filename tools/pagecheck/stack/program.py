@@ -60,9 +60,9 @@ class Driver:
 
 class Drivers:
     """One uidriver for programs run one after another: called, the running one, or a new one once
-    the last was closed. Besides sparing a start of Wine a program, it keeps Wine's desktop open
-    between them: with no program of the prefix left, Wine closes the desktop a second later, and
-    a program started in that second may never get a window."""
+    the last was closed. Besides sparing a start of Wine a program, it keeps Wine's desktop up
+    between them: a second after the last program of a prefix ends, Wine closes the desktop and
+    its explorer.exe, to start both again for the next one."""
 
     def __init__(self, uidriver):
         self.uidriver = uidriver
