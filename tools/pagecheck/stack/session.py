@@ -66,6 +66,12 @@ class Session:
         self.prefix = os.environ['WINEPREFIX']
         subprocess.run([os.path.join(ROOT, 'scripts', 'wine-prefix.sh')], check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # The prefix's wineserver is kept up until the session stops: left to itself it shuts
+        # down a few seconds after the last program of the prefix ends, as between the settings
+        # made here and the first program, and a program starting as it does loses it ("wine
+        # client error: recvmsg: Connection reset by peer").
+        subprocess.run(['wineserver', '-p'], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
         prepare_prefix(self.metric)
 
     def add_queue(self, name, ppd, paper, device=None, options=()):
