@@ -15,6 +15,8 @@
 #   wine_use ARCH          exports the Wine environment for that build: WINELOADER, the one
 #                          variable that names the loader, and what follows from it
 #   build_loader DIR       the loader a CMake build folder's tests run with
+#   compiler_cache         sets cache_args, CMake's arguments that compile through ccache
+#                          where it is installed
 
 WINE_LOADER_x86=/usr/lib/wine/wine
 WINE_LOADER_x64=/usr/lib/wine/wine64
@@ -86,6 +88,17 @@ arch_bits() { if [ "$1" = x86 ]; then echo 32; else echo 64; fi; }
 arch_target() { if [ "$1" = x86 ]; then echo i686; else echo x86_64; fi; }
 
 build_loader() { sed -n 's/^WINE_LOADER:INTERNAL=//p' "$1/CMakeCache.txt"; }
+
+# The objects compiled, kept across builds and clones in the project's cache folder, beside
+# GhostPCL: a build of sources compiled before takes seconds instead of minutes.
+# The folder is part of the launcher, so that a build run again by hand uses the same cache.
+compiler_cache() {
+    cache_args=()
+    command -v ccache >/dev/null || return 0
+    local launcher="env;CCACHE_DIR=${PRINTTEST_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/printtest}/ccache;ccache"
+    # shellcheck disable=SC2034  # read by the scripts that source this file
+    cache_args=("-DCMAKE_C_COMPILER_LAUNCHER=$launcher" "-DCMAKE_CXX_COMPILER_LAUNCHER=$launcher")
+}
 
 wine_use() {
     export WINELOADER

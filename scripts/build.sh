@@ -13,6 +13,7 @@ case ${1:-} in
 esac
 build=${2:-$root/build}/$(arch_dir "$1")
 targets=("${@:3}")
+compiler_cache
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$(arch_target "$1").cmake" \
-      -DCMAKE_BUILD_TYPE=Release >/dev/null
+      -DCMAKE_BUILD_TYPE=Release "${cache_args[@]}" >/dev/null
 cmake --build "$build" -j2 ${targets[@]+--target "${targets[@]}"}

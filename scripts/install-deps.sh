@@ -54,7 +54,7 @@ x64=(wine wine64 g++-mingw-w64-x86-64)
 # build.sh configures the Windows tests too, which take GoogleTest's sources; the scheduler wants
 # all its filters (cups), the PDF queue cups-filters' PPD; Wine draws Arial with Liberation Sans.
 program=(
-  cmake make googletest
+  cmake make ccache googletest
   xvfb xdotool x11-utils imagemagick
   cups cups-client cups-filters fonts-liberation
 )

@@ -15,6 +15,7 @@ started=$SECONDS
 
 "$root/scripts/install-deps.sh"
 . "$root/scripts/arch.sh"
+compiler_cache
 # The builds whose Windows tests run, one a line.
 if [ -n "${PRINTTEST_ARCH:-}" ]; then
     suites=$(arch_chosen) || exit 1
@@ -56,11 +57,11 @@ others() {
     for arch in x86 x64; do
         clang=$build/$(arch_dir "$arch" clang)
         cmake -S "$root" -B "$clang" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/clang-mingw-$(arch_target "$arch").cmake" \
-              -DCMAKE_BUILD_TYPE=Release -DPRINTTEST_TESTS=OFF >/dev/null
+              -DCMAKE_BUILD_TYPE=Release -DPRINTTEST_TESTS=OFF "${cache_args[@]}" >/dev/null
         cmake --build "$clang" -j2
     done
     cmake -S "$root/tests/native" -B "$build/native" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
-          -DPRINTTEST_BUILD_ROOT="$build" >/dev/null
+          -DPRINTTEST_BUILD_ROOT="$build" "${cache_args[@]}" >/dev/null
     cmake --build "$build/native" -j2
 }
 status=0

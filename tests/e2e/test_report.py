@@ -78,14 +78,18 @@ def largest_shift(row):
     return '{:.2f} {}'.format(*max(shifts)) if shifts else ''
 
 
-def browser():
+def browser(folder):
+    """Headless Chromium keeping its settings, cache and crash reports in folder, out of the
+    user's home."""
     options = webdriver.ChromeOptions()
     options.binary_location = '/usr/bin/chromium'
     for argument in ('--headless=new', '--no-sandbox', '--disable-gpu', '--window-size=1400,1000',
                      '--allow-file-access-from-files'):
         options.add_argument(argument)
     options.set_capability('goog:loggingPrefs', {'browser': 'ALL'})
-    return webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+    options.add_argument(f'--user-data-dir={os.path.join(folder, "profile")}')
+    own = dict(os.environ, XDG_CONFIG_HOME=os.path.join(folder, 'config'), XDG_CACHE_HOME=os.path.join(folder, 'cache'))
+    return webdriver.Chrome(service=Service('/usr/bin/chromedriver', env=own), options=options)
 
 
 def opened(driver, path):
@@ -114,7 +118,7 @@ class ReportTest(unittest.TestCase):
             cls.looped, cls.checked = looped.result(), whole.result()
         cls.merged = os.path.join(cls.work, 'merged')
         cls.results = results.read(cls.merged)
-        cls.driver = browser()
+        cls.driver = browser(os.path.join(cls.work, 'browser'))
 
     @classmethod
     def tearDownClass(cls):
