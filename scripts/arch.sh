@@ -90,12 +90,16 @@ arch_target() { if [ "$1" = x86 ]; then echo i686; else echo x86_64; fi; }
 build_loader() { sed -n 's/^WINE_LOADER:INTERNAL=//p' "$1/CMakeCache.txt"; }
 
 # The objects compiled, kept across builds and clones in the project's cache folder, beside
-# GhostPCL: a build of sources compiled before takes seconds instead of minutes.
-# The folder is part of the launcher, so that a build run again by hand uses the same cache.
+# GhostPCL: a build of sources compiled before takes seconds instead of minutes. The settings are
+# part of the launcher, so that a build run again by hand uses the same cache; paths within the
+# clone are hashed relative to it, so that a clone elsewhere finds what another compiled.
 compiler_cache() {
     cache_args=()
     command -v ccache >/dev/null || return 0
-    local launcher="env;CCACHE_DIR=${PRINTTEST_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/printtest}/ccache;ccache"
+    local cache=${PRINTTEST_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/printtest}/ccache
+    local clone
+    clone=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+    local launcher="env;CCACHE_DIR=$cache;CCACHE_BASEDIR=$clone;ccache"
     # shellcheck disable=SC2034  # read by the scripts that source this file
     cache_args=("-DCMAKE_C_COMPILER_LAUNCHER=$launcher" "-DCMAKE_CXX_COMPILER_LAUNCHER=$launcher")
 }
